@@ -1,0 +1,64 @@
+#pragma once
+// The framework's exception classes. Thrown by value, caught by reference.
+#include "framework/String.h"
+#include "framework/Types.h"
+
+class CException {
+public:
+    virtual ~CException() = default;
+    // A readable text for logs and the command line; never a message-box text.
+    virtual CString GetErrorMessage() const { return "unknown error"; }
+};
+
+class CMemoryException : public CException {
+public:
+    CString GetErrorMessage() const override { return "out of memory"; }
+};
+
+class CNotSupportedException : public CException {
+public:
+    explicit CNotSupportedException(CString what = "operation not supported") : m_strWhat(std::move(what)) {}
+    CString GetErrorMessage() const override { return m_strWhat; }
+private:
+    CString m_strWhat;
+};
+
+class CFileException : public CException {
+public:
+    enum Cause {
+        none, genericException, fileNotFound, badPath, tooManyOpenFiles, accessDenied,
+        invalidFile, removeCurrentDir, directoryFull, badSeek, hardIO, sharingViolation,
+        lockViolation, diskFull, endOfFile
+    };
+    CFileException(Cause cause = none, int osError = 0, CString fileName = CString())
+        : m_cause(cause), m_lOsError(osError), m_strFileName(std::move(fileName)) {}
+    CString GetErrorMessage() const override;
+    // Maps an errno value to the framework's cause.
+    static Cause OsErrorToCause(int err);
+
+    Cause m_cause;
+    int m_lOsError;
+    CString m_strFileName;
+};
+
+class CArchiveException : public CException {
+public:
+    enum Cause { none, genericException, readOnly, endOfFile, writeOnly, badIndex, badClass, badSchema };
+    explicit CArchiveException(Cause cause = none, CString fileName = CString())
+        : m_cause(cause), m_strFileName(std::move(fileName)) {}
+    CString GetErrorMessage() const override;
+
+    Cause m_cause;
+    CString m_strFileName;
+};
+
+// A processor fault (access violation, division by zero) turned into an exception
+// by a conversion's translator scope; see framework/SeTranslator.h.
+class SE_Exception : public CException {
+public:
+    explicit SE_Exception(unsigned int code) : m_nSE(code) {}
+    unsigned int GetSeNumber() const { return m_nSE; }
+    CString GetErrorMessage() const override;
+private:
+    unsigned int m_nSE;
+};

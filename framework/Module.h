@@ -1,0 +1,38 @@
+#pragma once
+// Modules and the resource chain: the current resource handle, set and restored around
+// a module's dialogs, and the lookup of a loaded module by its file name.
+#include "framework/String.h"
+
+struct ModuleInfo;
+using HINSTANCE = const ModuleInfo*;
+
+struct ModuleInfo {
+    CString name;  // file name, as "Logger.dll"
+};
+
+// An extension module's set-up, as a module does it when it is loaded.
+struct AFX_EXTENSION_MODULE {
+    bool bInitialized = false;
+    HINSTANCE hModule = nullptr;
+};
+bool AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HINSTANCE hModule);
+void AfxTermExtensionModule(AFX_EXTENSION_MODULE& state);
+
+// Puts a module into the resource chain for as long as the object lives.
+class CDynLinkLibrary {
+public:
+    explicit CDynLinkLibrary(const AFX_EXTENSION_MODULE& state);
+    ~CDynLinkLibrary();
+    CDynLinkLibrary(const CDynLinkLibrary&) = delete;
+    CDynLinkLibrary& operator=(const CDynLinkLibrary&) = delete;
+    HINSTANCE GetModule() const { return m_hModule; }
+
+private:
+    HINSTANCE m_hModule;
+};
+
+// The module in the chain with this file name (case-insensitive), or null.
+HINSTANCE GetModuleHandle(const char* name);
+bool IsInResourceChain(HINSTANCE module);
+HINSTANCE AfxGetResourceHandle();
+void AfxSetResourceHandle(HINSTANCE module);

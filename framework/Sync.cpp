@@ -1,0 +1,135 @@
+#include "framework/Sync.h"
+
+#include <chrono>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+CEvent::CEvent(bool bInitiallyOwn, bool bManualReset) : m_bSignalled(bInitiallyOwn), m_bManualReset(bManualReset) {}
+
+bool CEvent::SetEvent()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bSignalled = true;
+    }
+    if (m_bManualReset)
+        m_cv.notify_all();
+    else
+        m_cv.notify_one();
+    return true;
+}
+
+bool CEvent::ResetEvent()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bSignalled = false;
+    return true;
+}
+
+bool CEvent::Lock(DWORD ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto ready = [this] { return m_bSignalled; };
+    if (ms == INFINITE) {
+        m_cv.wait(lock, ready);
+    } else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), ready)) {
+        return false;
+    }
+    if (!m_bManualReset) m_bSignalled = false;
+    return true;
+}
+
+bool SetCurrentThreadPriority(int priority)
+{
+    // Host levels -15 (idle) .. 2 (highest) onto nice values 19 .. -5.
+    int nice = 0;
+    if (priority <= THREAD_PRIORITY_IDLE) nice = 19;
+    else if (priority <= THREAD_PRIORITY_LOWEST) nice = 10;
+    else if (priority == THREAD_PRIORITY_BELOW_NORMAL) nice = 5;
+    else if (priority == THREAD_PRIORITY_NORMAL) nice = 0;
+    else nice = -5;
+    const pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    const int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    // Never raise above what the thread already has: that needs privileges.
+    if (nice < current) return false;
+    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0;
+}
+
+DWORD GetCurrentThreadId()
+{
+    return static_cast<DWORD>(::syscall(SYS_gettid));
+}
+
+struct CWinThread::State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool ended = false;
+    UINT exitCode = 0;
+    std::atomic<DWORD> tid{0};
+};
+
+CWinThread::CWinThread(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+
+CWinThread::~CWinThread()
+{
+    if (!m_thread.joinable()) return;
+    if (m_thread.get_id() == std::this_thread::get_id() || !HasEnded())
+        m_thread.detach();  // the shared state keeps what the thread touches alive
+    else
+        m_thread.join();
+}
+
+std::unique_ptr<CWinThread> CWinThread::Start(Procedure proc, void* arg, int priority)
+{
+    return Start([proc, arg] { return proc(arg); }, priority);
+}
+
+std::unique_ptr<CWinThread> CWinThread::Start(std::function<UINT()> body, int priority)
+{
+    auto state = std::make_shared<State>();
+    std::unique_ptr<CWinThread> thread(new CWinThread(state));
+    thread->m_thread = std::thread([state, body = std::move(body), priority] {
+        state->tid = GetCurrentThreadId();
+        SetCurrentThreadPriority(priority);
+        const UINT code = body();
+        std::lock_guard<std::mutex> lock(state->mutex);
+        state->exitCode = code;
+        state->ended = true;
+        state->cv.notify_all();
+    });
+    return thread;
+}
+
+bool CWinThread::WaitForEnd(DWORD ms)
+{
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    auto ended = [this] { return m_state->ended; };
+    if (ms == INFINITE) {
+        m_state->cv.wait(lock, ended);
+        return true;
+    }
+    return m_state->cv.wait_for(lock, std::chrono::milliseconds(ms), ended);
+}
+
+bool CWinThread::HasEnded() const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->ended;
+}
+
+UINT CWinThread::GetExitCode() const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->exitCode;
+}
+
+DWORD CWinThread::GetThreadId() const
+{
+    return m_state->tid.load();
+}
+
+bool CWinThread::IsCurrent() const
+{
+    return m_thread.get_id() == std::this_thread::get_id();
+}
