@@ -1,0 +1,36 @@
+#pragma once
+// CSystemTime: a local time to the millisecond, as the operating system's local-time
+// structure holds it. Its stored form is eight 16-bit little-endian words:
+// year, month, day of week, day, hour, minute, second, milliseconds.
+#include "framework/Archive.h"
+#include "framework/Types.h"
+
+struct SYSTEMTIME {
+    WORD wYear = 0;
+    WORD wMonth = 0;
+    WORD wDayOfWeek = 0;
+    WORD wDay = 0;
+    WORD wHour = 0;
+    WORD wMinute = 0;
+    WORD wSecond = 0;
+    WORD wMilliseconds = 0;
+    friend bool operator==(const SYSTEMTIME&, const SYSTEMTIME&) = default;
+};
+
+class CSystemTime : public SYSTEMTIME {
+public:
+    CSystemTime() = default;
+    CSystemTime(const SYSTEMTIME& st) : SYSTEMTIME(st) {}
+    // Year, month (1-12), day, hour, minute, second, milliseconds; the day of the week
+    // is computed.
+    CSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0);
+    virtual ~CSystemTime() = default;
+    CSystemTime(const CSystemTime&) = default;
+    CSystemTime& operator=(const CSystemTime&) = default;
+
+    virtual void Serialize(CArchive& ar);
+    friend bool operator==(const CSystemTime& a, const CSystemTime& b)
+    {
+        return static_cast<const SYSTEMTIME&>(a) == static_cast<const SYSTEMTIME&>(b);
+    }
+};
