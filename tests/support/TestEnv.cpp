@@ -1,0 +1,104 @@
+#include "tests/support/TestEnv.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/MessageBus.h"
+
+TempDir::TempDir()
+{
+    std::string templ = (std::filesystem::temp_directory_path() / "vkltest.XXXXXX").string();
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = templ;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+RecordingMessageBoxes::RecordingMessageBoxes()
+{
+    m_previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_shown.push_back(r);
+        if (!m_answers.empty()) {
+            const int a = m_answers.front();
+            m_answers.pop_front();
+            return a;
+        }
+        return DefaultMessageBoxAnswer(r.type);
+    });
+}
+
+RecordingMessageBoxes::~RecordingMessageBoxes()
+{
+    SetMessageBoxHandler(std::move(m_previous));
+}
+
+void RecordingMessageBoxes::Answer(int answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answers.push_back(answer);
+}
+
+std::vector<MessageBoxRequest> RecordingMessageBoxes::Shown() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_shown;
+}
+
+std::vector<std::string> RecordingMessageBoxes::Texts() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> out;
+    for (const auto& r : m_shown) out.push_back(r.text.str());
+    return out;
+}
+
+size_t RecordingMessageBoxes::Count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_shown.size();
+}
+
+HostFixture::HostFixture()
+    : settings(std::make_shared<CMemorySettingsStore>()),
+      clock(std::make_shared<CFixedClock>(CSystemTime(2011, 3, 3, 14, 5, 9, 0))),
+      freeSpace(std::make_shared<CFixedFreeSpace>(FreeSpaceResult{FreeSpaceResult::ok, 100ull << 30})),
+      trace(std::make_shared<CMemoryTraceSink>()),
+      devices(std::make_shared<CDeviceTable>())
+{
+    std::filesystem::create_directories(tmp.path() + "/Bin Logs");
+    HostServices s = Services::Current();
+    s.settings = settings;
+    s.homeDirectory = tmp.path().c_str();
+    s.clock = clock;
+    s.freeSpace = freeSpace;
+    s.trace = trace;
+    s.deviceLink = devices;
+    s.bus = std::make_shared<CMessageBus>();
+    m_services = std::make_unique<CScopedServices>(s);
+}
+
+HostFixture::~HostFixture() = default;
+
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path)
+{
+    return std::filesystem::exists(path);
+}

@@ -1,0 +1,78 @@
+#pragma once
+// Test fixtures: a temporary directory per test, fake host services installed through the
+// registry, and a message-box handler that records every text and gives scripted answers.
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "framework/MessageBox.h"
+#include "platform/Clock.h"
+#include "platform/DeviceLink.h"
+#include "platform/DiskSpace.h"
+#include "platform/Services.h"
+#include "platform/Settings.h"
+#include "platform/Trace.h"
+
+// A fresh, empty directory removed again with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Records message boxes; answers from a script, then with the default answer.
+class RecordingMessageBoxes {
+public:
+    RecordingMessageBoxes();
+    ~RecordingMessageBoxes();
+    void Answer(int answer);  // queue one scripted answer
+    std::vector<MessageBoxRequest> Shown() const;
+    std::vector<std::string> Texts() const;
+    size_t Count() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::deque<int> m_answers;
+    std::vector<MessageBoxRequest> m_shown;
+    MessageBoxHandler m_previous;
+};
+
+// Installs, for the life of the fixture: a temporary home directory (with "Bin Logs"),
+// an in-memory settings store, a fixed clock (3 March 2011, 14:05:09.000), 100 GB free
+// space, a memory trace sink, an empty device table, a fresh message bus, and the
+// recording message-box handler.
+class HostFixture : public ::testing::Test {
+protected:
+    HostFixture();
+    ~HostFixture() override;
+
+    std::string Path(const std::string& name) const { return tmp / name; }
+    std::string LogDir() const { return tmp.path() + "/Bin Logs/"; }
+
+    TempDir tmp;
+    std::shared_ptr<CMemorySettingsStore> settings;
+    std::shared_ptr<CFixedClock> clock;
+    std::shared_ptr<CFixedFreeSpace> freeSpace;
+    std::shared_ptr<CMemoryTraceSink> trace;
+    std::shared_ptr<CDeviceTable> devices;
+    RecordingMessageBoxes boxes;
+
+private:
+    std::unique_ptr<CScopedServices> m_services;
+};
+
+// Whole-file helpers.
+std::vector<uint8_t> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
+bool FileExists(const std::string& path);
