@@ -65,6 +65,7 @@ public:
     void CopyHeaderTo(CLogFileHeader* target) const;
 
 private:
+    using CFile::Open;  // callers open a log file with the four-flag form
     enum class LoadResult { loaded, failed, fault };
     bool AskRepair(bool autoRepair) const;
     LoadResult LoadHeader();

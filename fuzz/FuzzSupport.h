@@ -1,0 +1,56 @@
+#pragma once
+// Shared set-up of the fuzz targets: host services that touch nothing outside a scratch
+// directory, message boxes answered No, and a scratch file per process.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "framework/MessageBox.h"
+#include "platform/Clock.h"
+#include "platform/DeviceLink.h"
+#include "platform/DiskSpace.h"
+#include "platform/MessageBus.h"
+#include "platform/Services.h"
+#include "platform/Settings.h"
+
+inline std::string FuzzScratchDir()
+{
+    static const std::string dir = [] {
+        char templ[] = "/tmp/vklfuzz.XXXXXX";
+        const char* d = mkdtemp(templ);
+        return std::string(d ? d : "/tmp");
+    }();
+    return dir;
+}
+
+inline void FuzzInstallServices()
+{
+    HostServices s;
+    s.homeDirectory = FuzzScratchDir().c_str();
+    s.settings = std::make_shared<CMemorySettingsStore>();
+    s.clock = std::make_shared<CFixedClock>(CSystemTime(2011, 3, 3, 14, 5, 9, 0));
+    s.freeSpace = std::make_shared<CFixedFreeSpace>(FreeSpaceResult{FreeSpaceResult::ok, 100ull << 30});
+    s.deviceLink = std::make_shared<CDeviceTable>();
+    s.bus = std::make_shared<CMessageBus>();
+    Services::Install(s);
+    SetMessageBoxHandler([](const MessageBoxRequest& r) { return (r.type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK; });
+}
+
+inline std::string FuzzWriteFile(const uint8_t* data, size_t size)
+{
+    const std::string path = FuzzScratchDir() + "/input.vkl";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return path;
+}
+
+inline std::vector<uint8_t> FuzzReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
