@@ -1,0 +1,130 @@
+#pragma once
+// CLogger: records one stream of device messages into one log-file set.
+//
+// The logger's message client takes the messages the host dispatches and, from its own
+// worker thread, calls HandleVESKMessage, which hands each one to HandleMessage: one
+// record per message, flushed at once, page counting, assert marking and the roll-over
+// into a continuation file when the file is full. Everything else runs on the host's
+// thread. A recursive lock keeps Close, Clear, the file operations and the roll-over
+// apart from a HandleMessage in progress; Close never holds it while it waits for the
+// client's queue to drain.
+#include <memory>
+#include <mutex>
+
+#include "framework/Archive.h"
+#include "framework/String.h"
+#include "framework/Types.h"
+#include "logfile/LogFile.h"
+
+class CVESKMessage;
+class CMessageClient;
+class CAllFilters;
+
+class CLogger {
+public:
+    static constexpr int kMessagesPerPage = 3000;
+    static constexpr DWORD kClientRegistration = 0x0201001C;
+    static constexpr DWORD kCloseDrainMs = 500;
+
+    CLogger(const CString& strFileName, int bNewFile, int bClientFlag, const CString& strPath, int nDeviceId,
+            unsigned long nMaxFileSizeMB, int bAddBookmarkInAssert, int bCutLogInAssert);
+    virtual ~CLogger();
+    CLogger(const CLogger&) = delete;
+    CLogger& operator=(const CLogger&) = delete;
+
+    // Recording (message intake and writing).
+    virtual void Close();
+    virtual unsigned long GetFileSize();
+    virtual CString GetFullPath();
+    virtual bool IsLogging();
+    virtual void Clear();
+    virtual void Resume();
+    virtual void Pause();
+    virtual CString GetFileName();
+    virtual CString GetPathName();
+    virtual void SetVESKFileName();
+    virtual void HandleMessage(CVESKMessage* pMessage);
+    virtual void WriteMessage(CVESKMessage* pMessage) { HandleMessage(pMessage); }
+
+    static void HandleVESKMessage(void* pOwner, CVESKMessage* pMessage);
+    unsigned long EmptyFIFO();
+    unsigned long GetNumMessagesInFIFO();
+    void Terminate(int nReason);
+    CAllFilters* GetFilters();
+    void SetDevice(int nIndex, int nValue);
+    void SetRecordAllDevices(int bAll);
+    CMessageClient* GetClient() const { return m_pClient; }
+
+    // File operations.
+    static CString GetLogFilesPath();
+    bool OpenLogFile(const CString& strName, int bWrite);
+    unsigned long GetLogFilePosition();
+    long Seek(long lOff, unsigned int nFrom, int bAcrossFiles);
+    unsigned int GetFileHandle();
+    CLogFile* GetLogFile() { return &m_logFile; }
+    void SetLogFileName(const CString& strName, const CString& strPath);
+    bool RenameFile(const CString& strFrom, const CString& strTo);
+    bool CopyLoggerFile(const CString& strFrom, const CString& strTo);
+
+    // Naming convention and disk-space guard.
+    void BuildLogNameConvention();
+    static unsigned long GetMaxFileSizeInMB(CString strDirectory, CString& strMessage);
+    unsigned long GetMaxFileSize() const { return m_nMaxFileSizeMB; }
+
+    // Continuation files, navigation and pages.
+    CString GetContLogFileName();
+    void OpenContFile();
+    void OpenNextFile();
+    void OpenPrevFile();
+    void SetNextFileName(CString strName);
+    void SetPrevFileName(CString strName);
+    int GetNumOfFiles();
+    void InitializeNumOfFiles() { m_nNumOfFiles = 1; }
+    int GetNumOfPagesInFile();
+    int GetTotalNumOfPages();
+
+    // Bookmarks, descriptions and assert marking.
+    void AddBookmark(CString strText);
+    void AddFileDescription(const CString& strDescription, CString& strResult, CString strFilePath);
+    void SetAddBookmarkInAssert(int bOn) { m_bAddBookmarkInAssert = bOn; }
+    void SetCutLogInAssert(int bOn) { m_bCutLogInAssert = bOn; }
+    static int IsAssertMessage(CVESKMessage* pMessage, CString& strText);
+
+    // State, for hosts and tests.
+    DWORD GetLastMessagePosition() const { return m_dwLastMsgPos; }
+    int GetPages() const { return m_nPages; }
+    int GetDeviceId() const { return m_nDeviceId; }
+
+protected:
+    bool OpenCurrentFile(int bWrite);
+    // Walks to the first file of the set (lOff 4) or to the end of the last one.
+    long SeekAcrossFiles(long lOff, unsigned int nFrom);
+    void ReleaseArchive();
+
+    CString m_strFileName;
+    CString m_strPath;
+    int m_bNewFile = 1;
+    std::unique_ptr<CArchive> m_pArchive;
+    int m_nNumOfFiles = 1;
+    int m_nPages = 1;
+    int m_nMsgsInPage = 0;
+    int m_anDevices[5] = {0, 0, 0, 0, 0};
+    int m_bRecordAllDevices = 0;
+    int m_nDeviceId = -1;
+    unsigned long m_nMaxFileSizeMB = 0;
+    DWORD m_dwLastMsgPos = 4;
+    CString m_strDescription;
+    int m_bAddBookmarkInAssert = 0;
+    int m_bCutLogInAssert = 0;
+    CLogFile m_logFile;
+    CMessageClient* m_pClient = nullptr;
+    int m_bKovaLogName = 1;
+    int m_nLogNameIndex = 1;
+    CString m_strLogNameLocation;
+    CString m_strLogNameUSIM;
+    int m_nLogNameSetupId = 1;
+    CString m_strLogNameScheme;
+    CString m_strLogNameVersion;
+
+    std::recursive_mutex m_lock;
+};

@@ -1,0 +1,227 @@
+// CLogger: choosing, opening, walking, renaming and copying log files.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "framework/Exceptions.h"
+#include "framework/File.h"
+#include "framework/MessageBox.h"
+#include "logger/Logger.h"
+#include "platform/Clock.h"
+#include "platform/MessageBus.h"
+#include "platform/Settings.h"
+#include "platform/Trace.h"
+
+namespace {
+constexpr const char* kCantOpen = "Can't open log file.";
+constexpr const char* kCantSave =
+    "Cannot save log file.\nMake sure the file is not in use and that the specified folder exists.";
+
+bool HasLogExtension(const CString& name)
+{
+    const CString ext = name.Right(4);
+    return ext == ".bin" || ext == ".vkl";
+}
+
+// Moves a file, replacing an existing target; across file systems by copying.
+bool MoveFileReplacing(const CString& from, const CString& to)
+{
+    namespace fs = std::filesystem;
+    const fs::path src = CFile::OsPath(from), dst = CFile::OsPath(to);
+    std::error_code ec;
+    fs::rename(src, dst, ec);
+    if (!ec) return true;
+    if (ec != std::errc::cross_device_link) return false;
+    if (!fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec) || ec) return false;
+    fs::remove(src, ec);
+    return !ec;
+}
+
+bool CopyFileReplacing(const CString& from, const CString& to)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const bool ok = fs::copy_file(CFile::OsPath(from), CFile::OsPath(to), fs::copy_options::overwrite_existing, ec);
+    return ok && !ec;
+}
+}  // namespace
+
+CString CLogger::GetLogFilesPath()
+{
+    ISettingsStore* store = GetSettingsStore();
+    CString base;
+    if (GetSettingInt(store, "Version Directory", "Use Local", 1) == 0)
+        base = GetSettingString(store, "Version Directory", "Directory", "");
+    if (base.IsEmpty()) base = GetHomeDirectory(store);
+    return base + "\\Bin Logs\\";
+}
+
+bool CLogger::OpenLogFile(const CString& strName, int bWrite)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_strFileName = strName;
+    if (m_strFileName.IsEmpty()) {
+        m_bKovaLogName = GetSettingInt(GetSettingsStore(), "Viewer Settings", "KOVA Log Name", 1);
+        if (m_bKovaLogName != 0) {
+            SetVESKFileName();
+        } else {
+            BuildLogNameConvention();
+            ++m_nLogNameIndex;
+            WriteSettingInt(GetSettingsStore(), "Viewer Settings", "Log Name Index", m_nLogNameIndex);
+        }
+    }
+    if (!HasLogExtension(m_strFileName)) m_strFileName += ".vkl";
+    return OpenCurrentFile(bWrite);
+}
+
+bool CLogger::OpenCurrentFile(int bWrite)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_logFile.IsOpen()) m_logFile.Close();
+    if (m_strFileName.IsEmpty()) return true;
+    const CString path = m_strPath + m_strFileName;
+    if (!m_logFile.Open(path.c_str(), bWrite, m_bNewFile, 0)) {
+        m_strFileName.Empty();
+        AfxMessageBox(kCantOpen, MB_OK);
+        return false;
+    }
+    if (m_pArchive) {
+        ReleaseMessageArchive(m_pArchive.get());
+        m_pArchive->Abort();
+        m_pArchive.reset();
+    }
+    m_pArchive = std::make_unique<CArchive>(&m_logFile, CArchive::store, CArchive::kDefaultBufSize);
+    m_nPages = 1;
+    m_nMsgsInPage = 1;
+    WriteTrace(("Open file:\t" + CString(bWrite ? "wr\t" : "rd\t") + path + "\n").c_str());
+    return true;
+}
+
+void CLogger::SetVESKFileName()
+{
+    m_strFileName = "Log " + FormatTime(LocalTimeNow(), "%d-%b-%y %H;%M;%S") + ".vkl";
+}
+
+CString CLogger::GetFileName()
+{
+    return m_strFileName;
+}
+
+CString CLogger::GetPathName()
+{
+    return m_strPath;
+}
+
+CString CLogger::GetFullPath()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_logFile.IsOpen() ? m_logFile.GetFilePath() : CString();
+}
+
+unsigned long CLogger::GetFileSize()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    try {
+        return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetLength()) : 0;
+    } catch (const CException&) {
+        return 0;
+    }
+}
+
+unsigned long CLogger::GetLogFilePosition()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    try {
+        return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetPosition()) : 0;
+    } catch (const CException&) {
+        return 0;
+    }
+}
+
+long CLogger::Seek(long lOff, unsigned int nFrom, int bAcrossFiles)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    try {
+        if (bAcrossFiles && (lOff == 4 || static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition()))
+            return SeekAcrossFiles(lOff, nFrom);
+        return static_cast<long>(m_logFile.Seek(static_cast<LONG>(lOff), nFrom));
+    } catch (const CException&) {
+        return 0;
+    }
+}
+
+long CLogger::SeekAcrossFiles(long lOff, unsigned int nFrom)
+{
+    const bool backwards = lOff == 4;
+    long target = lOff;
+    for (;;) {
+        const CString next = backwards ? m_logFile.GetPrevLogFileName() : m_logFile.GetNextLogFileName();
+        if (next.IsEmpty()) break;
+        Close();
+        m_strFileName = next;
+        if (!m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) {
+            m_strFileName.Empty();
+            AfxMessageBox(kCantOpen, MB_OK);
+            return 0;
+        }
+        if (!backwards) target = static_cast<long>(m_logFile.GetHeaderPosition());
+    }
+    return static_cast<long>(m_logFile.Seek(static_cast<LONG>(target), nFrom));
+}
+
+unsigned int CLogger::GetFileHandle()
+{
+    return static_cast<unsigned int>(m_logFile.m_hFile);
+}
+
+void CLogger::SetLogFileName(const CString& strName, const CString& strPath)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_strFileName = strName;
+    m_strPath = strPath;
+}
+
+bool CLogger::RenameFile(const CString& strFrom, const CString& strTo)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_strFileName.IsEmpty() || IsLogging()) return false;
+    try {
+        ULONGLONG position = 0;
+        if (m_logFile.IsOpen()) {
+            position = m_logFile.GetPosition();
+            m_logFile.Close();
+        }
+        bool result = false;
+        if (MoveFileReplacing(strFrom, strTo)) {
+            const int cut = std::max(strTo.ReverseFind('\\'), strTo.ReverseFind('/'));
+            m_strFileName = strTo.Mid(cut + 1);
+            m_strPath = strTo.Left(cut + 1);
+            result = true;
+        } else {
+            AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
+        }
+        if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
+        return result;
+    } catch (const CException&) {
+        return false;
+    }
+}
+
+bool CLogger::CopyLoggerFile(const CString& strFrom, const CString& strTo)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_strFileName.IsEmpty() || IsLogging()) return false;
+    try {
+        ULONGLONG position = 0;
+        if (m_logFile.IsOpen()) {
+            position = m_logFile.GetPosition();
+            m_logFile.Close();
+        }
+        const bool result = CopyFileReplacing(strFrom, strTo);
+        if (!result) AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
+        if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
+        return result;
+    } catch (const CException&) {
+        return false;
+    }
+}

@@ -1,0 +1,209 @@
+// CLogger: construction, message intake and writing, pausing, clearing and closing.
+#include "framework/Exceptions.h"
+#include "logger/Logger.h"
+#include "platform/MessageBus.h"
+#include "platform/Settings.h"
+#include "platform/Trace.h"
+#include "platform/VESKMessage.h"
+
+namespace {
+constexpr const char* kViewer = "Viewer Settings";
+}  // namespace
+
+CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, const CString& strPath, int nDeviceId,
+                 unsigned long nMaxFileSizeMB, int bAddBookmarkInAssert, int bCutLogInAssert)
+{
+    if (strPath.IsEmpty()) {
+        m_strPath = GetLogFilesPath();
+    } else {
+        m_strPath = strPath;
+        const char last = strPath.GetAt(strPath.GetLength() - 1);
+        if (last != '\\' && last != '/') m_strPath += "\\";
+    }
+    m_bNewFile = bNewFile;
+    m_nNumOfFiles = 1;
+    m_nPages = 1;
+    m_nMsgsInPage = 0;
+
+    ISettingsStore* store = GetSettingsStore();
+    m_bKovaLogName = GetSettingInt(store, kViewer, "KOVA Log Name", 1);
+    m_nLogNameIndex = GetSettingInt(store, kViewer, "Log Name Index", 1);
+    m_strLogNameLocation = GetSettingString(store, kViewer, "Log Name Location", "US");
+    m_strLogNameUSIM = GetSettingString(store, kViewer, "Log Name USIM", "OR");
+    m_nLogNameSetupId = GetSettingInt(store, kViewer, "Log Name SetupId", 1);
+    m_strLogNameScheme = GetSettingString(store, kViewer, "Log Name Scheme", "IDLE");
+    m_strLogNameVersion = GetSettingString(store, kViewer, "Log Name Version", "R40817");
+
+    if (OpenLogFile(strFileName, 1)) {
+        m_pClient = CreateMessageClient(this, bClientFlag, &CLogger::HandleVESKMessage, 0);
+        RegisterMessageClient(kClientRegistration, bClientFlag, m_pClient, &CLogger::HandleVESKMessage, this);
+        m_pClient->SetThreadPriority(-2);
+        m_pClient->SetSourceFilter(-1, -1);
+    } else {
+        m_pClient = nullptr;
+    }
+
+    m_nMaxFileSizeMB = nMaxFileSizeMB;
+    CString scratch;
+    const unsigned long limit = GetMaxFileSizeInMB(GetLogFilesPath(), scratch);
+    if (m_nMaxFileSizeMB == 0 || m_nMaxFileSizeMB > limit) m_nMaxFileSizeMB = limit;
+
+    m_nDeviceId = nDeviceId;
+    m_dwLastMsgPos = 4;
+    m_strDescription.Empty();
+    m_bAddBookmarkInAssert = bAddBookmarkInAssert;
+    m_bCutLogInAssert = bCutLogInAssert;
+}
+
+CLogger::~CLogger()
+{
+    Close();
+    if (m_pClient) {
+        m_pClient->Pause();
+        m_pClient->Stop();
+        DestroyMessageClient(&m_pClient);
+    }
+}
+
+void CLogger::HandleVESKMessage(void* pOwner, CVESKMessage* pMessage)
+{
+    if (pOwner && pMessage) static_cast<CLogger*>(pOwner)->HandleMessage(pMessage);
+}
+
+void CLogger::HandleMessage(CVESKMessage* pMessage)
+{
+    if (!pMessage) return;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (!m_pArchive || m_strFileName.IsEmpty() || !m_logFile.IsOpen()) return;
+    if (m_nDeviceId != -1 && pMessage->GetDeviceNumber() != m_nDeviceId) return;
+
+    const DWORD previous = m_dwLastMsgPos;
+    bool written = false;
+    try {
+        m_dwLastMsgPos = static_cast<DWORD>(m_logFile.GetLength());
+        SetMessageArchive(nullptr);
+        pMessage->Serialize(*m_pArchive);
+        m_pArchive->Flush();
+        SetMessageArchive(m_pArchive.get());
+        written = true;
+    } catch (const CException&) {
+        // The message is lost without a report. A partly written record is cut off
+        // again, so the file keeps holding whole records only.
+        const DWORD recordStart = m_dwLastMsgPos;
+        m_dwLastMsgPos = previous;
+        try {
+            if (m_logFile.GetLength() > recordStart) {
+                m_logFile.SetLength(recordStart);
+                m_logFile.SeekToEnd();
+            }
+        } catch (const CException&) {
+        }
+    }
+
+    if (written && ++m_nMsgsInPage == kMessagesPerPage) {
+        ++m_nPages;
+        m_logFile.SetNumOfPages(m_nPages);
+        m_nMsgsInPage = 0;
+    }
+
+    bool isAssert = false;
+    if (m_bAddBookmarkInAssert || m_bCutLogInAssert) {
+        CString text;
+        isAssert = IsAssertMessage(pMessage, text) != 0;
+        if (isAssert && m_bAddBookmarkInAssert) AddBookmark(text);
+    }
+
+    const unsigned long long limit = static_cast<unsigned long long>(m_nMaxFileSizeMB) << 20;
+    if (GetFileSize() >= limit || (m_bCutLogInAssert && isAssert)) {
+        Pause();
+        OpenContFile();
+        Resume();
+        CString scratch;
+        AddFileDescription(m_strDescription, scratch, CString());
+    }
+}
+
+void CLogger::ReleaseArchive()
+{
+    if (!m_pArchive) return;
+    ReleaseMessageArchive(m_pArchive.get());
+    try {
+        m_pArchive->Close();
+    } catch (const CException&) {
+        m_pArchive->Abort();
+    }
+    m_pArchive.reset();
+}
+
+void CLogger::Close()
+{
+    if (m_pClient) {
+        m_pClient->Pause();
+        m_pClient->WaitUntilEmpty(kCloseDrainMs);
+    }
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    ReleaseArchive();
+    if (!m_strFileName.IsEmpty() && m_logFile.IsOpen()) {
+        m_logFile.Close();
+        WriteTrace(("Close file:\t" + m_strFileName + "\n").c_str());
+    }
+}
+
+void CLogger::Pause()
+{
+    ReleaseMessageArchive(m_pArchive.get());
+    if (m_pClient) m_pClient->Pause();
+}
+
+void CLogger::Resume()
+{
+    if (m_pClient) m_pClient->Resume();
+}
+
+bool CLogger::IsLogging()
+{
+    return m_pClient && m_pClient->IsActive();
+}
+
+void CLogger::Clear()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (!m_logFile.IsOpen()) return;
+    ReleaseMessageArchive(m_pArchive.get());
+    try {
+        m_logFile.ClearHeader();
+        m_logFile.SetLength(4);
+        m_logFile.SeekToEnd();
+    } catch (const CException&) {
+    }
+}
+
+unsigned long CLogger::EmptyFIFO()
+{
+    return m_pClient ? m_pClient->WaitUntilEmpty(0xFFFFFFFF) : 0;
+}
+
+unsigned long CLogger::GetNumMessagesInFIFO()
+{
+    return m_pClient ? m_pClient->GetNumMessagesInFIFO() : 0;
+}
+
+void CLogger::Terminate(int nReason)
+{
+    if (m_pClient) m_pClient->Terminate(nReason);
+}
+
+CAllFilters* CLogger::GetFilters()
+{
+    return m_pClient ? m_pClient->GetFilters() : nullptr;
+}
+
+void CLogger::SetDevice(int nIndex, int nValue)
+{
+    if (nIndex >= 0 && nIndex < 5) m_anDevices[nIndex] = nValue;
+}
+
+void CLogger::SetRecordAllDevices(int bAll)
+{
+    m_bRecordAllDevices = bAll;
+}
