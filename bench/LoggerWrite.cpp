@@ -50,13 +50,13 @@ std::vector<CVESKMessage> Messages()
 
 void BM_LoggerHandleMessage(benchmark::State& state)
 {
-    const auto messages = Messages();
+    auto messages = Messages();
     for (auto _ : state) {
         const std::string name = "logger.vkl";
         CLogger logger(name.c_str(), 1, 0, ScratchDir().c_str(), -1, 4095, 0, 0);
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kMessages; ++i) {
-            CVESKMessage m = messages[static_cast<size_t>(i % 1000)];
+            CVESKMessage& m = messages[static_cast<size_t>(i % 1000)];
             m.SetMessageIndex(static_cast<uint64_t>(i));
             logger.HandleMessage(&m);
         }

@@ -120,11 +120,13 @@ void CArchive::Flush()
         return;
     }
     if (!m_storeBuf.empty()) {
-        // Clear first: a failed write must not be retried with the same bytes.
-        std::vector<BYTE> pending;
-        pending.swap(m_storeBuf);
-        m_storeBuf.reserve(m_nBufSize);
-        m_pFile->Write(pending.data(), static_cast<UINT>(pending.size()));
+        // The buffer is emptied however the write ends: a failed write is not retried
+        // with the same bytes.
+        struct Emptier {
+            std::vector<BYTE>& buf;
+            ~Emptier() { buf.clear(); }
+        } emptier{m_storeBuf};
+        m_pFile->Write(m_storeBuf.data(), static_cast<UINT>(m_storeBuf.size()));
     }
 }
 
