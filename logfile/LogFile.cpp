@@ -20,7 +20,13 @@ void ReadLogRecord(CFile& file, CVESKMessage& message)
     try {
         message.Serialize(ar);
     } catch (...) {
-        ar.Abort();
+        // The read-ahead is given back on a failure too, so the position tells how far
+        // the record got before it failed.
+        try {
+            ar.Close();
+        } catch (const CException&) {
+            ar.Abort();
+        }
         throw;
     }
     ar.Close();
