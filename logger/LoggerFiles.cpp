@@ -65,6 +65,8 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
         if (m_bKovaLogName != 0) {
             SetVESKFileName();
         } else {
+            // One step for every other logger and process, so no two take the same index.
+            CSettingsExclusive session(GetSettingsStore());
             BuildLogNameConvention();
             ++m_nLogNameIndex;
             WriteSettingInt(GetSettingsStore(), "Viewer Settings", "Log Name Index", m_nLogNameIndex);

@@ -13,6 +13,28 @@ public:
     virtual CString GetString(const CString& section, const CString& key, const CString& def) = 0;
     virtual void WriteInt(const CString& section, const CString& key, int value) = 0;
     virtual void WriteString(const CString& section, const CString& key, const CString& value) = 0;
+    // An exclusive session: reads and writes between Begin and End are one step for every
+    // other thread and process using the store (a read-modify-write of a counter).
+    // Sessions nest.
+    virtual void BeginExclusive() {}
+    virtual void EndExclusive() {}
+};
+
+class CSettingsExclusive {
+public:
+    explicit CSettingsExclusive(ISettingsStore* store) : m_store(store)
+    {
+        if (m_store) m_store->BeginExclusive();
+    }
+    ~CSettingsExclusive()
+    {
+        if (m_store) m_store->EndExclusive();
+    }
+    CSettingsExclusive(const CSettingsExclusive&) = delete;
+    CSettingsExclusive& operator=(const CSettingsExclusive&) = delete;
+
+private:
+    ISettingsStore* m_store;
 };
 
 // The store installed in the host-services registry.
@@ -33,8 +55,11 @@ public:
     void WriteInt(const CString& section, const CString& key, int value) override;
     void WriteString(const CString& section, const CString& key, const CString& value) override;
     bool Has(const CString& section, const CString& key) const;
+    void BeginExclusive() override { m_session.lock(); }
+    void EndExclusive() override { m_session.unlock(); }
 
 private:
+    std::recursive_mutex m_session;
     mutable std::mutex m_mutex;
     std::map<std::pair<std::string, std::string>, std::string> m_values;
 };
