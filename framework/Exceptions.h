@@ -52,6 +52,14 @@ public:
     CString m_strFileName;
 };
 
+// A failure of the host database (opening it, or a query on it).
+class CDBException : public CException {
+public:
+    explicit CDBException(CString what) : m_strError(std::move(what)) {}
+    CString GetErrorMessage() const override { return m_strError; }
+    CString m_strError;
+};
+
 // A processor fault (access violation, division by zero) turned into an exception
 // by a conversion's translator scope; see framework/SeTranslator.h.
 class SE_Exception : public CException {
