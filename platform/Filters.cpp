@@ -1,6 +1,51 @@
 #include "platform/Filters.h"
 
-int CAllFilters::PassesFilters(const CVESKMessage&) const
+#include "platform/Recoder.h"
+
+int CAllFilters::PassesFilters(const CVESKMessage& message) const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int type = message.GetMessageType();
+    if (m_excludeTypes.count(type)) return 0;
+    if (!m_includeTypes.empty() && !m_includeTypes.count(type)) return 0;
+    if (m_includeSignals.empty() && m_excludeSignals.empty()) return 1;
+    NativeSignal sig;
+    CConverter* recoder = GetConverterInstance();
+    const bool isSignal = recoder && recoder->ParseSignal(message.GetData(), message.GetDataLength(), sig);
+    if (isSignal && m_excludeSignals.count(sig.id)) return 0;
+    if (!m_includeSignals.empty() && (!isSignal || !m_includeSignals.count(sig.id))) return 0;
     return 1;
+}
+
+void CAllFilters::IncludeMessageType(int type)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_includeTypes.insert(type);
+}
+
+void CAllFilters::ExcludeMessageType(int type)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_excludeTypes.insert(type);
+}
+
+void CAllFilters::IncludeSignal(uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_includeSignals.insert(id);
+}
+
+void CAllFilters::ExcludeSignal(uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_excludeSignals.insert(id);
+}
+
+void CAllFilters::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_includeTypes.clear();
+    m_excludeTypes.clear();
+    m_includeSignals.clear();
+    m_excludeSignals.clear();
 }
