@@ -1,0 +1,58 @@
+#pragma once
+// vkl plays the part of the desktop host: it installs the services the library reaches
+// (settings file, home directory, trace output, devices, message bus) and answers the
+// library's message boxes, on the terminal or from the --yes / --no flags.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/String.h"
+
+class CDeviceTable;
+
+namespace vkl {
+
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
+
+struct GlobalOptions {
+    bool yes = false;
+    bool no = false;
+    bool quiet = false;
+    bool trace = false;
+    std::string settingsFile;
+    std::string homeDir;
+};
+
+// Installs the host services and the message-box handler for this run.
+void InstallHost(const GlobalOptions& options);
+const GlobalOptions& Options();
+std::shared_ptr<CDeviceTable> Devices();
+
+// One line on stderr: "vkl: <text>".
+void Error(const std::string& text);
+// One line on stdout unless --quiet.
+void Say(const std::string& text);
+// Message boxes shown so far (the last one's text, for error reports).
+std::string LastMessageBox();
+
+// Ctrl-C: the first one asks the running command to stop cleanly.
+void InstallInterruptHandler();
+bool Interrupted();
+
+// A progress bar on stderr, drawn only when stderr is a terminal and not --quiet.
+class Progress {
+public:
+    Progress(std::string label, uint64_t total);
+    ~Progress();
+    void Update(uint64_t done);
+    void Finish();
+
+private:
+    std::string m_label;
+    uint64_t m_total;
+    bool m_enabled;
+    int m_lastPermille = -1;
+};
+
+}  // namespace vkl
