@@ -138,6 +138,8 @@ int CmdRecord(const RecordOptions& o)
     services.trace = opened;
     CScopedServices scoped(services);
 
+    CSimDevice sim({.seed = o.seed, .devices = 3, .assertEvery = o.assertEvery});
+    sim.Connect(*Devices());  // before the first file opens, so its header names the device
     CString dir = o.dir.empty() ? CLogger::GetLogFilesPath() : CString(EnsureDirectory(o.dir).c_str());
     std::unique_ptr<CLogger> own;
     CLogger* logger = nullptr;
@@ -159,8 +161,6 @@ int CmdRecord(const RecordOptions& o)
         CString result;
         logger->AddFileDescription(o.description.c_str(), result, "");
     }
-    CSimDevice sim({.seed = o.seed, .devices = 3, .assertEvery = o.assertEvery});
-    sim.Connect(*Devices());
     logger->Resume();
     const uint64_t count = o.messages ? o.messages : (o.seconds > 0 ? 0 : 10000);
     const uint64_t sent = Feed(sim, count, o.seconds);
@@ -195,6 +195,8 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
 
     // 1. A session of three devices with asserts, limited to 1 MB per file.
+    CSimDevice sim({.seed = 2026, .devices = 3, .assertEvery = 15000});
+    sim.Connect(*Devices());
     CLoggerManager* manager = Init();
     CLogger* session = manager->AddNewLogger((dir + "\\session").c_str(), true, false, -1, 1, 1, 1);
     if (!session->GetClient()) {
@@ -204,8 +206,6 @@ int CmdDemo(const DemoOptions& o)
     }
     CString result;
     session->AddFileDescription("vkl demo: three simulated devices", result, "");
-    CSimDevice sim({.seed = 2026, .devices = 3, .assertEvery = 15000});
-    sim.Connect(*Devices());
     session->Resume();
     const uint64_t sent = Feed(sim, 45000, 0);
     session->EmptyFIFO();
