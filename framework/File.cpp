@@ -1,6 +1,7 @@
 #include "framework/File.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,8 +90,9 @@ bool CFile::ApplyShareMode(UINT flags, int& err)
     if (denyRead) ok = ok && TakeSharedLock(m_hFile, kDenyRead, lockErr);
     if (denyWrite) ok = ok && TakeSharedLock(m_hFile, kDenyWrite, lockErr);
     if (!ok) {
-        // A file system without lock support cannot emulate sharing; open anyway.
-        if (lockErr == EINVAL || lockErr == ENOLCK || lockErr == EOPNOTSUPP) return true;
+        // A file system without lock support cannot emulate sharing, nor can a descriptor
+        // that could only be opened for writing (shared locks need read access): open anyway.
+        if (lockErr == EINVAL || lockErr == ENOLCK || lockErr == EOPNOTSUPP || lockErr == EBADF) return true;
         err = lockErr;
         return false;
     }
@@ -237,6 +239,9 @@ void CFile::Write(const void* buf, UINT count)
         const ssize_t n = ::pwrite(m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
         if (n < 0) {
             if (errno == EINTR) continue;
+            // Writing through a read-only handle is a denied access, not an invalid file.
+            if (errno == EBADF && (m_nOpenFlags & 0x3) == modeRead)
+                throw CFileException(CFileException::accessDenied, EBADF, m_strFileName);
             ThrowOsError(errno);
         }
         if (n == 0) ThrowOsError(ENOSPC);
@@ -316,8 +321,22 @@ CString CFile::GetFileTitle() const
 
 void CFile::Rename(const char* oldName, const char* newName)
 {
-    if (::rename(OsPath(oldName).c_str(), OsPath(newName).c_str()) != 0)
-        throw CFileException(CFileException::OsErrorToCause(errno), errno, oldName);
+    // As on the host, renaming never replaces an existing file.
+    const std::string from = OsPath(oldName);
+    const std::string to = OsPath(newName);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the no-replace flag: check first (not atomic, but rare).
+        struct stat st {};
+        if (::lstat(to.c_str(), &st) == 0)
+            err = EEXIST;
+        else if (::rename(from.c_str(), to.c_str()) == 0)
+            return;
+        else
+            err = errno;
+    }
+    throw CFileException(err == EEXIST ? CFileException::accessDenied : CFileException::OsErrorToCause(err), err, oldName);
 }
 
 void CFile::Remove(const char* fileName)
@@ -353,13 +372,19 @@ void CFile::SetStatus(const char* fileName, const CFileStatus& status)
         mode |= S_IWUSR;
     if (mode != (st.st_mode & 07777) && ::chmod(os.c_str(), mode) != 0)
         throw CFileException(CFileException::OsErrorToCause(errno), errno, fileName);
-    // The times are written back as they were (or as the caller gave them).
-    struct timespec times[2];
-    times[0].tv_sec = status.m_atime ? status.m_atime : st.st_atime;
-    times[0].tv_nsec = status.m_atime ? 0 : st.st_atim.tv_nsec;
-    times[1].tv_sec = status.m_mtime ? status.m_mtime : st.st_mtime;
-    times[1].tv_nsec = status.m_mtime ? 0 : st.st_mtim.tv_nsec;
-    ::utimensat(AT_FDCWD, os.c_str(), times, 0);
+    // The times are written back as they were (or as the caller gave them); a time given
+    // as the same second the file already has keeps its sub-second part.
+    auto pick = [](time_t wanted, const struct timespec& now) {
+        struct timespec t = now;
+        if (wanted && wanted != now.tv_sec) {
+            t.tv_sec = wanted;
+            t.tv_nsec = 0;
+        }
+        return t;
+    };
+    const struct timespec times[2] = {pick(status.m_atime, st.st_atim), pick(status.m_mtime, st.st_mtim)};
+    if (::utimensat(AT_FDCWD, os.c_str(), times, 0) != 0)
+        throw CFileException(CFileException::OsErrorToCause(errno), errno, fileName);
 }
 
 BOOL CStdioFile::Open(const char* path, UINT flags, CFileException* pError)

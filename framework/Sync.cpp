@@ -66,7 +66,8 @@ struct CWinThread::State {
     std::condition_variable cv;
     bool ended = false;
     UINT exitCode = 0;
-    std::atomic<DWORD> tid{0};
+    DWORD tid = 0;  // published by the thread as its first act
+    std::thread::id id;
 };
 
 CWinThread::CWinThread(std::shared_ptr<State> state) : m_state(std::move(state)) {}
@@ -90,7 +91,12 @@ std::unique_ptr<CWinThread> CWinThread::Start(std::function<UINT()> body, int pr
     auto state = std::make_shared<State>();
     std::unique_ptr<CWinThread> thread(new CWinThread(state));
     thread->m_thread = std::thread([state, body = std::move(body), priority] {
-        state->tid = GetCurrentThreadId();
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->tid = GetCurrentThreadId();
+            state->id = std::this_thread::get_id();
+        }
+        state->cv.notify_all();
         SetCurrentThreadPriority(priority);
         const UINT code = body();
         std::lock_guard<std::mutex> lock(state->mutex);
@@ -126,10 +132,14 @@ UINT CWinThread::GetExitCode() const
 
 DWORD CWinThread::GetThreadId() const
 {
-    return m_state->tid.load();
+    // Right after Start the thread may not have run yet: wait for its id.
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    m_state->cv.wait(lock, [this] { return m_state->tid != 0; });
+    return m_state->tid;
 }
 
 bool CWinThread::IsCurrent() const
 {
-    return m_thread.get_id() == std::this_thread::get_id();
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->id == std::this_thread::get_id();
 }

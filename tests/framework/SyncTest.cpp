@@ -1,174 +1,223 @@
-#include <atomic>
-#include <thread>
+// Events, critical sections, worker threads and the queue window. Every wait that is
+// expected to end is ended by a signal; time-outs are only used where the wait must fail.
+#include <gtest/gtest.h>
 
-#include "framework/Launcher.h"
-#include "framework/MessageBox.h"
-#include "framework/Module.h"
-#include "framework/SeTranslator.h"
-#include "framework/String.h"
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
 #include "framework/Sync.h"
 #include "framework/Window.h"
-#include "tests/support/TestEnv.h"
 
-TEST(Sync, EventsManualAndAutoReset)
+namespace {
+
+TEST(EventTest, ManualResetStaysSignalledUntilReset)
 {
-    CEvent manual(true, true);
-    EXPECT_TRUE(manual.Lock(0));
-    EXPECT_TRUE(manual.Lock(0));  // stays signalled
-    manual.ResetEvent();
-    EXPECT_FALSE(manual.Lock(0));
-    EXPECT_FALSE(manual.Lock(20));  // a time-out on an unsignalled event
+    CEvent ev(false, true);
+    EXPECT_FALSE(ev.Lock(0));
+    EXPECT_FALSE(ev.Lock(20)) << "an unsignalled event times out";
+    ev.SetEvent();
+    EXPECT_TRUE(ev.Lock(0));
+    EXPECT_TRUE(ev.Lock(0));
+    EXPECT_TRUE(ev.Lock());
+    ev.ResetEvent();
+    EXPECT_FALSE(ev.IsSignalled());
 
-    CEvent autoReset(false, false);
-    EXPECT_FALSE(autoReset.Lock(0));
-    autoReset.SetEvent();
-    EXPECT_TRUE(autoReset.Lock(0));
-    EXPECT_FALSE(autoReset.Lock(0));  // reset by the successful wait
-
-    // A set from another thread wakes a waiter.
-    CEvent go(false, true), done(false, true);
-    std::thread t([&] {
-        go.Lock();
-        done.SetEvent();
-    });
-    go.SetEvent();
-    EXPECT_TRUE(done.Lock(INFINITE));
-    t.join();
+    CEvent on(true, true);
+    EXPECT_TRUE(on.Lock(0));
+    EXPECT_TRUE(on.Lock(0));
 }
 
-TEST(Sync, CriticalSectionIsRecursiveAndThreadsReportTheirEnd)
+TEST(EventTest, AutoResetIsConsumedByOneWait)
+{
+    CEvent ev(true, false);
+    EXPECT_TRUE(ev.Lock(0));
+    EXPECT_FALSE(ev.Lock(0));
+    ev.SetEvent();
+    ev.SetEvent();  // not counted: still one waiter released
+    EXPECT_TRUE(ev.Wait(0));
+    EXPECT_FALSE(ev.Wait(0));
+    CEvent off;  // default: auto reset, not signalled
+    EXPECT_FALSE(off.Lock(0));
+}
+
+TEST(EventTest, SetFromAnotherThreadWakesWaiters)
+{
+    // Manual reset: one set releases every waiter.
+    CEvent gate(false, true);
+    CEvent ready(false, true);
+    std::atomic<int> waiting{0}, woken{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i)
+        threads.emplace_back([&] {
+            if (++waiting == 3) ready.SetEvent();
+            if (gate.Lock()) ++woken;
+        });
+    ASSERT_TRUE(ready.Lock());
+    gate.SetEvent();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(woken.load(), 3);
+
+    // Auto reset: each set releases exactly one waiter, and the event is reset by it.
+    CEvent one(false, false);
+    CEvent report(false, false);
+    std::atomic<int> through{0};
+    threads.clear();
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&] {
+            one.Lock();
+            ++through;
+            report.SetEvent();
+        });
+    one.SetEvent();
+    ASSERT_TRUE(report.Lock());
+    EXPECT_FALSE(one.Lock(0)) << "the released waiter reset the event";
+    one.SetEvent();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(through.load(), 2);
+}
+
+TEST(CriticalSectionTest, RecursiveAndExclusive)
 {
     CCriticalSection cs;
     cs.Lock();
+    cs.Lock(1000);  // recursion; the time-out has no effect
     EXPECT_TRUE(cs.TryLock());
+    bool otherGot = true;
+    std::thread([&] { otherGot = cs.TryLock(); }).join();
+    EXPECT_FALSE(otherGot);
     cs.Unlock();
-    std::atomic<bool> other{true};
-    std::thread([&] { other = cs.TryLock(); }).join();
-    EXPECT_FALSE(other);
     cs.Unlock();
+    std::thread([&] { otherGot = cs.TryLock(); }).join();
+    EXPECT_FALSE(otherGot) << "still held once";
+    cs.Unlock();
+    std::thread([&] {
+        otherGot = cs.TryLock();
+        if (otherGot) cs.Unlock();
+    }).join();
+    EXPECT_TRUE(otherGot);
 
-    CEvent release(false, true);
-    std::atomic<DWORD> tid{0};
-    auto thread = CWinThread::Start([&]() -> UINT {
-        tid = GetCurrentThreadId();
-        release.Lock();
-        return 42;
-    }, THREAD_PRIORITY_LOWEST);
-    EXPECT_FALSE(thread->WaitForEnd(0));
-    release.SetEvent();
-    EXPECT_TRUE(thread->WaitForEnd(INFINITE));
-    EXPECT_EQ(thread->GetExitCode(), 42u);
-    EXPECT_EQ(thread->GetThreadId(), tid.load());
-    EXPECT_NE(tid.load(), GetCurrentThreadId());
+    // Counting under the lock from several threads, through std::lock_guard.
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                std::lock_guard<CCriticalSection> lock(cs);
+                ++counter;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 40000);
 }
 
-TEST(Sync, QueueWindowTakesPostedAndSentMessages)
+UINT ReturnArgument(void* arg)
 {
-    int handled = 0;
-    CQueueWnd wnd([&](const WindowMessage& m) {
-        ++handled;
+    return *static_cast<UINT*>(arg);
+}
+
+TEST(WinThreadTest, StartWaitAndExitCode)
+{
+    UINT value = 42;
+    auto t = CWinThread::Start(&ReturnArgument, &value);
+    EXPECT_TRUE(t->WaitForEnd());
+    EXPECT_TRUE(t->HasEnded());
+    EXPECT_EQ(t->GetExitCode(), 42u);
+
+    // A thread that runs until told: not ended yet, then ended with its code.
+    auto go = std::make_shared<CEvent>(false, true);
+    std::atomic<DWORD> seenId{0};
+    std::atomic<bool> wasCurrent{false};
+    std::unique_ptr<CWinThread> worker;
+    CEvent started(false, true);
+    worker = CWinThread::Start(
+        [&, go]() -> UINT {
+            seenId = GetCurrentThreadId();
+            started.Lock();
+            wasCurrent = worker->IsCurrent();
+            go->Lock();
+            return 7;
+        },
+        THREAD_PRIORITY_BELOW_NORMAL);
+    // The id is known right after Start, and is the worker's own.
+    const DWORD id = worker->GetThreadId();
+    EXPECT_NE(id, 0u);
+    EXPECT_NE(id, GetCurrentThreadId());
+    EXPECT_FALSE(worker->IsCurrent());
+    started.SetEvent();
+    EXPECT_FALSE(worker->WaitForEnd(0));
+    EXPECT_FALSE(worker->WaitForEnd(20));
+    EXPECT_FALSE(worker->HasEnded());
+    go->SetEvent();
+    EXPECT_TRUE(worker->WaitForEnd());
+    EXPECT_EQ(worker->GetExitCode(), 7u);
+    EXPECT_EQ(seenId.load(), id);
+    EXPECT_TRUE(wasCurrent.load());
+}
+
+TEST(WinThreadTest, DroppedWhileRunningFinishesOnItsOwn)
+{
+    auto go = std::make_shared<CEvent>(false, true);
+    auto done = std::make_shared<CEvent>(false, true);
+    {
+        auto t = CWinThread::Start([go, done]() -> UINT {
+            go->Lock();
+            done->SetEvent();
+            return 0;
+        });
+    }  // dropped while the thread waits
+    go->SetEvent();
+    EXPECT_TRUE(done->Lock());
+}
+
+TEST(QueueWndTest, PostedAndSentMessagesArriveInOrder)
+{
+    std::vector<WindowMessage> handled;
+    CQueueWnd wnd([&](const WindowMessage& m) -> LRESULT {
+        handled.push_back(m);
         return static_cast<LRESULT>(m.wParam * 2);
     });
-    std::thread poster([&] { wnd.PostMessage(WM_USER + 45, 1, 2); });
-    EXPECT_TRUE(wnd.WaitFor(WM_USER + 45, INFINITE));
-    poster.join();
-    EXPECT_EQ(wnd.SendMessage(WM_USER + 46, 21, 0), 42);
-    EXPECT_EQ(handled, 1);
-    EXPECT_EQ(wnd.Count(WM_USER + 46), 1u);
+    EXPECT_TRUE(wnd.PostMessage(WM_USER + 1, 10, -1));
+    EXPECT_EQ(wnd.SendMessage(WM_USER + 2, 21, 5), 42);
+    ASSERT_EQ(handled.size(), 1u) << "only sent messages reach the handler";
+    EXPECT_EQ(handled[0].message, WM_USER + 2);
+    wnd.PostMessage(WM_USER + 1, 11);
+    EXPECT_EQ(wnd.Size(), 3u);
+    EXPECT_EQ(wnd.Count(WM_USER + 1), 2u);
+
+    // WaitFor takes the first message of that value, leaving the others in order.
+    EXPECT_TRUE(wnd.WaitFor(WM_USER + 2, 0));
     WindowMessage m;
     ASSERT_TRUE(wnd.GetMessage(m, 0));
-    EXPECT_EQ(m.message, WM_USER + 46u);
+    EXPECT_EQ(m.message, WM_USER + 1);
+    EXPECT_EQ(m.wParam, 10u);
+    EXPECT_EQ(m.lParam, -1);
+    ASSERT_TRUE(wnd.GetMessage(m, 0));
+    EXPECT_EQ(m.wParam, 11u);
     EXPECT_FALSE(wnd.GetMessage(m, 0));
+    EXPECT_FALSE(wnd.WaitFor(WM_USER + 9, 20));
+
+    CQueueWnd bare;
+    EXPECT_EQ(bare.SendMessage(WM_USER), 0);
+    EXPECT_EQ(bare.Count(WM_USER), 1u);
 }
 
-TEST(Framework, MessageBoxesGoThroughTheInstalledHandler)
+TEST(QueueWndTest, WaitForAMessageFromAnotherThread)
 {
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNO), IDYES);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNO | MB_DEFBUTTON2), IDNO);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_OK | MB_ICONERROR), IDOK);
-    {
-        RecordingMessageBoxes boxes;
-        boxes.Answer(IDNO);
-        EXPECT_EQ(AfxMessageBox("Question?", MB_YESNO | MB_ICONQUESTION), IDNO);
-        EXPECT_EQ(AfxMessageBox("Told.", "Title", MB_OK), IDOK);
-        const auto shown = boxes.Shown();
-        ASSERT_EQ(shown.size(), 2u);
-        EXPECT_EQ(shown[0].type, MB_YESNO | MB_ICONQUESTION);
-        EXPECT_EQ(shown[1].caption, "Title");
-    }
-    // Back to the default handler: stderr and the default answer.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(AfxMessageBox("Two\nlines", MB_OK), IDOK);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Two lines\n");
-}
-
-TEST(Framework, TranslatorScopeTurnsFaultsIntoExceptionsAndRestores)
-{
-    EXPECT_EQ(GetSeTranslator(), nullptr);
-    try {
-        CSeTranslatorScope scope;
-        EXPECT_NE(GetSeTranslator(), nullptr);
-        RaiseProcessorFault(EXCEPTION_ACCESS_VIOLATION);
-    } catch (const SE_Exception& e) {
-        EXPECT_EQ(e.GetSeNumber(), EXCEPTION_ACCESS_VIOLATION);
-    }
-    EXPECT_EQ(GetSeTranslator(), nullptr);
-    std::thread([] { EXPECT_EQ(GetSeTranslator(), nullptr); }).join();  // per thread
-}
-
-TEST(Framework, ModuleChainAndResourceHandle)
-{
-    // The library registers itself at load.
-    HINSTANCE logger = GetModuleHandle("logger.DLL");
-    ASSERT_NE(logger, nullptr);
-    EXPECT_EQ(logger->name, "Logger.dll");
-    EXPECT_EQ(GetModuleHandle("Other.dll"), nullptr);
-    const HINSTANCE previous = AfxGetResourceHandle();
-    AfxSetResourceHandle(logger);
-    EXPECT_EQ(AfxGetResourceHandle(), logger);
-    AfxSetResourceHandle(previous);
-    EXPECT_EQ(AfxGetResourceHandle(), previous);
-}
-
-TEST(Framework, ProgramLaunchWithoutAShell)
-{
-    std::vector<std::string> seen;
-    ProgramLauncher previous = SetProgramLauncher([&](const std::vector<std::string>& argv) {
-        seen = argv;
-        return true;
+    CQueueWnd wnd;
+    std::thread poster([&] {
+        for (UINT i = 0; i < 100; ++i) wnd.PostMessage(WM_USER + 14, i);
+        wnd.PostMessage(WM_USER + 15);
     });
-    EXPECT_TRUE(LaunchProgram({"notepad", "C:\\Bin Logs\\GKIConversion.err"}));
-    EXPECT_EQ(seen, (std::vector<std::string>{"notepad", "C:\\Bin Logs\\GKIConversion.err"}));
-    SetProgramLauncher(std::move(previous));
-
-    TempDir tmp;
-    const std::string target = tmp / "a file; with spaces";
-    ASSERT_TRUE(LaunchProgram({"touch", target}));
-    for (int i = 0; i < 500 && !FileExists(target); ++i) usleep(10000);  // the program runs on its own
-    EXPECT_TRUE(FileExists(target));
-    EXPECT_FALSE(LaunchProgram({"/no/such/program"}));
+    EXPECT_TRUE(wnd.WaitFor(WM_USER + 15));
+    poster.join();
+    EXPECT_EQ(wnd.Count(WM_USER + 14), 100u);
+    WindowMessage m;
+    for (UINT i = 0; i < 100; ++i) {
+        ASSERT_TRUE(wnd.GetMessage(m, 0));
+        EXPECT_EQ(m.wParam, i);
+    }
 }
 
-TEST(Framework, StringOperations)
-{
-    CString s;
-    s.Format("%s-%03d", "Log", 7);
-    EXPECT_EQ(s, "Log-007");
-    EXPECT_EQ(s.Left(3), "Log");
-    EXPECT_EQ(s.Left(99), "Log-007");
-    EXPECT_EQ(s.Right(3), "007");
-    EXPECT_EQ(s.Mid(4), "007");
-    EXPECT_EQ(s.Mid(4, 1), "0");
-    EXPECT_EQ(s.Mid(40), "");
-    EXPECT_EQ(s.Find('-'), 3);
-    EXPECT_EQ(s.Find("07"), 5);
-    EXPECT_EQ(s.Find('x'), -1);
-    EXPECT_EQ(CString("a\\b\\c").ReverseFind('\\'), 3);
-    CString r = "a,b,,c";
-    EXPECT_EQ(r.Replace(",", ";"), 3);
-    EXPECT_EQ(r, "a;b;;c");
-    EXPECT_EQ(CString("ABC").CompareNoCase("abc"), 0);
-    EXPECT_NE(CString("ABC").Compare("abc"), 0);
-    EXPECT_TRUE(CString().IsEmpty());
-    EXPECT_EQ(CString("x", 0).GetLength(), 0);
-}
+}  // namespace
