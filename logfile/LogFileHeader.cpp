@@ -89,6 +89,7 @@ void CLogFileHeader::Serialize(CArchive& ar)
         int32_t devices = 0;
         ar >> devices;
         if (devices > kMaxDevices) throw CNotSupportedException("device count above 5");
+        if (devices < 0) devices = 0;  // read as none
         for (int32_t i = 0; i < devices; ++i) {
             CString d;
             ar >> d;

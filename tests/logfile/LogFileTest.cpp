@@ -165,6 +165,17 @@ TEST_F(LogFileTest, HeaderCountLimits)
     EXPECT_THROW(LoadHeaderBytes(Path("h1001"), HeaderWith(1001, 0), h2), CNotSupportedException);
     CLogFileHeader h3;
     EXPECT_THROW(LoadHeaderBytes(Path("h6dev"), HeaderWith(0, 6), h3), CNotSupportedException);
+    // A negative device count (found by fuzzing) reads as none.
+    Bytes negative = HeaderWith(0, 0);
+    const size_t countAt = negative.size() - 16 - 4;
+    negative[countAt] = 0xB8;
+    negative[countAt + 1] = 0x9C;
+    negative[countAt + 2] = 0xB7;
+    negative[countAt + 3] = 0xB8;
+    CLogFileHeader h4;
+    LoadHeaderBytes(Path("hneg"), negative, h4);
+    EXPECT_TRUE(h4.m_astrDevices.empty());
+    EXPECT_EQ(h4.m_creationTime, CSystemTime(2011, 3, 3, 14, 5, 9, 0));
 }
 
 TEST_F(LogFileTest, EarlierLayoutLoadsWithAndWithoutTrailingItems)
