@@ -15,7 +15,7 @@ for bin in build-fuzz/fuzz/fuzz_*; do
   corpus="build-fuzz/corpus/$name"; mkdir -p "$corpus"
   seeds=(); [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
   echo "fuzz: $name for ${secs}s"
-  "$bin" -max_total_time="$secs" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+  "$bin" -max_total_time="$secs" -max_len=65536 -rss_limit_mb=2048 -timeout=10 -artifact_prefix=build-fuzz/ \
     -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -n 4
   test "${PIPESTATUS[0]}" -eq 0
 done
