@@ -4,26 +4,31 @@
 // CMessageBus: the host dispatches a message from a source (two identifiers); every
 // registered client whose source filters match and whose content filters pass, and
 // which is active, queues its own copy. Each client calls its callback from its own
-// worker thread, one message at a time, in queue order.
+// worker thread, one message at a time, in queue order. The queue has no bound: a burst
+// dispatched faster than the callback runs waits in memory, nothing is dropped.
 //
 // Client states: a client starts inactive. Resume makes it active (it takes messages
 // from the bus); Pause makes it inactive (it takes no more), while its worker goes on
 // delivering what is already queued, so Pause followed by WaitUntilEmpty drains the
 // queue. A Pause asked by the client's own worker (a logger rolling over inside its
 // callback) does not stop intake: messages that arrive meanwhile wait in the queue and
-// are delivered after the callback returns. WaitUntilEmpty called on the worker itself
-// returns at once. Stop ends the worker after the message in progress; queued messages
-// are then dropped.
+// are delivered after the callback returns; the worker's Resume ends that pause, unless
+// another thread paused the client in between (that Pause wins). WaitUntilEmpty called
+// on the worker itself returns at once. Stop ends the worker after the message in
+// progress; queued messages are then dropped. Terminate drops the queue and goes on.
 //
 // Source filters: SetSourceFilter(a, b) and SetSourceFilter2(a, b) each name a source;
 // a message must match both; -1 matches any value, so (-1, -1) matches any source.
+// Both start as (-1, -1).
+//
+// Destruction (DestroyMessageClient): the client leaves the bus, its worker is stopped
+// and joined (a callback in progress on another thread is waited for). Called from the
+// client's own callback it does not join itself: the worker finishes on its own after
+// the callback returns, touching only state it shares with nobody but itself.
 //
 // CMessageSender: InjectMessage takes a message over and dispatches it on the bus from
 // the sender's own source, as if the device had sent it.
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -51,47 +56,43 @@ public:
     void Stop();
     bool IsActive() const;
     // Waits up to `ms` (0xFFFFFFFF = no limit) until the queue is empty and no message
-    // is being delivered. Returns the number of messages still queued.
+    // is being delivered. Returns the number of messages still queued. On the worker
+    // itself it returns at once.
     unsigned long WaitUntilEmpty(DWORD ms);
     unsigned long GetNumMessagesInFIFO() const;
     // Drops the queued messages; the int is the host's reason code (kept, not used).
     void Terminate(int reason);
+    // The Sieve filter set; a message must pass it to be queued. Owned by the client.
     CAllFilters* GetFilters();
+    // Host priority (-15 idle .. 2 highest) of the worker, applied best effort by the
+    // worker itself before it delivers its next message.
     void SetThreadPriority(int priority);
     void SetSourceFilter(int a, int b);
     void SetSourceFilter2(int a, int b);
 
     int GetFlag() const { return m_nFlag; }
-    // Called by the bus: queues a copy when the client is active and the filters pass.
-    bool Offer(const CVESKMessage& message, int sourceA, int sourceB);
-    // Attaches to / detaches from a bus (RegisterMessageClient, destruction).
-    void AttachTo(const std::shared_ptr<CMessageBus>& bus);
-
-private:
-    void WorkerLoop();
+    int GetTerminateReason() const;
+    // True on the client's own worker thread (inside its callback).
     bool IsWorkerThread() const;
 
-    void* m_pOwner;
-    int m_nFlag;
-    MessageCallback m_callback;
+    // Called by the bus: queues a copy when the client is active and the filters pass.
+    bool Offer(const CVESKMessage& message, int sourceA, int sourceB);
+    // Attaches to a bus (RegisterMessageClient); leaves the previous one. A null bus
+    // only detaches.
+    void AttachTo(const std::shared_ptr<CMessageBus>& bus);
+    // Adopts an owner and callback given at registration when none was given before.
+    void AdoptCallback(void* owner, MessageCallback callback);
+
+private:
+    struct State;  // shared by the client and its worker thread
+    static void WorkerLoop(std::shared_ptr<State> state);
+
+    const int m_nFlag;
+    std::shared_ptr<State> m_state;
     std::unique_ptr<CAllFilters> m_filters;
     std::weak_ptr<CMessageBus> m_bus;
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cvWork;   // worker waits for messages
-    std::condition_variable m_cvEmpty;  // WaitUntilEmpty waits for the queue to drain
-    std::deque<std::unique_ptr<CVESKMessage>> m_queue;
-    bool m_bActive = false;
-    bool m_bSelfPaused = false;  // a pause asked by the worker itself
-    bool m_bDelivering = false;
-    bool m_bStop = false;
-    int m_nPriority = 0;
-    bool m_bPriorityChanged = false;
-    int m_filter1[2] = {-1, -1};
-    int m_filter2[2] = {-1, -1};
-    int m_nTerminateReason = 0;
+    std::mutex m_busMutex;  // guards m_bus
     std::thread m_worker;
-    std::atomic<std::thread::id> m_workerId{};
 };
 
 class CMessageBus : public std::enable_shared_from_this<CMessageBus> {
@@ -103,6 +104,8 @@ public:
     size_t ClientCount() const;
 
 private:
+    // Held while a message is offered, so a client never leaves the bus while it is
+    // being offered to (Unregister waits for the Dispatch in progress).
     mutable std::mutex m_mutex;
     std::vector<CMessageClient*> m_clients;
 };
@@ -110,9 +113,11 @@ private:
 class CMessageSender {
 public:
     CMessageSender(CString name, CString description, int sourceA, int sourceB);
-    // Takes the message over (deletes it) and dispatches it on the installed bus.
+    // Takes the message over (deletes it) and dispatches it on the installed bus from
+    // this sender's source. False only for a null message.
     bool InjectMessage(CVESKMessage* message);
     const CString& GetName() const { return m_strName; }
+    const CString& GetDescription() const { return m_strDescription; }
     int GetSourceA() const { return m_nSourceA; }
     int GetSourceB() const { return m_nSourceB; }
 
@@ -125,10 +130,16 @@ private:
 
 // Corekit's calls.
 CMessageClient* CreateMessageClient(void* owner, int flag, MessageCallback callback, int reserved);
+// Attaches the client to the installed bus (Services::Bus()); 1 on success, 0 for null.
 int RegisterMessageClient(DWORD id, int flag, CMessageClient* client, MessageCallback callback, void* owner);
+// Leaves the bus, stops and joins the worker, deletes the client, nulls the pointer.
 void DestroyMessageClient(CMessageClient** ppClient);
+// Each sender is a source of its own: (kSenderSourceA + n, 0) for the n-th sender made.
+constexpr int kSenderSourceA = 1000;
 CMessageSender* CreateMessageSender(const char* name, const char* description);
 void DestroyMessageSender(CMessageSender** ppSender);
 // Archive notes: which archive a message client writes through (informational).
+// ReleaseMessageArchive clears the note only when it names that archive.
 void SetMessageArchive(CArchive* archive);
 void ReleaseMessageArchive(CArchive* archive);
+CArchive* GetMessageArchive();

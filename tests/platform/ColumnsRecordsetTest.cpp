@@ -4,48 +4,86 @@
 #include "tests/support/TestEnv.h"
 
 namespace {
-class ColumnsRecordsetTest : public HostFixture {};
+class ColumnsRecordsetTest : public HostFixture {
+protected:
+    // A database of the host's own, made by hand.
+    void MakeDatabase(const char* sql)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(Path("host.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+};
 
 std::vector<std::string> Names(const char* sort)
 {
     std::vector<std::string> out;
     CColumnsRecordset rs;
     rs.Open(sort);
+    EXPECT_TRUE(rs.IsOpen());
     for (; !rs.IsEOF(); rs.MoveNext()) out.push_back(rs.m_strColumnName.str());
+    EXPECT_TRUE(rs.m_strColumnName.IsEmpty());  // nothing bound past the end
+    rs.MoveNext();                              // harmless at the end
+    EXPECT_TRUE(rs.IsEOF());
     return out;
 }
 }  // namespace
 
-TEST_F(ColumnsRecordsetTest, MadeFromTheShippedListAndSortedBothWays)
+TEST_F(ColumnsRecordsetTest, MadeFromTheShippedListOnFirstUseAndSortedBothWays)
 {
-    const auto byIndex = Names("ColumnIndex");
-    ASSERT_EQ(byIndex.size(), 10u);
-    EXPECT_EQ(byIndex.front(), "PC Time Stamp");
-    EXPECT_EQ(byIndex.back(), "Symbol");
+    const std::vector<std::string> shipped = {"PC Time Stamp", "Device", "Kind",   "Message Type", "Signal",
+                                              "Signal ID",     "Length", "Decoded", "Data",        "Symbol"};
+    EXPECT_FALSE(FileExists(Path("host.db")));
+    EXPECT_EQ(Names("ColumnIndex"), shipped);
     EXPECT_TRUE(FileExists(Path("host.db")));
-    const auto byName = Names("ColumnName");
-    ASSERT_EQ(byName.size(), 10u);
-    EXPECT_TRUE(std::is_sorted(byName.begin(), byName.end()));
-    EXPECT_EQ(byName.front(), "Data");
+    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"Data", "Decoded", "Device", "Kind", "Length",
+                                                             "Message Type", "PC Time Stamp", "Signal", "Signal ID",
+                                                             "Symbol"}));
+    EXPECT_EQ(Names("ColumnIndex"), shipped);  // opened again: made once, not filled twice
+
+    CColumnsRecordset rs;
+    rs.Open("ColumnIndex");
+    rs.MoveNext();
+    EXPECT_EQ(rs.m_nColumnIndex, 1);
+    EXPECT_EQ(rs.m_strColumnName, "Device");
+    rs.Close();
+    EXPECT_TRUE(rs.IsEOF());
 }
 
 TEST_F(ColumnsRecordsetTest, ReadsTheHostsOwnTable)
 {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(Path("host.db").c_str(), &db), SQLITE_OK);
-    sqlite3_exec(db, "CREATE TABLE Columns(ColumnIndex INTEGER, ColumnName TEXT);"
-                     "INSERT INTO Columns VALUES(2,'Alpha'),(1,'Zulu'),(3,'Mike');",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(Names("ColumnIndex"), (std::vector<std::string>{"Zulu", "Alpha", "Mike"}));
-    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"Alpha", "Mike", "Zulu"}));
+    MakeDatabase("CREATE TABLE Columns(ColumnIndex INTEGER, ColumnName TEXT);"
+                 "INSERT INTO Columns VALUES(2,'alpha'),(1,'Zulu'),(3,'Mike'),(0,NULL);");
+    EXPECT_EQ(Names("ColumnIndex"), (std::vector<std::string>{"", "Zulu", "alpha", "Mike"}));
+    // Alphabetical as a person reads it: case does not order the names.
+    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"", "alpha", "Mike", "Zulu"}));
 }
 
-TEST_F(ColumnsRecordsetTest, OpenFailuresRaiseTheDatabaseException)
+TEST_F(ColumnsRecordsetTest, OpenFailuresRaiseTheDatabaseExceptionAndChangeNothing)
 {
     CColumnsRecordset rs;
     EXPECT_THROW(rs.Open("ColumnName; DROP TABLE Columns"), CDBException);
-    WriteAll(Path("host.db"), std::vector<uint8_t>(100, 'x'));  // not a database
+    EXPECT_THROW(rs.Open("Symbol"), CDBException);
+    EXPECT_FALSE(FileExists(Path("host.db")));  // refused before the database was touched
+    EXPECT_FALSE(rs.IsOpen());
+
+    const std::vector<uint8_t> garbage(100, 'x');
+    WriteAll(Path("host.db"), garbage);
     EXPECT_THROW(rs.Open("ColumnIndex"), CDBException);
     EXPECT_FALSE(rs.IsOpen());
+    EXPECT_TRUE(rs.IsEOF());
+    EXPECT_EQ(ReadAll(Path("host.db")), garbage);
+
+    // A database of the host without the column table is only read, never filled.
+    std::remove(Path("host.db").c_str());
+    MakeDatabase("CREATE TABLE Other(x INTEGER);");
+    const std::vector<uint8_t> before = ReadAll(Path("host.db"));
+    try {
+        rs.Open("ColumnName");
+        FAIL() << "opened a database without the column table";
+    } catch (const CDBException& e) {
+        EXPECT_NE(e.GetErrorMessage().Find("Columns"), -1) << e.GetErrorMessage();
+    }
+    EXPECT_EQ(ReadAll(Path("host.db")), before);
 }

@@ -1,5 +1,10 @@
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -10,172 +15,356 @@
 
 namespace {
 
-CVESKMessage Indexed(uint64_t index, int kind = 2)
+constexpr DWORD kGenerous = 60000;  // a time limit that only a hang reaches
+
+CVESKMessage Indexed(uint64_t index, WORD type = 6)
 {
-    const BYTE data[] = {6, 0, 0, 0, 0, 0, 0, 0};
-    CVESKMessage m(kind, 0, data, sizeof data, 0);
+    const BYTE data[] = {static_cast<BYTE>(type), static_cast<BYTE>(type >> 8), 0, 0, 0, 0, 0, 0};
+    CVESKMessage m(2, 0, data, sizeof data, 0);
     m.SetMessageIndex(index);
     return m;
 }
 
+// Records what a client delivers; `before` runs first inside the callback.
 struct Collector {
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<uint64_t> indexes;
-    std::thread::id thread;
-    std::function<void(CVESKMessage*)> extra;
+    std::vector<std::thread::id> threads;
+    std::function<void(CVESKMessage*)> before;
 
     static void Callback(void* owner, CVESKMessage* m)
     {
         auto* self = static_cast<Collector*>(owner);
-        if (self->extra) self->extra(m);
+        if (self->before) self->before(m);
         std::lock_guard<std::mutex> lock(self->mutex);
-        self->thread = std::this_thread::get_id();
+        self->threads.push_back(std::this_thread::get_id());
         self->indexes.push_back(m->GetMessageIndex());
         self->cv.notify_all();
     }
     bool WaitFor(size_t n)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(30), [&] { return indexes.size() >= n; });
+        return cv.wait_for(lock, std::chrono::milliseconds(kGenerous), [&] { return indexes.size() >= n; });
     }
-    size_t Count()
+    std::vector<uint64_t> Indexes()
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return indexes.size();
+        return indexes;
     }
 };
+
+// Destroys the client when the test's locals go: it is declared after them, so its
+// worker is joined before the collector and events it calls back into disappear.
+struct ClientDeleter {
+    void operator()(CMessageClient* client) const { DestroyMessageClient(&client); }
+};
+using ClientPtr = std::unique_ptr<CMessageClient, ClientDeleter>;
+
+ClientPtr MakeClient(void* owner, MessageCallback callback)
+{
+    CMessageClient* client = CreateMessageClient(owner, 0, callback, 0);
+    EXPECT_EQ(RegisterMessageClient(0x0201001C, 0, client, callback, owner), 1);
+    return ClientPtr(client);
+}
 
 class MessageBusTest : public HostFixture {
 protected:
-    CMessageClient* Client(Collector& c)
+    static ClientPtr Client(Collector& c) { return MakeClient(&c, &Collector::Callback); }
+    static int Send(uint64_t index, int a = 0, int b = 0)
     {
-        CMessageClient* client = CreateMessageClient(&c, 0, &Collector::Callback, 0);
-        RegisterMessageClient(0x0201001C, 0, client, &Collector::Callback, &c);
-        clients.push_back(client);
-        return client;
+        CVESKMessage m = Indexed(index);
+        return Services::Bus()->Dispatch(m, a, b);
     }
-    ~MessageBusTest() override
-    {
-        for (CMessageClient*& c : clients) DestroyMessageClient(&c);
-    }
-    std::vector<CMessageClient*> clients;
 };
+
+std::vector<uint64_t> Range(uint64_t first, uint64_t last)
+{
+    std::vector<uint64_t> v;
+    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
+    return v;
+}
 
 }  // namespace
 
-TEST_F(MessageBusTest, DeliversInOrderOnItsOwnThreadOnlyWhileActive)
+TEST_F(MessageBusTest, StartsInactiveThenDeliversInOrderOnItsOwnThread)
 {
     Collector c;
-    CMessageClient* client = Client(c);
-    auto bus = Services::Bus();
+    ClientPtr client = Client(c);
+    EXPECT_EQ(Services::Bus()->ClientCount(), 1u);
     EXPECT_FALSE(client->IsActive());
-    CVESKMessage before = Indexed(0);
-    EXPECT_EQ(bus->Dispatch(before), 0);  // not yet resumed
+    EXPECT_EQ(Send(0), 0);  // not resumed yet: not taken
     client->Resume();
     EXPECT_TRUE(client->IsActive());
-    for (uint64_t i = 1; i <= 100; ++i) {
-        CVESKMessage m = Indexed(i);
-        bus->Dispatch(m);
+    for (uint64_t i = 1; i <= 200; ++i) EXPECT_EQ(Send(i), 1);
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(c.Indexes(), Range(1, 200));
+    for (const std::thread::id& id : c.threads) {
+        EXPECT_NE(id, std::this_thread::get_id());
+        EXPECT_EQ(id, c.threads.front());
     }
-    client->Pause();
-    CVESKMessage during = Indexed(500);
-    EXPECT_EQ(bus->Dispatch(during), 0);
-    // Paused: what was queued still drains.
-    EXPECT_EQ(client->WaitUntilEmpty(10000), 0u);
-    ASSERT_EQ(c.Count(), 100u);
-    for (uint64_t i = 0; i < 100; ++i) EXPECT_EQ(c.indexes[i], i + 1);
-    EXPECT_NE(c.thread, std::this_thread::get_id());
-    client->Resume();
-    CVESKMessage after = Indexed(101);
-    bus->Dispatch(after);
-    ASSERT_TRUE(c.WaitFor(101));
-    EXPECT_EQ(c.indexes.back(), 101u);
 }
 
-TEST_F(MessageBusTest, SourceFiltersAndContentFilters)
-{
-    Collector any, one;
-    CMessageClient* a = Client(any);
-    CMessageClient* b = Client(one);
-    a->SetSourceFilter(-1, -1);
-    b->SetSourceFilter2(-1, -1);
-    b->SetSourceFilter(7, 2);
-    a->Resume();
-    b->Resume();
-    auto bus = Services::Bus();
-    CVESKMessage m1 = Indexed(1), m2 = Indexed(2), m3 = Indexed(3);
-    bus->Dispatch(m1, 7, 2);
-    bus->Dispatch(m2, 7, 3);
-    bus->Dispatch(m3, 1, 2);
-    a->WaitUntilEmpty(INFINITE);
-    b->WaitUntilEmpty(INFINITE);
-    EXPECT_EQ(any.indexes, (std::vector<uint64_t>{1, 2, 3}));
-    EXPECT_EQ(one.indexes, std::vector<uint64_t>{1});
-    ASSERT_NE(a->GetFilters(), nullptr);
-}
-
-TEST_F(MessageBusTest, WaitUntilEmptyInsideTheCallbackReturns)
+TEST_F(MessageBusTest, PauseStopsIntakeWhileTheQueueDrains)
 {
     Collector c;
-    CMessageClient* client = Client(c);
-    std::atomic<unsigned long> seen{99};
-    c.extra = [&](CVESKMessage*) {
-        client->Pause();  // a roll-over pauses from inside
-        seen = client->WaitUntilEmpty(0xFFFFFFFF);
+    CEvent inside(false, true), gate(false, true);
+    ClientPtr client = Client(c);
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() == 1) {
+            inside.SetEvent();
+            gate.Lock();
+        }
+    };
+    client->Resume();
+    for (uint64_t i = 1; i <= 50; ++i) Send(i);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    client->Pause();
+    EXPECT_FALSE(client->IsActive());
+    EXPECT_EQ(Send(999), 0);  // paused: not taken
+    EXPECT_EQ(client->GetNumMessagesInFIFO(), 49u);
+    EXPECT_EQ(client->WaitUntilEmpty(1), 49u);  // the callback is held: the limit runs out
+    gate.SetEvent();
+    EXPECT_EQ(client->WaitUntilEmpty(kGenerous), 0u);  // still paused, yet drained
+    EXPECT_EQ(c.Indexes(), Range(1, 50));
+
+    client->Resume();
+    EXPECT_EQ(Send(51), 1);
+    ASSERT_TRUE(c.WaitFor(51));
+    EXPECT_EQ(c.Indexes().back(), 51u);
+}
+
+TEST_F(MessageBusTest, APauseFromTheWorkerKeepsIntakeAndAHostPauseStands)
+{
+    Collector c;
+    CEvent inside(false, false), proceed(false, false);
+    std::atomic<unsigned long> queuedInside{99};
+    ClientPtr client = Client(c);
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() % 10 != 1) return;
+        client->Pause();  // a roll-over, from inside the callback
+        client->Pause();  // its Close pauses once more
+        inside.SetEvent();
+        proceed.Lock();
+        queuedInside = client->WaitUntilEmpty(INFINITE);  // must not wait for itself
         client->Resume();
     };
     client->Resume();
-    CVESKMessage m = Indexed(1);
-    Services::Bus()->Dispatch(m);
-    ASSERT_TRUE(c.WaitFor(1));
-    EXPECT_LT(seen.load(), 99u);
-    EXPECT_TRUE(client->IsActive());  // the pause from inside did not stop intake
+
+    // Round 1: the host dispatches while the worker has paused itself.
+    Send(1);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    EXPECT_EQ(Send(2), 1);
+    proceed.SetEvent();
+    ASSERT_TRUE(c.WaitFor(2));
+    EXPECT_EQ(queuedInside.load(), 1u);  // message 2 was waiting in the queue
+    EXPECT_TRUE(client->IsActive());
+
+    // Round 2: the host pauses while the worker is inside; the worker's Resume keeps it paused.
+    Send(11);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    client->Pause();
+    proceed.SetEvent();
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_FALSE(client->IsActive());
+    EXPECT_EQ(Send(12), 0);
+    EXPECT_EQ(c.Indexes(), (std::vector<uint64_t>{1, 2, 11}));
 }
 
-TEST_F(MessageBusTest, BurstFromTwoThreadsIsNotLost)
+TEST_F(MessageBusTest, SourceFiltersAreBothAppliedAndMinusOneMatchesAny)
+{
+    Collector any, both, second;
+    ClientPtr a = Client(any);  // default filters: any source
+    ClientPtr b = Client(both);
+    ClientPtr s = Client(second);
+    b->SetSourceFilter(7, -1);
+    b->SetSourceFilter2(-1, 2);  // together: source (7, 2) only
+    s->SetSourceFilter(-1, -1);
+    s->SetSourceFilter2(1, -1);
+    a->Resume();
+    b->Resume();
+    s->Resume();
+    EXPECT_EQ(Send(1, 7, 2), 2);
+    EXPECT_EQ(Send(2, 7, 3), 1);
+    EXPECT_EQ(Send(3, 1, 2), 2);
+    EXPECT_EQ(Send(4, -5, 100), 1);
+    for (CMessageClient* c : {a.get(), b.get(), s.get()}) c->WaitUntilEmpty(INFINITE);
+    EXPECT_EQ(any.Indexes(), (std::vector<uint64_t>{1, 2, 3, 4}));
+    EXPECT_EQ(both.Indexes(), std::vector<uint64_t>{1});
+    EXPECT_EQ(second.Indexes(), std::vector<uint64_t>{3});
+}
+
+TEST_F(MessageBusTest, ContentFiltersDecideBeforeQueueing)
 {
     Collector c;
-    CMessageClient* client = Client(c);
+    ClientPtr client = Client(c);
+    ASSERT_NE(client->GetFilters(), nullptr);
+    client->GetFilters()->ExcludeMessageType(7);
     client->Resume();
-    constexpr int kEach = 500000;
+    CVESKMessage kept = Indexed(1, 6), dropped = Indexed(2, 7);
+    EXPECT_EQ(Services::Bus()->Dispatch(kept), 1);
+    EXPECT_EQ(Services::Bus()->Dispatch(dropped), 0);
+    client->WaitUntilEmpty(INFINITE);
+    EXPECT_EQ(c.Indexes(), std::vector<uint64_t>{1});
+}
+
+TEST_F(MessageBusTest, AMillionMessagesFromTwoThreadsAllArriveInTheirOrder)
+{
+    constexpr uint64_t kEach = 500000;
+    constexpr uint64_t kSecond = 1ull << 40;  // indexes of the second sender start here
+    struct Counter {
+        uint64_t count = 0, lastFirst = 0, lastSecond = kSecond, outOfOrder = 0;
+        static void Callback(void* owner, CVESKMessage* m)
+        {
+            auto* self = static_cast<Counter*>(owner);  // only the worker touches it
+            const uint64_t i = m->GetMessageIndex();
+            uint64_t& last = i >= kSecond ? self->lastSecond : self->lastFirst;
+            if (i != last + 1) ++self->outOfOrder;
+            last = i;
+            ++self->count;
+        }
+    } counter;
+    ClientPtr client = MakeClient(&counter, &Counter::Callback);
+    client->Resume();
     auto bus = Services::Bus();
     auto send = [&](uint64_t base) {
-        for (int i = 0; i < kEach; ++i) {
-            CVESKMessage m = Indexed(base + static_cast<uint64_t>(i));
+        CVESKMessage m = Indexed(0);
+        for (uint64_t i = 1; i <= kEach; ++i) {
+            m.SetMessageIndex(base + i);
             bus->Dispatch(m);
         }
     };
-    std::thread t1(send, 0), t2(send, 1000000);
+    std::thread t1(send, 0), t2(send, kSecond);
     t1.join();
     t2.join();
-    client->WaitUntilEmpty(INFINITE);
-    EXPECT_EQ(c.Count(), static_cast<size_t>(2 * kEach));
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(counter.count, 2 * kEach);
+    EXPECT_EQ(counter.outOfOrder, 0u);
 }
 
-TEST_F(MessageBusTest, TerminateDropsTheQueueAndInjectedMessagesArrive)
+TEST_F(MessageBusTest, TerminateDropsTheQueueAndStopEndsDelivery)
 {
-    Collector slow;
-    CMessageClient* client = Client(slow);
-    CEvent gate(false, true);
-    slow.extra = [&](CVESKMessage*) { gate.Lock(); };
+    Collector c;
+    CEvent inside(false, true), gate(false, true);
+    ClientPtr client = Client(c);
+    c.before = [&](CVESKMessage*) {
+        inside.SetEvent();
+        gate.Lock();
+    };
     client->Resume();
-    for (uint64_t i = 1; i <= 10; ++i) {
-        CVESKMessage m = Indexed(i);
-        Services::Bus()->Dispatch(m);
-    }
-    client->Terminate(1);
+    for (uint64_t i = 1; i <= 10; ++i) Send(i);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    client->Terminate(3);
     EXPECT_EQ(client->GetNumMessagesInFIFO(), 0u);
+    EXPECT_EQ(client->GetTerminateReason(), 3);
+    EXPECT_TRUE(client->IsActive());  // Terminate drops, it does not pause
     gate.SetEvent();
-    client->WaitUntilEmpty(INFINITE);
-    const size_t delivered = slow.Count();
-    EXPECT_LE(delivered, 1u);  // at most the one that was in the callback
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(c.Indexes(), std::vector<uint64_t>{1});  // only the one in the callback
 
+    for (uint64_t i = 11; i <= 20; ++i) Send(i);
+    client->Stop();
+    EXPECT_EQ(client->GetNumMessagesInFIFO(), 0u);
+    client->Resume();  // a stopped client stays stopped
+    EXPECT_FALSE(client->IsActive());
+    EXPECT_EQ(Send(21), 0);
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    for (uint64_t i : c.Indexes()) EXPECT_LT(i, 21u);
+}
+
+TEST_F(MessageBusTest, InjectedMessagesComeFromTheSendersOwnSource)
+{
+    Collector mine, others;
+    ClientPtr a = Client(mine);
+    ClientPtr b = Client(others);
     CMessageSender* sender = CreateMessageSender("Logger", "Logger Replayer");
     ASSERT_NE(sender, nullptr);
+    EXPECT_EQ(sender->GetName(), "Logger");
+    a->SetSourceFilter(sender->GetSourceA(), sender->GetSourceB());
+    b->SetSourceFilter(sender->GetSourceA() + 1, -1);
+    a->Resume();
+    b->Resume();
     EXPECT_TRUE(sender->InjectMessage(new CVESKMessage(Indexed(77))));
-    ASSERT_TRUE(slow.WaitFor(delivered + 1));
-    EXPECT_EQ(slow.indexes.back(), 77u);
+    EXPECT_FALSE(sender->InjectMessage(nullptr));
+    a->WaitUntilEmpty(INFINITE);
+    b->WaitUntilEmpty(INFINITE);
+    EXPECT_EQ(mine.Indexes(), std::vector<uint64_t>{77});
+    EXPECT_TRUE(others.Indexes().empty());
     DestroyMessageSender(&sender);
     EXPECT_EQ(sender, nullptr);
+}
+
+TEST_F(MessageBusTest, DestroyWaitsForACallbackInProgressOnAnotherThread)
+{
+    Collector c;
+    CMessageClient* client = CreateMessageClient(&c, 0, &Collector::Callback, 0);
+    RegisterMessageClient(0x0201001C, 0, client, &Collector::Callback, &c);
+    CEvent inside(false, true), gate(false, true);
+    std::atomic<bool> callbackDone{false};
+    c.before = [&](CVESKMessage*) {
+        inside.SetEvent();
+        gate.Lock();
+        callbackDone = true;
+    };
+    client->Resume();
+    for (uint64_t i = 1; i <= 5; ++i) Send(i);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    std::atomic<bool> doneWhenDestroyed{false};
+    size_t deliveredWhenDestroyed = 0;
+    std::thread destroyer([&] {
+        DestroyMessageClient(&client);
+        doneWhenDestroyed = callbackDone.load();
+        deliveredWhenDestroyed = c.Indexes().size();
+    });
+    gate.SetEvent();
+    destroyer.join();
+    EXPECT_EQ(client, nullptr);
+    EXPECT_TRUE(doneWhenDestroyed.load());  // joined after the callback returned
+    EXPECT_EQ(Services::Bus()->ClientCount(), 0u);
+    // Whatever was delivered before the stop came in order, and nothing after it.
+    const std::vector<uint64_t> delivered = c.Indexes();
+    EXPECT_EQ(delivered.size(), deliveredWhenDestroyed);
+    EXPECT_EQ(delivered, Range(1, delivered.size()));
+}
+
+TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
+{
+    struct SelfDestroying {
+        CMessageClient* client = nullptr;
+        CEvent destroyed{false, true};
+        static void Callback(void* owner, CVESKMessage*)
+        {
+            auto* self = static_cast<SelfDestroying*>(owner);
+            DestroyMessageClient(&self->client);
+            self->destroyed.SetEvent();
+        }
+    };
+    // Static: the detached worker may still be leaving SetEvent when the test ends.
+    static SelfDestroying self;
+    self.destroyed.ResetEvent();
+    self.client = CreateMessageClient(&self, 0, &SelfDestroying::Callback, 0);
+    RegisterMessageClient(0x0201001C, 0, self.client, &SelfDestroying::Callback, &self);
+    self.client->Resume();
+    Send(1);
+    Send(2);
+    ASSERT_TRUE(self.destroyed.Lock(kGenerous));
+    EXPECT_EQ(self.client, nullptr);
+    EXPECT_EQ(Services::Bus()->ClientCount(), 0u);
+    EXPECT_EQ(Send(3), 0);
+}
+
+TEST_F(MessageBusTest, ThePriorityIsTheWorkersNotTheCallers)
+{
+    const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    if (callerNice > 10) GTEST_SKIP() << "already below the lowest priority";
+    Collector c;
+    std::atomic<int> workerNice{-100};
+    ClientPtr client = Client(c);
+    c.before = [&](CVESKMessage*) { workerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))); };
+    client->SetThreadPriority(THREAD_PRIORITY_LOWEST);
+    client->Resume();
+    Send(1);
+    ASSERT_TRUE(c.WaitFor(1));
+    EXPECT_EQ(workerNice.load(), 10);  // the framework's nice value for "lowest"
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))), callerNice);
 }

@@ -1,6 +1,30 @@
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
 #include "framework/Archive.h"
 #include "platform/VESKMessage.h"
 #include "tests/support/TestEnv.h"
+
+// The largest single allocation made while tracking is on: a damaged data length must be
+// refused without asking for the memory it names.
+namespace {
+std::atomic<bool> g_bTrackAllocations{false};
+std::atomic<size_t> g_nLargestAllocation{0};
+}  // namespace
+
+void* operator new(std::size_t size)
+{
+    if (g_bTrackAllocations.load(std::memory_order_relaxed)) {
+        size_t largest = g_nLargestAllocation.load(std::memory_order_relaxed);
+        while (size > largest && !g_nLargestAllocation.compare_exchange_weak(largest, size)) {
+        }
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 std::vector<uint8_t> Store(CVESKMessage m, const std::string& path)
@@ -23,8 +47,24 @@ CVESKMessage Load(const std::string& path)
     m.Serialize(ar);
     return m;
 }
+
+// Loads a damaged record; returns the archive error's cause and the largest allocation.
+std::pair<int, size_t> LoadDamaged(const std::string& path)
+{
+    int cause = -1;
+    g_nLargestAllocation = 0;
+    g_bTrackAllocations = true;
+    try {
+        Load(path);
+    } catch (const CArchiveException& e) {
+        cause = e.m_cause;
+    }
+    g_bTrackAllocations = false;
+    return {cause, g_nLargestAllocation.load()};
+}
 }  // namespace
 
+// The same record is the worked example of docs/FORMAT.md.
 TEST(MessageRecord, BytesAsWrittenOutByHand)
 {
     TempDir tmp;
@@ -54,34 +94,43 @@ TEST(MessageRecord, NegativeLengthCarriesNoDataBytes)
     const auto bytes = Store(m, tmp / "neg");
     ASSERT_EQ(bytes.size(), 40u);
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 24, bytes.begin() + 28), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 28, bytes.begin() + 36), (std::vector<uint8_t>{9, 0, 0, 0, 0, 0, 0, 0}));
     const CVESKMessage back = Load(tmp / "neg");
     EXPECT_EQ(back.GetDataLength(), -1);
     EXPECT_EQ(back.GetData(), nullptr);
     EXPECT_EQ(back.GetMessageIndex(), 9u);
+    EXPECT_EQ(back, m);
 }
 
-TEST(MessageRecord, AbsurdLengthIsRefusedWithoutAllocating)
+TEST(MessageRecord, DamagedLengthsAreRefusedWithoutABigAllocation)
 {
     TempDir tmp;
+    constexpr size_t kSmall = 1 << 20;  // far below what the damaged lengths name
     std::vector<uint8_t> bytes(40, 0);
+
+    // 0x7FFFFFF0: past any record's size.
     bytes[24] = 0xF0;
     bytes[25] = 0xFF;
     bytes[26] = 0xFF;
-    bytes[27] = 0x7F;  // 0x7FFFFFF0
+    bytes[27] = 0x7F;
     WriteAll(tmp / "absurd", bytes);
-    EXPECT_THROW(Load(tmp / "absurd"), CArchiveException);
-    // Just under the limit but far past the data: end of data, not a big allocation.
+    const auto [absurdCause, absurdLargest] = LoadDamaged(tmp / "absurd");
+    EXPECT_NE(absurdCause, -1) << "no archive exception";
+    EXPECT_LT(absurdLargest, kSmall);
+
+    // 16 MiB: allowed, but the 40-byte file ends long before it.
     bytes[24] = 0x00;
     bytes[25] = 0x00;
     bytes[26] = 0x00;
-    bytes[27] = 0x01;  // 16 MiB exactly
+    bytes[27] = 0x01;
     WriteAll(tmp / "long", bytes);
-    try {
-        Load(tmp / "long");
-        FAIL() << "no exception";
-    } catch (const CArchiveException& e) {
-        EXPECT_EQ(e.m_cause, CArchiveException::endOfFile);
-    }
+    const auto [longCause, longLargest] = LoadDamaged(tmp / "long");
+    EXPECT_EQ(longCause, CArchiveException::endOfFile);
+    EXPECT_LT(longLargest, kSmall);
+
+    // A record cut inside its fixed fields is an end of data too.
+    WriteAll(tmp / "cut", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
+    EXPECT_EQ(LoadDamaged(tmp / "cut").first, CArchiveException::endOfFile);
 }
 
 TEST(MessageRecord, BodyAndTypeAccessors)

@@ -1,51 +1,133 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <toml++/toml.h>
+
 #include "platform/TomlSettings.h"
 #include "tests/support/TestEnv.h"
 
-TEST(TomlSettings, DefaultsRoundTripAndQuotedNames)
+namespace {
+std::string Text(const std::string& path)
 {
-    TempDir tmp;
-    CTomlSettingsStore store((tmp / "settings.toml").c_str());
-    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 1);  // no file yet
-    EXPECT_EQ(store.GetString("Viewer Settings", "Log Name USIM", "OR"), "OR");
-    store.WriteInt("Viewer Settings", "Log Name Index", 42);
-    store.WriteString("Version Directory", "Directory", "D:\\work");
-    store.WriteInt("Viewer Settings", "Log Name Index", 43);
-    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 43);
-    EXPECT_EQ(store.GetString("Version Directory", "Directory", ""), "D:\\work");
-
-    const std::vector<uint8_t> bytes = ReadAll(tmp / "settings.toml");
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find("['Viewer Settings']"), std::string::npos) << text;
-    EXPECT_NE(text.find("'Log Name Index' = 43"), std::string::npos) << text;
-
-    // A second store over the same file sees the values.
-    CTomlSettingsStore again((tmp / "settings.toml").c_str());
-    EXPECT_EQ(again.GetInt("Viewer Settings", "Log Name Index", 0), 43);
-    // A number written as a string still reads as an int; other strings do not.
-    again.WriteString("S", "n", "17");
-    again.WriteString("S", "t", "x17");
-    EXPECT_EQ(again.GetInt("S", "n", 0), 17);
-    EXPECT_EQ(again.GetInt("S", "t", 5), 5);
+    const std::vector<uint8_t> bytes = ReadAll(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(TomlSettings, MalformedFileGivesDefaultsAndIsNeverOverwritten)
+void WriteText(const std::string& path, const std::string& text)
+{
+    WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+size_t Lines(const std::string& text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+}  // namespace
+
+TEST(TomlSettings, DefaultsRoundTripAndTheFileLayout)
+{
+    TempDir tmp;
+    const std::string path = tmp / "settings.toml";
+    CTomlSettingsStore store(path.c_str());
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 1);  // no file yet
+    EXPECT_EQ(store.GetString("Viewer Settings", "Log Name USIM", "OR"), "OR");
+    EXPECT_FALSE(FileExists(path));  // reading never creates the file
+
+    store.WriteInt("Viewer Settings", "Log Name Index", 42);
+    store.WriteString("Version Directory", "Directory", "D:\\work \"main\"");
+    store.WriteInt("Viewer Settings", "Log Name Index", 43);
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 43);
+    EXPECT_EQ(store.GetString("Version Directory", "Directory", ""), "D:\\work \"main\"");
+    EXPECT_EQ(Text(path),
+              "[\"Version Directory\"]\n"
+              "\"Directory\" = \"D:\\\\work \\\"main\\\"\"\n"
+              "\n"
+              "[\"Viewer Settings\"]\n"
+              "\"Log Name Index\" = 43\n");
+    EXPECT_FALSE(FileExists(path + ".tmp"));
+
+    // Another store over the same file sees every write at once, in both directions.
+    CTomlSettingsStore other(path.c_str());
+    EXPECT_EQ(other.GetInt("Viewer Settings", "Log Name Index", 0), 43);
+    other.WriteInt("Viewer Settings", "Log Name Index", 44);
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 0), 44);
+
+    // Ints and texts cross over only where the text is a decimal number.
+    store.WriteString("S", "n", "-17");
+    store.WriteString("S", "plus", "+5");
+    store.WriteString("S", "t", "17x");
+    store.WriteString("S", "big", "99999999999");
+    EXPECT_EQ(store.GetInt("S", "n", 0), -17);
+    EXPECT_EQ(store.GetInt("S", "plus", 0), 5);
+    EXPECT_EQ(store.GetInt("S", "t", 3), 3);
+    EXPECT_EQ(store.GetInt("S", "big", 3), 3);
+    EXPECT_EQ(store.GetString("Viewer Settings", "Log Name Index", ""), "44");
+    EXPECT_EQ(store.GetInt("Missing Section", "Log Name Index", 8), 8);
+}
+
+TEST(TomlSettings, HandWrittenContentSurvivesAWrite)
+{
+    TempDir tmp;
+    const std::string path = tmp / "settings.toml";
+    WriteText(path,
+              "# edited by hand\n"
+              "top = 'level'\n"
+              "[Logger]\n"
+              "ratio = 1.5\n"
+              "list = [1, 'two', { k = true }]\n"
+              "[Logger.Nested]\n"
+              "when = 2011-03-03T14:05:09\n"
+              "[\"Viewer Settings\"]\n"
+              "\"Log Name Index\" = 0x10\n");
+    CTomlSettingsStore store(path.c_str());
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 0), 16);
+    store.WriteInt("Viewer Settings", "Log Name Index", 17);
+    // Texts that are not UTF-8 (single-byte ANSI) and control characters keep the file valid.
+    store.WriteString("Viewer Settings", "Log Name Location", "M\xFCnchen\t\x01");
+    store.WriteString("Viewer Settings", "Log Name USIM", "\xC3\xA9t\xC3\xA9");  // UTF-8 stays as it is
+
+    toml::table t;
+    ASSERT_NO_THROW(t = toml::parse(Text(path))) << Text(path);
+    EXPECT_EQ(t["top"].value<std::string>(), "level");
+    EXPECT_EQ(t["Logger"]["ratio"].value<double>(), 1.5);
+    EXPECT_EQ(t["Logger"]["list"][1].value<std::string>(), "two");
+    EXPECT_EQ(t["Logger"]["list"][2]["k"].value<bool>(), true);
+    EXPECT_TRUE(t["Logger"]["Nested"]["when"].is_date_time());
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 0), 17);
+    EXPECT_EQ(store.GetString("Viewer Settings", "Log Name Location", ""), "M\xC3\xBCnchen\t\x01");
+    EXPECT_EQ(store.GetString("Viewer Settings", "Log Name USIM", ""), "\xC3\xA9t\xC3\xA9");
+}
+
+TEST(TomlSettings, MalformedFileGivesDefaultsOneWarningAndIsNeverOverwritten)
 {
     TempDir tmp;
     const std::string path = tmp / "bad.toml";
-    const std::string text = "[\"Viewer Settings\"\n\"Log Name Index\" = = 3\n";
-    WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
+    const std::string text = "[\"Viewer Settings\"]\n\"Log Name Index\" = = 3\n";
+    WriteText(path, text);
+
     CTomlSettingsStore store(path.c_str());
     testing::internal::CaptureStderr();
     EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 1);
     EXPECT_EQ(store.GetString("Viewer Settings", "Log Name USIM", "OR"), "OR");
+    EXPECT_EQ(store.GetInt("Viewer Settings", "Log Name Index", 1), 1);
+    const std::string reads = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Lines(reads), 1u) << reads;  // one warning for the store, however many reads
+    EXPECT_NE(reads.find(path), std::string::npos) << reads;
+    EXPECT_NE(reads.find("line 2"), std::string::npos) << reads;  // where the parser stopped
+
+    testing::internal::CaptureStderr();
     store.WriteInt("Viewer Settings", "Log Name Index", 9);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(path + ":1:"), std::string::npos) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;  // one warning, one refusal
-    EXPECT_EQ(ReadAll(path), std::vector<uint8_t>(text.begin(), text.end()));
+    const std::string write = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Lines(write), 1u) << write;  // the refusal
+    EXPECT_NE(write.find("\"Log Name Index\""), std::string::npos) << write;
+    EXPECT_EQ(Text(path), text);
+    EXPECT_FALSE(FileExists(path + ".tmp"));
+
+    // A store made later warns once of its own.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CTomlSettingsStore(path.c_str()).GetInt("Viewer Settings", "Log Name Index", 2), 2);
+    EXPECT_EQ(Lines(testing::internal::GetCapturedStderr()), 1u);
 }
 
 TEST(TomlSettings, TwoProcessesNeverLoseAnIncrement)
@@ -61,13 +143,14 @@ TEST(TomlSettings, TwoProcessesNeverLoseAnIncrement)
         }
     };
     const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
     if (pid == 0) {
         advance();
         _exit(0);
     }
     advance();
     int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(CTomlSettingsStore(path.c_str()).GetInt("Viewer Settings", "Log Name Index", 0), 2005);
 }
