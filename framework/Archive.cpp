@@ -4,20 +4,28 @@
 #include <cstring>
 
 namespace {
-constexpr UINT kMinBufSize = 128;
 constexpr UINT kStringChunk = 64 * 1024;
+
+// Shared by the slow paths; kept out of the class so that they are not exported and can
+// be inlined into their callers.
+void CheckMode(const CArchive& ar, bool wantLoading)
+{
+    CFile* file = ar.GetFile();
+    if (!file) throw CArchiveException(CArchiveException::genericException);
+    if (wantLoading && !ar.IsLoading()) throw CArchiveException(CArchiveException::writeOnly, file->GetFilePath());
+    if (!wantLoading && ar.IsLoading()) throw CArchiveException(CArchiveException::readOnly, file->GetFilePath());
+}
 }  // namespace
 
-CArchive::CArchive(CFile* pFile, UINT nMode, int nBufSize)
-    : m_pFile(pFile), m_nMode(nMode), m_nBufSize(std::max<UINT>(kMinBufSize, static_cast<UINT>(nBufSize > 0 ? nBufSize : 0)))
+void CArchive::InitSlow()
 {
-    if (!pFile) throw CArchiveException(CArchiveException::genericException);
-    if (IsStoring()) m_storeBuf.reserve(m_nBufSize);
+    if (!m_pFile) throw CArchiveException(CArchiveException::genericException);
+    m_storeBuf = std::make_unique<BYTE[]>(m_nBufSize);
+    m_storeLen = 0;
 }
 
-CArchive::~CArchive()
+void CArchive::Destroy()
 {
-    if (!m_pFile) return;
     if (m_nMode & bNoFlushOnDelete) {
         Abort();
         return;
@@ -29,49 +37,42 @@ CArchive::~CArchive()
     }
 }
 
-void CArchive::CheckMode(bool wantLoading) const
+const BYTE* CArchive::NeedSlow(UINT count)
 {
-    if (!m_pFile) throw CArchiveException(CArchiveException::genericException);
-    if (wantLoading && !IsLoading()) throw CArchiveException(CArchiveException::writeOnly, m_pFile->GetFilePath());
-    if (!wantLoading && IsLoading()) throw CArchiveException(CArchiveException::readOnly, m_pFile->GetFilePath());
-}
-
-void CArchive::FillBuffer(UINT atLeast)
-{
+    CheckMode(*this, true);
     // The unread bytes are given back first, so the next block starts with them and the
     // file's cache hands out one contiguous run.
-    GiveBackReadAhead();
+    if (m_cur != m_max) {
+        const UINT back = static_cast<UINT>(m_max - m_cur);
+        m_cur = m_max = nullptr;
+        m_pFile->GiveBack(back);
+    }
     const BYTE* p = nullptr;
-    const UINT got = m_pFile->ReadDirect(p, std::max(m_nBufSize, atLeast));
+    const UINT got = m_pFile->ReadDirect(p, std::max(m_nBufSize, count));
     m_cur = p;
     m_max = p + got;
-}
-
-const BYTE* CArchive::Need(UINT count)
-{
-    CheckMode(true);
-    if (static_cast<size_t>(m_max - m_cur) < count) {
-        FillBuffer(count);
-        if (static_cast<size_t>(m_max - m_cur) < count) {
-            // Consume what is there, as a short read does, then report the end.
-            m_cur = m_max;
-            throw CArchiveException(CArchiveException::endOfFile, m_pFile->GetFilePath());
-        }
+    if (got < count) {
+        // Consume what is there, as a short read does, then report the end.
+        m_cur = m_max;
+        throw CArchiveException(CArchiveException::endOfFile, m_pFile->GetFilePath());
     }
-    const BYTE* p = m_cur;
     m_cur += count;
     return p;
 }
 
-UINT CArchive::Read(void* buf, UINT count)
+UINT CArchive::ReadSlow(void* buf, UINT count)
 {
-    CheckMode(true);
+    CheckMode(*this, true);
     BYTE* out = static_cast<BYTE*>(buf);
     UINT done = 0;
     while (done < count) {
         if (m_cur == m_max) {
-            FillBuffer(0);
-            if (m_cur == m_max) break;
+            m_cur = m_max = nullptr;
+            const BYTE* p = nullptr;
+            const UINT got = m_pFile->ReadDirect(p, m_nBufSize);
+            if (got == 0) break;
+            m_cur = p;
+            m_max = p + got;
         }
         const UINT n = std::min<UINT>(count - done, static_cast<UINT>(m_max - m_cur));
         std::memcpy(out + done, m_cur, n);
@@ -81,70 +82,64 @@ UINT CArchive::Read(void* buf, UINT count)
     return done;
 }
 
-void CArchive::Write(const void* buf, UINT count)
+void CArchive::WriteSlow(const void* buf, UINT count)
 {
-    CheckMode(false);
+    CheckMode(*this, false);
     const BYTE* in = static_cast<const BYTE*>(buf);
-    if (m_storeBuf.size() + count <= m_nBufSize) {
-        m_storeBuf.insert(m_storeBuf.end(), in, in + count);
-        return;
-    }
     // Fill the buffer, write it out, and send large remainders straight to the file.
-    const size_t room = m_nBufSize - m_storeBuf.size();
-    m_storeBuf.insert(m_storeBuf.end(), in, in + room);
+    const UINT room = m_nBufSize - m_storeLen;
+    std::memcpy(m_storeBuf.get() + m_storeLen, in, room);
+    m_storeLen += room;
     in += room;
-    count -= static_cast<UINT>(room);
+    count -= room;
     Flush();
     if (count >= m_nBufSize) {
         m_pFile->Write(in, count);
         return;
     }
-    m_storeBuf.insert(m_storeBuf.end(), in, in + count);
-}
-
-void CArchive::GiveBackReadAhead()
-{
-    if (m_cur != m_max) {
-        const LONG back = static_cast<LONG>(m_max - m_cur);
-        m_cur = m_max = nullptr;
-        m_pFile->Seek(-back, CFile::current);
-    }
-    m_cur = m_max = nullptr;
+    std::memcpy(m_storeBuf.get(), in, count);
+    m_storeLen = count;
 }
 
 void CArchive::Flush()
 {
     if (!m_pFile) return;
     if (IsLoading()) {
-        GiveBackReadAhead();
+        if (m_cur != m_max) {
+            const UINT back = static_cast<UINT>(m_max - m_cur);
+            m_cur = m_max = nullptr;
+            m_pFile->GiveBack(back);
+        }
+        m_cur = m_max = nullptr;
         return;
     }
-    if (!m_storeBuf.empty()) {
+    if (m_storeLen) {
         // The buffer is emptied however the write ends: a failed write is not retried
         // with the same bytes.
-        struct Emptier {
-            std::vector<BYTE>& buf;
-            ~Emptier() { buf.clear(); }
-        } emptier{m_storeBuf};
-        m_pFile->Write(m_storeBuf.data(), static_cast<UINT>(m_storeBuf.size()));
+        const UINT n = m_storeLen;
+        m_storeLen = 0;
+        m_pFile->Write(m_storeBuf.get(), n);
     }
 }
 
-void CArchive::Close()
+void CArchive::CloseSlow()
 {
     if (!m_pFile) return;
     try {
         Flush();
     } catch (...) {
         m_pFile = nullptr;
+        m_storeBuf.reset();
         throw;
     }
     m_pFile = nullptr;
+    m_storeBuf.reset();
 }
 
 void CArchive::Abort()
 {
-    m_storeBuf.clear();
+    m_storeBuf.reset();
+    m_storeLen = 0;
     m_cur = m_max = nullptr;
     m_pFile = nullptr;
 }

@@ -13,7 +13,9 @@
 // gives the unread read-ahead back to the file (a seek backwards), so the file position
 // is exactly after the last byte consumed: a fresh archive per record can read records
 // that carry no length of their own.
-#include <vector>
+#include <bit>
+#include <cstring>
+#include <memory>
 
 #include "framework/Exceptions.h"
 #include "framework/File.h"
@@ -25,19 +27,57 @@ public:
     enum Mode : UINT { store = 0, load = 1, bNoFlushOnDelete = 2 };
     static constexpr int kDefaultBufSize = 4096;
 
-    CArchive(CFile* pFile, UINT nMode, int nBufSize = kDefaultBufSize);
+    // The common steps of a loading archive (make, read items, close, destroy) are inline
+    // and cost no call: readers make one archive per record.
+    CArchive(CFile* pFile, UINT nMode, int nBufSize = kDefaultBufSize)
+        : m_pFile(pFile), m_nMode(nMode), m_nBufSize(ClampBufSize(nBufSize))
+    {
+        if (!pFile || IsStoring()) InitSlow();
+    }
     CArchive(const CArchive&) = delete;
     CArchive& operator=(const CArchive&) = delete;
-    ~CArchive();
+    ~CArchive()
+    {
+        if (m_pFile) Destroy();
+    }
 
     bool IsLoading() const { return (m_nMode & load) != 0; }
     bool IsStoring() const { return (m_nMode & load) == 0; }
     CFile* GetFile() const { return m_pFile; }
 
-    UINT Read(void* buf, UINT count);
-    void Write(const void* buf, UINT count);
+    UINT Read(void* buf, UINT count)
+    {
+        if (m_cur && static_cast<size_t>(m_max - m_cur) >= count) [[likely]] {
+            std::memcpy(buf, m_cur, count);
+            m_cur += count;
+            return count;
+        }
+        return ReadSlow(buf, count);
+    }
+    void Write(const void* buf, UINT count)
+    {
+        if (m_storeBuf && count <= m_nBufSize - m_storeLen) [[likely]] {
+            std::memcpy(m_storeBuf.get() + m_storeLen, buf, count);
+            m_storeLen += count;
+            return;
+        }
+        WriteSlow(buf, count);
+    }
     void Flush();
-    void Close();
+    // Loading: gives back the read-ahead. Storing: writes the buffer. Either way the
+    // archive is detached from the file afterwards, even when that fails.
+    void Close()
+    {
+        if (m_pFile && IsLoading()) {
+            CFile* file = m_pFile;
+            m_pFile = nullptr;
+            const UINT back = static_cast<UINT>(m_max - m_cur);
+            m_cur = m_max = nullptr;
+            if (back) file->GiveBack(back);
+            return;
+        }
+        CloseSlow();
+    }
     void Abort();
 
     CArchive& operator<<(uint8_t v) { return PutLE(v); }
@@ -66,34 +106,59 @@ public:
     uint32_t ReadStringLength(int& charSize);
 
 private:
+    static UINT ClampBufSize(int n) { return n > static_cast<int>(kMinBufSize) ? static_cast<UINT>(n) : kMinBufSize; }
+
+    template <typename T>
+    static T FromLE(T v)
+    {
+        if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) {
+            T out = 0;
+            for (size_t i = 0; i < sizeof(T); ++i) out = static_cast<T>((out << 8) | ((v >> (8 * i)) & 0xFF));
+            return out;
+        }
+        return v;
+    }
     template <typename T>
     CArchive& PutLE(T v)
     {
-        uint8_t bytes[sizeof(T)];
-        for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
-        Write(bytes, sizeof(T));
+        const T le = FromLE(v);  // the same swap both ways
+        Write(&le, sizeof(T));
         return *this;
     }
     template <typename T>
     CArchive& GetLE(T& v)
     {
-        const BYTE* p = Need(sizeof(T));
-        T out = 0;
-        for (size_t i = 0; i < sizeof(T); ++i) out = static_cast<T>(out | (static_cast<T>(p[i]) << (8 * i)));
-        v = out;
+        T raw;
+        std::memcpy(&raw, Need(sizeof(T)), sizeof(T));
+        v = FromLE(raw);
         return *this;
     }
-    // Loading: makes `count` contiguous bytes available, consumes them and returns them.
-    const BYTE* Need(UINT count);
-    void FillBuffer(UINT atLeast);
-    void GiveBackReadAhead();
-    void CheckMode(bool wantLoading) const;
+    // Loading: makes `count` (at least 1) contiguous bytes available, consumes them and
+    // returns them.
+    const BYTE* Need(UINT count)
+    {
+        if (static_cast<size_t>(m_max - m_cur) >= count) [[likely]] {
+            const BYTE* p = m_cur;
+            m_cur += count;
+            return p;
+        }
+        return NeedSlow(count);
+    }
+    const BYTE* NeedSlow(UINT count);
+    UINT ReadSlow(void* buf, UINT count);
+    void WriteSlow(const void* buf, UINT count);
+    void CloseSlow();
+    void InitSlow();
+    void Destroy();
+
+    static constexpr UINT kMinBufSize = 128;
 
     CFile* m_pFile;
     UINT m_nMode;
     UINT m_nBufSize;
-    // storing
-    std::vector<BYTE> m_storeBuf;
+    // storing: the buffer and how much of it is filled
+    std::unique_ptr<BYTE[]> m_storeBuf;
+    UINT m_storeLen = 0;
     // loading: a view into the file's read cache
     const BYTE* m_cur = nullptr;
     const BYTE* m_max = nullptr;

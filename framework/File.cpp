@@ -177,7 +177,7 @@ void CFile::Abort()
     ResetState();
 }
 
-UINT CFile::ReadDirect(const BYTE*& p, UINT count)
+UINT CFile::ReadDirectSlow(const BYTE*& p, UINT count)
 {
     if (m_hFile == hFileNull) throw CFileException(CFileException::invalidFile, EBADF, m_strFileName);
     if (count == 0) return 0;

@@ -66,7 +66,23 @@ public:
     // Hands out up to `count` bytes at the position without copying, and advances the
     // position past them. The pointer stays valid until the next transfer on this file.
     // Returns 0 at the end of the file. The archive's loading mode reads through this.
-    virtual UINT ReadDirect(const BYTE*& p, UINT count);
+    UINT ReadDirect(const BYTE*& p, UINT count)
+    {
+        // The common case, a run already in the cache, costs no call.
+        if (m_pos >= m_cacheStart && m_pos + count <= m_cacheStart + m_cacheLen && m_hFile != hFileNull) [[likely]] {
+            p = m_cache.get() + (m_pos - m_cacheStart);
+            m_pos += count;
+            return count;
+        }
+        return ReadDirectSlow(p, count);
+    }
+    // Steps the position back over bytes that ReadDirect handed out and that were not
+    // used (an archive giving back its read-ahead).
+    void GiveBack(UINT count)
+    {
+        if (count > m_pos) throw CFileException(CFileException::badSeek, 22, m_strFileName);
+        m_pos -= count;
+    }
 
     ULONGLONG SeekToEnd() { return Seek(0, end); }
     void SeekToBegin() { Seek(0, begin); }
@@ -95,6 +111,7 @@ protected:
     UINT m_nOpenFlags = 0;
 
 private:
+    UINT ReadDirectSlow(const BYTE*& p, UINT count);
     bool ApplyShareMode(UINT flags, int& err);
     void ResetState();
 
