@@ -1,6 +1,9 @@
 #include "platform/Recoder.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/Services.h"
 #include "platform/SignalDb.h"
@@ -23,6 +26,57 @@ uint32_t ReadLE(const BYTE* p, int n)
 uint32_t ReadField(const BYTE* p, int width)
 {
     return width == 1 ? p[0] : ReadLE(p, 2);
+}
+
+// One value of a basic type, `width` bytes at p.
+CString BasicValue(const CString& type, const BYTE* p, int width)
+{
+    const uint32_t raw = ReadLE(p, width);
+    CString value;
+    if (type == "float") {
+        float fl;
+        std::memcpy(&fl, &raw, sizeof fl);
+        value.Format("%g", static_cast<double>(fl));
+    } else if (type.Find("unsigned") >= 0) {
+        value.Format("%u", raw);
+    } else {
+        const int shift = 32 - 8 * width;
+        value.Format("%d", static_cast<int32_t>(raw << shift) >> shift);
+    }
+    return value;
+}
+
+// A char array as text: up to its first NUL, other unprintable bytes as \xNN.
+CString CharText(const BYTE* p, int n)
+{
+    std::string s = "\"";
+    for (int i = 0; i < n && p[i]; ++i) {
+        if (p[i] >= 0x20 && p[i] < 0x7F && p[i] != '"' && p[i] != '\\') {
+            s += static_cast<char>(p[i]);
+        } else {
+            char esc[5];
+            std::snprintf(esc, sizeof esc, "\\x%02X", p[i]);
+            s += esc;
+        }
+    }
+    return CString(s + "\"");
+}
+
+const char* TypeSymbol(int type)
+{
+    switch (type) {
+    case CConverter::kLoggedSignalMessageType:
+    case CConverter::kLoggedSignal2MessageType:
+        return "LOGGED_SIGNAL";
+    case CConverter::kSignalMessageType:
+        return "SIGNAL";
+    case CConverter::kCommandMessageType:
+        return "COMMAND";
+    case CConverter::kTraceMessageType:
+        return "TRACE";
+    default:
+        return "";
+    }
 }
 }  // namespace
 
@@ -114,23 +168,18 @@ bool CConverter::ParseSignal(const BYTE* data, int length, NativeSignal& out)
     const int S = GetHeaderFieldSize(0), I = GetSignalIdSize(0), E = GetAlignmentMode(0) == 1 ? 2 : 4, L = GetLayoutShift(0);
     auto need = [&](int end) { return end <= n; };
     int p = 0;
+    int bodyLength = -1;  // to the end of the data unless the header says
     switch (out.messageType) {
-    case 6: {
+    case kSignalMessageType:
         if (!need(2 * S)) return false;
         out.field1 = ReadField(h, S);
         out.field2 = ReadField(h + S, S);
         p = AlignUp(2 * S, E);
         if (!need(p + 2)) return false;
-        const int bodyLength = static_cast<int>(ReadLE(h + p, 2));
+        bodyLength = static_cast<int>(ReadLE(h + p, 2));
         p = AlignUp(p + 2, I);
-        if (!need(p + I)) return false;
-        out.id = ReadLE(h + p, I);
-        p = AlignUp(p + I, 4);
-        out.bodyOffset = CVESKMessage::kHeaderSize + p;
-        out.bodyLength = std::max(0, std::min(bodyLength, n - p));
-        return true;
-    }
-    case 5: {
+        break;
+    case kLoggedSignalMessageType:
         if (!need(2 * S)) return false;
         out.field1 = ReadField(h, S);
         out.field2 = ReadField(h + S, S);
@@ -140,8 +189,7 @@ bool CConverter::ParseSignal(const BYTE* data, int length, NativeSignal& out)
         out.logWord2 = ReadLE(h + p + 4, 4);
         p = AlignUp(p + 10, I);
         break;
-    }
-    case 7: {
+    case kLoggedSignal2MessageType: {
         if (!need(12)) return false;
         out.logWord1 = ReadLE(h, 4);
         out.logWord2 = ReadLE(h + 4, 4);
@@ -163,51 +211,49 @@ bool CConverter::ParseSignal(const BYTE* data, int length, NativeSignal& out)
     }
     if (!need(p + I)) return false;
     out.id = ReadLE(h + p, I);
-    p = AlignUp(p + I, 4);
-    if (p > n) p = n;
+    p = std::min(AlignUp(p + I, 4), n);
     out.bodyOffset = CVESKMessage::kHeaderSize + p;
-    out.bodyLength = n - p;
+    out.bodyLength = bodyLength < 0 ? n - p : std::min(bodyLength, n - p);
     return true;
 }
 
 CString CConverter::DecodeBody(const SignalInfo& signal, const BYTE* body, int length)
 {
+    CString out;
+    if (!m_db || !signal.body || !body) return out;
     std::vector<NativeField> fields;
     m_db->NativeLayout(*signal.body, fields);
-    CString out;
     for (const NativeField& f : fields) {
-        if (f.offset + f.size > length) break;  // the body ends inside this field
-        CString value;
+        if (f.offset >= length) break;
         const BYTE* p = body + f.offset;
-        switch (f.descriptor->GetKind()) {
-        case CSvmObject::Kind::parms: {
-            const CString& type = static_cast<const CParms*>(f.descriptor)->m_strTypeName;
+        CString value;
+        if (f.enumType) {
+            if (f.offset + f.size > length) break;
             const uint32_t raw = ReadLE(p, f.size);
-            if (type == "float") {
-                float fl;
-                std::memcpy(&fl, &raw, 4);
-                value.Format("%g", static_cast<double>(fl));
-            } else if (type.Find("unsigned") >= 0 || type == "BYTE" || type == "WORD" || type == "DWORD" || type.Left(4) == "UINT") {
-                value.Format("%u", raw);
-            } else {
-                const int shift = 32 - 8 * f.size;
-                value.Format("%d", static_cast<int32_t>(raw << shift) >> shift);
-            }
-            break;
-        }
-        case CSvmObject::Kind::enumParm: {
-            const CEnum* e = static_cast<const CEnumParm*>(f.descriptor)->m_pEnum;
-            const uint32_t raw = ReadLE(p, f.size);
-            value = e ? e->NameOf(raw) : CString();
+            value = f.enumType->NameOfRaw(raw);
             if (value.IsEmpty()) value.Format("%u", raw);
-            break;
-        }
-        default: {
-            CString hex;
-            FormatRawData(p, f.size, hex);
-            value = "[" + hex + "]";
-            break;
-        }
+        } else if (f.count > 1 || f.descriptor->GetKind() == CSvmObject::Kind::paramArray) {
+            // An array shows the elements the body holds.
+            const int width = f.count > 0 ? f.size / f.count : 0;
+            const int held = width > 0 ? std::min(f.count, (length - f.offset) / width) : 0;
+            if (f.typeName == "char") {
+                value = CharText(p, held);
+            } else {
+                value = "[";
+                for (int i = 0; i < held; ++i) {
+                    if (i) value += ", ";
+                    value += BasicValue(f.typeName, p + i * width, width);
+                }
+                value += "]";
+            }
+            if (held < f.count) {
+                if (!out.IsEmpty()) out += ", ";
+                out += f.path + "=" + value;
+                break;
+            }
+        } else {
+            if (f.offset + f.size > length) break;
+            value = BasicValue(f.typeName, p, f.size);
         }
         if (!out.IsEmpty()) out += ", ";
         out += f.path + "=" + value;
@@ -241,28 +287,33 @@ bool CConverter::DecodeToColumns(const DecodeRequest& request, ColumnValues& val
     FormatRawData(m->GetData(), m->GetDataLength(), raw);
     put("Data", raw);
 
+    // Only kind-1 messages carry signals, commands and traces.
+    const bool device = m->GetKind() == 1;
+    put("Symbol", device ? TypeSymbol(type) : "");
+    CString signal, signalId, decoded;
     NativeSignal sig;
-    if (type == kTraceMessageType && m->GetBodyLength() >= 8) {
-        const BYTE* body = m->GetBody();
+    const BYTE* body = m->GetBody();
+    const int bodyLength = m->GetBodyLength();
+    if (device && type == kTraceMessageType && bodyLength >= 8) {
+        const int format = static_cast<int>(ReadLE(body, 2));
         const int group = static_cast<int>(ReadLE(body + 4, 2)), id = static_cast<int>(ReadLE(body + 6, 2));
-        CString name;
         int flag = 0;
-        if (!GetComTraceName(group, id, name, flag)) GetAppTraceName(group, id, name, flag);
-        put("Signal", name);
-        s.Format("%d/%d", group, id);
-        put("Signal ID", s);
-        put("Decoded", "");
-    } else if ((type == 5 || type == 6 || type == 7) && ParseSignal(m->GetData(), m->GetDataLength(), sig)) {
-        const SignalInfo* info = m_db ? m_db->FindSignal(sig.id) : nullptr;
-        put("Signal", info ? info->name : CString());
-        s.Format("0x%X", sig.id);
-        put("Signal ID", s);
-        put("Decoded", info ? DecodeBody(*info, m->GetData() + sig.bodyOffset, sig.bodyLength) : CString());
-    } else {
-        put("Signal", "");
-        put("Signal ID", "");
-        put("Decoded", "");
+        if (!GetComTraceName(group, id, signal, flag)) GetAppTraceName(group, id, signal, flag);
+        signalId.Format("%d/%d", group, id);
+        decoded.Format("format=%d, group=%d, id=%d", format, group, id);
+        if (bodyLength >= 14) decoded.AppendFormat(", dsp=%u", ReadLE(body + 12, 2) & 0x1FF);
+    } else if (device && type == kCommandMessageType && bodyLength >= 2) {
+        signalId.Format("0x%X", ReadLE(body, 2));
+    } else if (device && ParseSignal(m->GetData(), m->GetDataLength(), sig)) {
+        signalId.Format("0x%X", sig.id);
+        if (const SignalInfo* info = m_db ? m_db->FindSignal(sig.id) : nullptr) {
+            signal = info->name;
+            decoded = DecodeBody(*info, m->GetData() + sig.bodyOffset, sig.bodyLength);
+        }
     }
+    put("Signal", signal);
+    put("Signal ID", signalId);
+    put("Decoded", decoded);
     return true;
 }
 

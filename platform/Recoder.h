@@ -1,12 +1,18 @@
 #pragma once
 // Recoder: message decoding against the signal database.
 //
-// Message data blocks begin with an 8-byte message header whose first WORD is the
-// message type. Types 5 (logged signal), 6 (signal) and 7 (logged signal, second
-// layout) carry a native signal header at offset 8, laid out by the four layout values
-// S, I, E, L of the database; type 67 is a command; type 0x0010 (kTraceMessageType) is a
-// trace: its body holds WORDs, 0 = format, 2 = group, 3 = identifier, and the low 9 bits
-// of word 6 a DSP opcode.
+// A message's data block begins with an 8-byte message header whose first WORD is the
+// message type:
+//
+//   5      logged signal, first layout  } a native signal header at offset 8, laid out by
+//   6      signal                       } the database's layout values S, I, E, L, then
+//   7      logged signal, second layout } the signal body in its native layout
+//   67     command                        the command identifier in the first WORD of the payload
+//   0x0010 trace (kTraceMessageType)      payload WORDs: 0 = format (0 or 4), 2 = group,
+//                                         3 = identifier; low 9 bits of WORD 6 = DSP opcode
+//
+// Traces are named from the database's Com side first, then its App side.
+#include <cstdint>
 #include <memory>
 #include <unordered_map>
 
@@ -20,12 +26,14 @@ struct SignalInfo;
 // What DecodeToColumns is asked to do for one message.
 struct DecodeRequest {
     const CVESKMessage* message = nullptr;
+    // Called once per column text that is filled (may be null).
     void (*callback)(void* context, const CString& name, const CString& text) = nullptr;
     void* context = nullptr;
-    CString text1, text2, text3;
+    CString text1, text2, text3;  // the host's extra texts; not used by this decoder
     bool flag = true;
 };
 
+// Column name -> text, and the selected columns: name -> position (empty = every column).
 using ColumnValues = std::unordered_map<CString, CString>;
 using ColumnSelection = std::unordered_map<CString, int>;
 
@@ -35,7 +43,7 @@ struct NativeSignal {
     uint32_t id = 0;
     uint32_t field1 = 0, field2 = 0;
     uint32_t logWord1 = 0, logWord2 = 0;
-    int bodyOffset = 0;  // from the start of the data block
+    int bodyOffset = 0;  // from the start of the data block; never past its end
     int bodyLength = 0;
 };
 
@@ -43,29 +51,41 @@ class CConverter {
 public:
     static constexpr int kTraceMessageType = 0x0010;
     static constexpr int kCommandMessageType = 67;
+    static constexpr int kSignalMessageType = 6;
+    static constexpr int kLoggedSignalMessageType = 5;
+    static constexpr int kLoggedSignal2MessageType = 7;
 
     explicit CConverter(std::shared_ptr<CSvmDb> db);
     virtual ~CConverter() = default;
 
     virtual bool GetSignalName(uint32_t id, CString& name);
     virtual bool GetAltSignalName(uint32_t id, CString& name);
+    // The native layout values S, I, the alignment mode (E = 2 when it is 1, else 4) and L.
     virtual int GetSignalIdSize(int reserved);
     virtual int GetHeaderFieldSize(int reserved);
     virtual int GetAlignmentMode(int reserved);
     virtual int GetLayoutShift(int reserved);
-    // Highest trace identifier known for a side (0 = Com, 1 = App) through `last`.
+    // Highest trace identifier known for a side (0 = Com, 1 = App) through `last`;
+    // `first` is 0. -1 when the side has no traces.
     virtual void GetTraceIdRange(int side, int reserved, int& first, int& last);
-    // The trace name; `flag` is set when the name was found, which admits the DSP test.
+    // The trace name; `flag` is 1 when the name was found (which admits the DSP opcode
+    // test of the assert check), else 0 and `name` is empty.
     virtual bool GetComTraceName(int group, int id, CString& name, int& flag);
     virtual bool GetAppTraceName(int group, int id, CString& name, int& flag);
+    // 0x00BBGGRR, from the database's colours by kind and message type.
     virtual DWORD GetMessageColor(const CVESKMessage& message);
+    // "01 02 0A ..." (upper-case hex bytes separated by single spaces).
     virtual void FormatRawData(const BYTE* data, int length, CString& text);
-    // Fills the column texts of a message; false when it cannot be decoded.
+    // Fills the column texts of a message: "PC Time Stamp", "Device", "Kind", "Message Type",
+    // "Symbol", "Signal", "Signal ID", "Length", "Decoded", "Data". False for a message that
+    // cannot be decoded (no message, negative data length); an unknown signal still decodes,
+    // with an empty "Decoded".
     virtual bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection);
 
-    // Parses the native signal header of a message of type 5, 6 or 7.
+    // Parses the native signal header of a message of type 5, 6 or 7 (the whole data block).
     bool ParseSignal(const BYTE* data, int length, NativeSignal& out);
-    // The signal's fields as "name=value, ..." from a native body.
+    // The signal's fields as "name=value, ..." from a native body; stops at the first field
+    // the body does not hold.
     CString DecodeBody(const SignalInfo& signal, const BYTE* body, int length);
     CSvmDb* GetDb() const { return m_db.get(); }
 

@@ -21,6 +21,18 @@ CString CEnum::NameOf(int64_t value) const
     return CString();
 }
 
+CString CEnum::NameOfRaw(uint32_t raw) const
+{
+    CString name = NameOf(raw);
+    if (name.IsEmpty() && m_nSize < 4) {
+        const int shift = 32 - 8 * m_nSize;
+        name = NameOf(static_cast<int32_t>(raw << shift) >> shift);
+    } else if (name.IsEmpty()) {
+        name = NameOf(static_cast<int32_t>(raw));
+    }
+    return name;
+}
+
 // Builds a database from its JSON description; every problem is reported with the
 // place it was found at.
 class CSignalDbLoader {
@@ -83,6 +95,12 @@ private:
         if (!v.is_number_integer()) Fail(place + "/" + key, "expected an integer");
         return v.get<int64_t>();
     }
+    // Every field passes here before it makes descriptors, so the budget bounds them all.
+    void Budget(const std::string& place) const
+    {
+        if (m_db.m_objects.size() >= CSvmDb::kMaxDescriptors)
+            Fail(place, "the description needs more than " + std::to_string(CSvmDb::kMaxDescriptors) + " descriptors");
+    }
     template <typename T>
     T* Make()
     {
@@ -133,25 +151,17 @@ private:
         for (auto& map : m_db.m_enumMaps) map[en->m_strName] = en;
     }
 
-    bool KnownBasic(const CString& type) const
-    {
-        static const std::set<std::string> known = {"char", "signed char", "unsigned char", "short", "signed short",
-                                                    "unsigned short", "int", "signed int", "unsigned int", "long",
-                                                    "signed long", "unsigned long", "float", "bool", "BYTE", "WORD",
-                                                    "DWORD", "UINT8", "UINT16", "UINT32", "INT8", "INT16", "INT32"};
-        return known.count(type.str()) != 0;
-    }
-
     CSvmObject* LoadField(const json& f, const std::string& place, int depth)
     {
         if (depth > 16) Fail(place, "structures nested more than 16 deep");
+        Budget(place);
         if (!f.is_object()) Fail(place, "a field must be an object");
         const CString name = String(f, "name", place);
         const int kinds = f.contains("type") + f.contains("enum") + f.contains("array") + f.contains("union") + f.contains("struct");
         if (kinds != 1) Fail(place, "field '" + name.str() + "' needs exactly one of type, enum, array, union, struct");
         if (f.contains("type")) {
             const CString type = String(f, "type", place);
-            if (!KnownBasic(type)) Fail(place + "/type", "unknown type name '" + type.str() + "'");
+            if (!CSvmDb::IsBasicTypeName(type)) Fail(place + "/type", "unknown type name '" + type.str() + "'");
             return MakeParms(name, type);
         }
         if (f.contains("enum")) {
@@ -175,12 +185,13 @@ private:
             if (a.contains("type")) {
                 arr->m_nKind = CParamArray::kBasic;
                 arr->m_strElemTypeName = String(a, "type", ap);
-                if (!KnownBasic(arr->m_strElemTypeName)) Fail(ap + "/type", "unknown type name '" + arr->m_strElemTypeName.str() + "'");
+                if (!CSvmDb::IsBasicTypeName(arr->m_strElemTypeName)) Fail(ap + "/type", "unknown type name '" + arr->m_strElemTypeName.str() + "'");
             } else if (a.contains("struct")) {
                 arr->m_nKind = CParamArray::kStructured;
                 for (int64_t i = 0; i < count; ++i) {
-                    json element = {{"name", name.str() + "[" + std::to_string(i) + "]"}, {"struct", a["struct"]}};
-                    arr->m_elements.push_back(LoadField(element, ap + "/struct", depth + 1));
+                    CSvmNode* element = LoadStruct(a["struct"], ap + "/struct", depth);
+                    element->m_strName = name + "[" + CString(std::to_string(i)) + "]";
+                    arr->m_elements.push_back(element);
                 }
             } else {
                 Fail(ap, "an array needs a \"type\" or a \"struct\"");
@@ -208,7 +219,7 @@ private:
                 } else {
                     var->m_nKind = CUnionVar::kBasic;
                     var->m_strTypeName = String(members[i], "type", mp);
-                    if (!KnownBasic(var->m_strTypeName)) Fail(mp + "/type", "unknown type name '" + var->m_strTypeName.str() + "'");
+                    if (!CSvmDb::IsBasicTypeName(var->m_strTypeName)) Fail(mp + "/type", "unknown type name '" + var->m_strTypeName.str() + "'");
                 }
                 un->m_members.push_back(var);
             }
@@ -216,22 +227,28 @@ private:
             if (designated < 0 || designated >= static_cast<int64_t>(members.size()))
                 Fail(up + "/designated", "no member " + std::to_string(designated));
             un->m_pDesignated = un->m_members[static_cast<size_t>(designated)];
+            const auto* var = static_cast<const CUnionVar*>(un->m_pDesignated);
+            const int width = var->m_nKind == CUnionVar::kEnum ? m_db.FindEnumByName(var->m_strTypeName)->m_nSize
+                                                               : CSvmDb::BasicWidth(var->m_strTypeName);
+            if (size < width)
+                Fail(up + "/size", "a union of " + std::to_string(size) + " bytes cannot hold its designated member '" +
+                                       var->m_strName.str() + "' of " + std::to_string(width) + " bytes");
             for (auto& map : m_db.m_unionMaps) map[name] = un;
             return un;
         }
-        // A nested structure: inline, or by the name of one in "structs".
-        const json& s = f["struct"];
-        const json* def = &s;
-        std::string sp = place + "/struct";
-        if (s.is_string()) {
-            auto it = m_structs.find(CString(s.get<std::string>()));
-            if (it == m_structs.end()) Fail(sp, "unknown struct '" + s.get<std::string>() + "'");
-            def = it->second;
-            sp = "struct '" + s.get<std::string>() + "'";
-        }
-        CSvmNode* node = LoadNode(*def, sp, depth + 1);
+        CSvmNode* node = LoadStruct(f["struct"], place + "/struct", depth);
         node->m_strName = name;
         return node;
+    }
+
+    // A nested structure: inline, or by the name of one in "structs".
+    CSvmNode* LoadStruct(const json& s, const std::string& place, int depth)
+    {
+        Budget(place);
+        if (!s.is_string()) return LoadNode(s, place, depth + 1);
+        auto it = m_structs.find(CString(s.get<std::string>()));
+        if (it == m_structs.end()) Fail(place, "unknown struct '" + s.get<std::string>() + "'");
+        return LoadNode(*it->second, "struct '" + s.get<std::string>() + "'", depth + 1);
     }
 
     CParms* MakeParms(const CString& name, const CString& type)
@@ -273,7 +290,14 @@ private:
         if (s.contains("alt_name")) info.altName = String(s, "alt_name", place);
         if (m_db.m_byId.count(info.id)) Fail(place + "/id", "identifier " + std::to_string(id) + " is used twice");
         if (m_db.m_byName.count(info.name)) Fail(place + "/name", "signal name '" + info.name.str() + "' is used twice");
+        if (!info.altName.IsEmpty() && (m_db.m_byName.count(info.altName) || info.altName == info.name))
+            Fail(place + "/alt_name", "signal name '" + info.altName.str() + "' is used twice");
         info.body = LoadNode(s, place, 0);
+        // Bodies travel with 16-bit lengths (signal header, GKI records).
+        const int64_t size = m_db.BodySize(*info.body);
+        if (size > kMaxBody)
+            Fail(place + "/fields", "the body of '" + info.name.str() + "' needs " + std::to_string(size) +
+                                        " bytes natively; at most " + std::to_string(kMaxBody) + " fit");
         info.body->m_strName = info.name;
         const size_t index = m_db.m_signals.size();
         m_db.m_signals.push_back(info);
@@ -322,6 +346,7 @@ private:
         }
     }
 
+    static constexpr int64_t kMaxBody = 0xFFFF;
     CSvmDb& m_db;
     CString m_file;
     std::map<CString, const json*> m_structs;
@@ -369,15 +394,25 @@ std::shared_ptr<CSvmDb> CSvmDb::LoadFromFile(const CString& path)
     return LoadFromText(text.str(), path);
 }
 
-std::shared_ptr<CSvmDb> CSvmDb::LoadDefault()
+std::shared_ptr<CSvmDb> CSvmDb::LoadOrEmpty(const CString& path)
 {
-    const CString path = CString(VKL_DATA_DIR) + "/signals.json";
+    CString problem;
     try {
         return LoadFromFile(path);
-    } catch (const CSignalDbException& e) {
-        std::fprintf(stderr, "warning: signal database %s; decoding without signals\n", e.GetErrorMessage().c_str());
-        return std::make_shared<CSvmDb>();
+    } catch (const CException& e) {
+        problem = e.GetErrorMessage();
+    } catch (const std::exception& e) {
+        problem = path + ": " + e.what();
+    } catch (...) {
+        problem = path + ": cannot be loaded";
     }
+    std::fprintf(stderr, "warning: signal database %s; decoding without signals\n", problem.c_str());
+    return std::make_shared<CSvmDb>();
+}
+
+std::shared_ptr<CSvmDb> CSvmDb::LoadDefault()
+{
+    return LoadOrEmpty(CString(VKL_DATA_DIR) + "/signals.json");
 }
 
 CSvmDb* CSvmDb::Instance(int, int)
@@ -439,11 +474,18 @@ DWORD CSvmDb::ColorOf(int kind, int messageType) const
 
 int CSvmDb::BasicWidth(const CString& typeName)
 {
-    CString t = typeName;
-    t.MakeLower();
-    if (t.Find("char") >= 0 || t == "byte" || t == "bool" || t == "uint8" || t == "int8") return 1;
-    if (t.Find("short") >= 0 || t == "word" || t == "uint16" || t == "int16") return 2;
+    if (typeName.Find("char") >= 0) return 1;
+    if (typeName.Find("short") >= 0) return 2;
     return 4;
+}
+
+bool CSvmDb::IsBasicTypeName(const CString& typeName)
+{
+    // Only names whose width the rule above gets right.
+    static const std::set<std::string> known = {
+        "char",  "signed char",  "unsigned char", "short", "signed short", "unsigned short", "short int",
+        "int",   "signed int",   "unsigned int",  "long",  "signed long",  "unsigned long",  "float"};
+    return known.count(typeName.str()) != 0;
 }
 
 int CSvmDb::NestedAlignment(const CSvmNode& node) const
@@ -453,28 +495,34 @@ int CSvmDb::NestedAlignment(const CSvmNode& node) const
 }
 
 namespace {
-int AlignUp(int p, int n)
+int64_t AlignUp(int64_t p, int64_t n)
 {
     return (n > 1 && p % n) ? p + n - p % n : p;
 }
 }  // namespace
 
-int CSvmDb::LayoutInto(const CObList& fields, const CString& prefix, int offset, std::vector<NativeField>& out) const
+int64_t CSvmDb::LayoutInto(const CObList& fields, const CString& prefix, int64_t offset, std::vector<NativeField>* out) const
 {
+    auto leaf = [&](const CString& path, int64_t at, int width, int count, const CString& type, const CEnum* en,
+                    const CSvmObject* d) {
+        if (out) out->push_back({path, static_cast<int>(at), width * count, count, type, en, d});
+    };
     for (const CSvmObject* f : fields) {
-        const CString path = prefix.IsEmpty() ? f->m_strName : prefix + "." + f->m_strName;
+        const CString path = !out ? CString() : prefix.IsEmpty() ? f->m_strName : prefix + "." + f->m_strName;
         switch (f->GetKind()) {
         case CSvmObject::Kind::parms: {
-            const int w = BasicWidth(static_cast<const CParms*>(f)->m_strTypeName);
+            const CString& type = static_cast<const CParms*>(f)->m_strTypeName;
+            const int w = BasicWidth(type);
             offset = AlignUp(offset, w);
-            out.push_back({path, offset, w, f});
+            leaf(path, offset, w, 1, type, nullptr, f);
             offset += w;
             break;
         }
         case CSvmObject::Kind::enumParm: {
-            const int s = FindEnumSize(static_cast<const CEnumParm*>(f)->m_pEnum);
+            const CEnum* e = static_cast<const CEnumParm*>(f)->m_pEnum;
+            const int s = FindEnumSize(e);
             offset = AlignUp(offset, s);
-            out.push_back({path, offset, s, f});
+            leaf(path, offset, s, 1, CString(), e, f);
             offset += s;
             break;
         }
@@ -483,21 +531,26 @@ int CSvmDb::LayoutInto(const CObList& fields, const CString& prefix, int offset,
             if (a->m_nKind == CParamArray::kBasic) {
                 const int w = BasicWidth(a->m_strElemTypeName);
                 offset = AlignUp(offset, w);
-                out.push_back({path, offset, w * a->m_nCount, f});
-                offset += w * a->m_nCount;
+                leaf(path, offset, w, a->m_nCount, a->m_strElemTypeName, nullptr, f);
+                offset += static_cast<int64_t>(w) * a->m_nCount;
             } else {
-                for (const CSvmObject* e : a->m_elements) {
-                    CObList one{const_cast<CSvmObject*>(e)};
-                    offset = LayoutInto(one, prefix, offset, out);
-                }
+                offset = LayoutInto(a->m_elements, prefix, offset, out);
             }
             break;
         }
         case CSvmObject::Kind::unionType: {
+            // The designated member stands for the union.
             const auto* u = static_cast<const CUnion*>(f);
-            offset = AlignUp(offset, std::min(u->m_nSize, 4));
-            out.push_back({path, offset, u->m_nSize, f});
-            offset += u->m_nSize;
+            const auto* var = static_cast<const CUnionVar*>(u->m_pDesignated);
+            const CEnum* e = var && var->m_nKind == CUnionVar::kEnum ? FindEnumByName(var->m_strTypeName) : nullptr;
+            if (!var || (var->m_nKind == CUnionVar::kEnum && !e)) {
+                offset += u->m_nSize;  // a member that lays out nothing: the union's bytes as they are
+                break;
+            }
+            const int w = e ? e->m_nSize : BasicWidth(var->m_strTypeName);
+            offset = AlignUp(offset, w);
+            leaf(out ? path + "." + var->m_strName : CString(), offset, w, 1, e ? CString() : var->m_strTypeName, e, var);
+            offset += w;
             break;
         }
         case CSvmObject::Kind::node: {
@@ -516,5 +569,10 @@ int CSvmDb::LayoutInto(const CObList& fields, const CString& prefix, int offset,
 int CSvmDb::NativeLayout(const CSvmNode& node, std::vector<NativeField>& out) const
 {
     out.clear();
-    return LayoutInto(node.m_fields, "", 0, out);
+    return static_cast<int>(LayoutInto(node.m_fields, "", 0, &out));
+}
+
+int64_t CSvmDb::BodySize(const CSvmNode& node) const
+{
+    return LayoutInto(node.m_fields, "", 0, nullptr);
 }

@@ -43,6 +43,9 @@ public:
     int m_nSize = 4;  // 1, 2 or 4 bytes
     std::vector<std::pair<CString, int64_t>> m_values;
     CString NameOf(int64_t value) const;
+    // The name of m_nSize little-endian bytes read as `raw`: the value as unsigned, or
+    // sign-extended from m_nSize bytes; empty when neither is known.
+    CString NameOfRaw(uint32_t raw) const;
 };
 
 class CEnumParm : public CSvmObject {
@@ -74,6 +77,9 @@ public:
     CString m_strTypeName;
 };
 
+// A union. In a native body it lies as its designated member (aligned to that member's
+// width and as wide as it), which is how bodies are converted to and from GKI; m_nSize
+// is the union's declared size, at least the designated member's width.
 class CUnion : public CSvmObject {
 public:
     Kind GetKind() const override { return Kind::unionType; }
@@ -106,12 +112,15 @@ struct SignalInfo {
     CSvmNode* body = nullptr;
 };
 
-// One field as it lies in a native body.
+// One leaf field as it lies in a native body.
 struct NativeField {
-    CString path;      // "a", "inner.x", "cells[1].rssi"
+    CString path;      // "a", "inner.x", "cells[1].rssi", "ueId.tmsi" (a union's designated member)
     int offset = 0;
-    int size = 0;
-    const CSvmObject* descriptor = nullptr;  // CParms, CEnumParm, CParamArray (basic) or CUnion
+    int size = 0;      // bytes: count x element width
+    int count = 1;     // elements: above 1 only for an array of a basic type
+    CString typeName;  // the basic type of the field or of its elements; empty for an enumeration
+    const CEnum* enumType = nullptr;         // the enumeration of an enumeration field
+    const CSvmObject* descriptor = nullptr;  // CParms, CEnumParm, CParamArray (basic) or CUnionVar
 };
 
 class CSvmDb {
@@ -131,6 +140,11 @@ public:
     // Throws CSignalDbException for a missing or malformed description.
     static std::shared_ptr<CSvmDb> LoadFromFile(const CString& path);
     static std::shared_ptr<CSvmDb> LoadFromText(const std::string& json, const CString& nameForMessages);
+    // LoadFromFile, or an empty database after one warning on stderr; never throws.
+    static std::shared_ptr<CSvmDb> LoadOrEmpty(const CString& path);
+    // More descriptors than this make a description malformed (arrays of structures
+    // multiply them).
+    static constexpr size_t kMaxDescriptors = 200000;
     // The database installed in the host-services registry.
     static CSvmDb* Instance(int a = -1, int b = 0);
 
@@ -171,15 +185,21 @@ public:
     // enumerations as wide as the database says, nested structures aligned by the
     // alignment mode. Returns the leaf fields and the total size.
     int NativeLayout(const CSvmNode& node, std::vector<NativeField>& out) const;
-    // Width of a basic type from its name: 1 for "char", 2 for "short", else 4.
+    // The native size of a structure (bounded by the loader to 65535 for every signal).
+    int64_t BodySize(const CSvmNode& node) const;
+    // Width of a basic type from its name: 1 when it contains "char", else 2 when it
+    // contains "short", else 4 (the rule the GKI conversion applies as well).
     static int BasicWidth(const CString& typeName);
+    // The basic type names a description may use.
+    static bool IsBasicTypeName(const CString& typeName);
     // Native alignment of a nested structure.
     int NestedAlignment(const CSvmNode& node) const;
 
 private:
     friend class CSignalDbLoader;
     static int Clamp(int i) { return i < 0 ? 0 : i >= kDatabases ? kDatabases - 1 : i; }
-    int LayoutInto(const CObList& fields, const CString& prefix, int offset, std::vector<NativeField>& out) const;
+    // Lays out `fields` from `offset`; leaves are collected when `out` is given.
+    int64_t LayoutInto(const CObList& fields, const CString& prefix, int64_t offset, std::vector<NativeField>* out) const;
 
     std::vector<std::unique_ptr<CSvmObject>> m_objects;  // owns every descriptor
     CMapStringToOb m_strMaps[kDatabases];

@@ -1,6 +1,7 @@
 #include "platform/SimDevice.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/Clock.h"
 #include "platform/DeviceLink.h"
@@ -10,12 +11,6 @@
 #include "platform/SignalDb.h"
 
 namespace {
-const char* const kComAsserts[] = {"EE_HANDLER__EE__EE_LOG_ASSERT", "EE_HANDLER__EE__EE_LOG_RESET",
-                                   "EE_HANDLER__EE__EE_LOG_EXCEPTION", "APLP__L1EEHandler__errorHandling",
-                                   "APLP__AM__pldReset_Called"};
-const char* const kAppAsserts[] = {"Diag__comMem__EE_LOG"};
-const int kDspOpcodes[] = {180, 6, 223};
-
 int AlignUp(int p, int n)
 {
     return (n > 1 && p % n) ? p + n - p % n : p;
@@ -27,7 +22,7 @@ void PutLE(std::vector<BYTE>& b, size_t at, uint32_t v, int n)
     for (int i = 0; i < n; ++i) b[at + static_cast<size_t>(i)] = static_cast<BYTE>(v >> (8 * i));
 }
 
-bool FindTrace(const CSvmDb& db, int side, const char* name, int& group, int& id)
+bool FindTrace(const CSvmDb& db, int side, const CString& name, int& group, int& id)
 {
     for (const auto& [key, value] : db.Traces(side)) {
         if (value == name) {
@@ -38,12 +33,36 @@ bool FindTrace(const CSvmDb& db, int side, const char* name, int& group, int& id
     }
     return false;
 }
+
+bool Contains(const std::vector<CString>& names, const CString& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Stand-ins for the two logging words: a running tick and a log source.
+constexpr uint32_t kLogSource = 0xC0DE;
 }  // namespace
+
+const std::vector<CString>& CSimDevice::AssertNames(int side)
+{
+    static const std::vector<CString> com = {"EE_HANDLER__EE__EE_LOG_ASSERT", "EE_HANDLER__EE__EE_LOG_RESET",
+                                             "EE_HANDLER__EE__EE_LOG_EXCEPTION", "APLP__L1EEHandler__errorHandling",
+                                             "APLP__AM__pldReset_Called"};
+    static const std::vector<CString> app = {"Diag__comMem__EE_LOG", "EE_HANDLER__EE__EE_LOG_ASSERT"};
+    return side == 1 ? app : com;
+}
+
+const std::vector<int>& CSimDevice::AssertOpcodes()
+{
+    static const std::vector<int> opcodes = {180, 6, 223};
+    return opcodes;
+}
 
 CSimDevice::CSimDevice(SimDeviceOptions options, std::shared_ptr<CSvmDb> db)
     : m_options(options), m_db(db ? std::move(db) : Services::SignalDb()), m_rng(options.seed)
 {
     m_options.devices = std::clamp(m_options.devices, 1, kDeviceSlots);
+    if (!m_db) m_db = std::make_shared<CSvmDb>();
 }
 
 CString CSimDevice::Imei(int slot) const
@@ -56,7 +75,7 @@ CString CSimDevice::Imei(int slot) const
 void CSimDevice::Connect(CDeviceTable& table) const
 {
     static const char* const com[] = {"RTOS 5.1", "RTOS 5.1", "RTOS 6.0", "RTOS 6.0", "RTOS 6.2"};
-    static const char* const app[] = {"Linux 4.14", "", "Linux 5.10", "Android 13", "Linux 5.15"};
+    static const char* const app[] = {"Linux 4.14", "Linux 4.19", "Linux 5.10", "Android 13", "Linux 5.15"};
     for (int i = 0; i < m_options.devices; ++i) table.Connect(i, Imei(i), com[i], app[i]);
     table.SetUEVersion("UE SW 26.12.1");
 }
@@ -73,10 +92,9 @@ CVESKMessage CSimDevice::Make(int kind, std::vector<BYTE> data)
     const int device = static_cast<int>((m_nIndex - 1) % static_cast<uint64_t>(m_options.devices));
     CVESKMessage m(kind, device, data.data(), static_cast<int>(data.size()), 0);
     m_msOffset += 1 + static_cast<int64_t>(m_rng() % 4);
-    CSystemTime now = LocalTimeNow();
+    const CSystemTime now = LocalTimeNow();
     const int64_t ms = now.wMilliseconds + m_msOffset;
-    CSystemTime t = UtcFromEpochSeconds(EpochSecondsFromUtc(now) + ms / 1000, static_cast<int>(ms % 1000));
-    m.SetPCTimeStamp(t);
+    m.SetPCTimeStamp(UtcFromEpochSeconds(EpochSecondsFromUtc(now) + ms / 1000, static_cast<int>(ms % 1000)));
     m.SetMessageIndex(m_nIndex);
     return m;
 }
@@ -89,8 +107,28 @@ std::vector<BYTE> CSimDevice::TraceBlock(int format, int group, int id, int dspO
     PutLE(b, body + 0, static_cast<uint32_t>(format), 2);
     PutLE(b, body + 4, static_cast<uint32_t>(group), 2);
     PutLE(b, body + 6, static_cast<uint32_t>(id), 2);
-    PutLE(b, body + 12, static_cast<uint32_t>(dspOpcode) & 0x1FF, 2);
+    PutLE(b, body + 12, static_cast<uint32_t>(dspOpcode), 2);
     return b;
+}
+
+void CSimDevice::PutValue(std::vector<BYTE>& body, int offset, int width, const CString& type)
+{
+    const size_t at = static_cast<size_t>(offset);
+    if (type == "float") {
+        const float v = -140.0f + static_cast<float>(m_rng() % 1800) / 10.0f;  // a level in dBm
+        uint32_t raw;
+        std::memcpy(&raw, &v, sizeof raw);
+        PutLE(body, at, raw, 4);
+    } else if (type == "char") {
+        PutLE(body, at, static_cast<uint32_t>('a' + m_rng() % 26), 1);
+    } else if (type.Find("unsigned") >= 0) {
+        static const uint32_t range[] = {0, 200, 4000, 0, 100000};
+        PutLE(body, at, static_cast<uint32_t>(m_rng() % range[width]), width);
+    } else {
+        static const int32_t half[] = {0, 60, 150, 0, 5000};
+        const int32_t v = static_cast<int32_t>(m_rng() % static_cast<uint32_t>(2 * half[width] + 1)) - half[width];
+        PutLE(body, at, static_cast<uint32_t>(v), width);
+    }
 }
 
 std::vector<BYTE> CSimDevice::NativeBody(const SignalInfo& signal)
@@ -99,16 +137,17 @@ std::vector<BYTE> CSimDevice::NativeBody(const SignalInfo& signal)
     const int size = m_db->NativeLayout(*signal.body, fields);
     std::vector<BYTE> body(static_cast<size_t>(size), 0);
     for (const NativeField& f : fields) {
-        switch (f.descriptor->GetKind()) {
-        case CSvmObject::Kind::enumParm: {
-            const CEnum* e = static_cast<const CEnumParm*>(f.descriptor)->m_pEnum;
-            const uint32_t v = (e && !e->m_values.empty()) ? static_cast<uint32_t>(e->m_values[m_rng() % e->m_values.size()].second) : 0;
+        if (f.enumType) {
+            const auto& values = f.enumType->m_values;
+            const uint32_t v = values.empty() ? 0 : static_cast<uint32_t>(values[m_rng() % values.size()].second);
             PutLE(body, static_cast<size_t>(f.offset), v, f.size);
-            break;
-        }
-        default:
-            for (int i = 0; i < f.size; ++i) body[static_cast<size_t>(f.offset + i)] = static_cast<BYTE>(m_rng() % 100);
-            break;
+        } else if (f.count > 1 && f.typeName == "char") {
+            // Text: a few letters, then NUL bytes.
+            const int letters = static_cast<int>(m_rng() % static_cast<uint64_t>(f.count));
+            for (int i = 0; i < letters; ++i) PutValue(body, f.offset + i, 1, "char");
+        } else {
+            const int width = f.count > 0 ? f.size / f.count : 0;
+            for (int i = 0; i < f.count && width > 0; ++i) PutValue(body, f.offset + i * width, width, f.typeName);
         }
     }
     return body;
@@ -122,27 +161,29 @@ std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& sig
     std::vector<BYTE> b(CVESKMessage::kHeaderSize, 0);
     PutLE(b, 0, static_cast<uint32_t>(messageType), 2);
     const size_t h = CVESKMessage::kHeaderSize;
+    // Nonzero leading fields and an odd first logging word: no signal reads as a trace.
     const uint32_t field1 = 0x10 + static_cast<uint32_t>(m_rng() % 16), field2 = 0x20 + static_cast<uint32_t>(m_rng() % 16);
+    const uint32_t logWord1 = static_cast<uint32_t>(m_nIndex << 4) | 1;
     auto putField = [&](int at, uint32_t v) { PutLE(b, h + static_cast<size_t>(at), v, S == 1 ? 1 : 2); };
     int p = 0;
-    if (messageType == 6) {
+    if (messageType == CConverter::kSignalMessageType) {
         putField(0, field1);
         putField(S, field2);
         p = AlignUp(2 * S, E);
         PutLE(b, h + static_cast<size_t>(p), static_cast<uint32_t>(body.size()), 2);
         p = AlignUp(p + 2, I);
-    } else if (messageType == 5) {
+    } else if (messageType == CConverter::kLoggedSignalMessageType) {
         putField(0, field1);
         putField(S, field2);
         p = 2 * S + ((L == 0 && S == 1) ? 2 : 0);
-        PutLE(b, h + static_cast<size_t>(p), static_cast<uint32_t>(m_nIndex), 4);
-        PutLE(b, h + static_cast<size_t>(p) + 4, 0xC0DE, 4);
+        PutLE(b, h + static_cast<size_t>(p), logWord1, 4);
+        PutLE(b, h + static_cast<size_t>(p) + 4, kLogSource, 4);
         PutLE(b, h + static_cast<size_t>(p) + 8, static_cast<uint32_t>(body.size()), 2);
         p = AlignUp(p + 10, I);
-    } else {  // 7
+    } else {  // 7: the logging words, K skipped bytes, then the fields
         const int skip = 3;
-        PutLE(b, h, static_cast<uint32_t>(m_nIndex), 4);
-        PutLE(b, h + 4, 0xC0DE, 4);
+        PutLE(b, h, logWord1, 4);
+        PutLE(b, h + 4, kLogSource, 4);
         PutLE(b, h + 8, skip, 4);
         p = AlignUp(12 + skip, L == 2 ? 4 : 2);
         p = AlignUp(p, S);
@@ -161,75 +202,123 @@ std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& sig
     return b;
 }
 
-std::vector<BYTE> CSimDevice::AssertBlock()
+bool CSimDevice::IsAssertTrace(int group, int id, int dspOpcode) const
 {
+    if (id > m_db->MaxTraceId(0)) return false;
+    CString name;
+    const bool com = m_db->TraceName(0, group, id, name);
+    if (com && Contains(AssertNames(0), name)) return true;
+    if (id > m_db->MaxTraceId(1)) return false;
+    const bool app = m_db->TraceName(1, group, id, name);
+    if (app && Contains(AssertNames(1), name)) return true;
+    const auto& ops = AssertOpcodes();
+    return (com || app) && std::find(ops.begin(), ops.end(), dspOpcode & 0x1FF) != ops.end();
+}
+
+bool CSimDevice::AssertBlock(std::vector<BYTE>& block)
+{
+    // Com names, App names and DSP opcodes in turn, each list round-robin.
     const uint64_t n = m_nAsserts++;
-    int group = 0, id = 0;
     const int format = (n & 1) ? 4 : 0;
-    switch (n % 3) {
-    case 0:
-        if (FindTrace(*m_db, 0, kComAsserts[(n / 3) % 5], group, id)) return TraceBlock(format, group, id, 0);
-        break;
-    case 1:
-        if (FindTrace(*m_db, 1, kAppAsserts[0], group, id)) return TraceBlock(format, group, id, 0);
-        break;
-    default:
-        break;
-    }
-    // A DSP opcode on a known (ordinary) Com trace.
-    const auto& traces = m_db->Traces(0);
-    for (const auto& [key, name] : traces) {
-        bool isAssertName = false;
-        for (const char* a : kComAsserts) isAssertName = isAssertName || name == a;
-        if (!isAssertName && key.second <= m_db->MaxTraceId(0) && key.second <= m_db->MaxTraceId(1)) {
-            return TraceBlock(format, key.first, key.second, kDspOpcodes[(n / 3) % 3]);
+    int group = 0, id = 0;
+    if (n % 3 < 2) {
+        const int side = static_cast<int>(n % 3);
+        const auto& names = AssertNames(side);
+        const CString& name = names[(n / 3) % names.size()];
+        if (FindTrace(*m_db, side, name, group, id) && IsAssertTrace(group, id, 0)) {
+            block = TraceBlock(format, group, id, 0);
+            return true;
         }
     }
-    return TraceBlock(format, 0, 0, kDspOpcodes[0]);
+    // A DSP opcode on a named trace that is no assert by its name.
+    const int opcode = AssertOpcodes()[(n / 3) % AssertOpcodes().size()];
+    for (int side = 0; side < 2; ++side) {
+        for (const auto& [key, name] : m_db->Traces(side)) {
+            if (!IsAssertTrace(key.first, key.second, 0) && IsAssertTrace(key.first, key.second, opcode)) {
+                block = TraceBlock(format, key.first, key.second, opcode);
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 CVESKMessage CSimDevice::Next()
 {
     m_bLastAssert = false;
     if (m_options.assertEvery && (m_nIndex + 1) % m_options.assertEvery == 0) {
-        m_bLastAssert = true;
-        return Make(1, AssertBlock());
+        std::vector<BYTE> block;
+        if (AssertBlock(block)) {
+            m_bLastAssert = true;
+            return Make(1, std::move(block));
+        }
     }
-    const unsigned roll = static_cast<unsigned>(m_rng() % 100);
+    const SimMessageMix& mix = m_options.mix;
+    const int weights[] = {std::max(mix.signals, 0),  std::max(mix.loggedSignals, 0), std::max(mix.loggedSignals2, 0),
+                           std::max(mix.commands, 0), std::max(mix.traces, 0),        std::max(mix.otherKinds, 0)};
+    int total = 0;
+    for (int w : weights) total += w;
+    const unsigned roll = static_cast<unsigned>(m_rng() % static_cast<uint64_t>(total > 0 ? total : 1));
+    int what = total > 0 ? 0 : 4;  // nothing weighted: ordinary traces
+    for (unsigned acc = 0; total > 0 && what < 6; ++what) {
+        acc += static_cast<unsigned>(weights[what]);
+        if (roll < acc) break;
+    }
     const auto& signals = m_db->Signals();
-    if (roll < 55 && !signals.empty()) {
+    if (what <= 2 && !signals.empty()) {
         const SignalInfo& s = signals[m_rng() % signals.size()];
-        const int type = roll < 35 ? 6 : roll < 48 ? 5 : 7;
-        return Make(1, SignalBlock(type, s));
+        static const int types[] = {CConverter::kSignalMessageType, CConverter::kLoggedSignalMessageType,
+                                    CConverter::kLoggedSignal2MessageType};
+        return Make(1, SignalBlock(types[what], s));
     }
-    if (roll < 60) {
+    if (what <= 3) {
+        // A command: its identifier (never 0 or 4, so it never reads as a trace format) and arguments.
         std::vector<BYTE> b(CVESKMessage::kHeaderSize + 12, 0);
         PutLE(b, 0, CConverter::kCommandMessageType, 2);
-        PutLE(b, CVESKMessage::kHeaderSize, static_cast<uint32_t>(m_rng() % 64), 2);
+        PutLE(b, CVESKMessage::kHeaderSize, 0x20 + static_cast<uint32_t>(m_rng() % 64), 2);
+        PutLE(b, CVESKMessage::kHeaderSize + 4, static_cast<uint32_t>(m_rng()), 4);
         return Make(1, b);
     }
-    if (roll < 88) {
-        // An ordinary trace: a known name, never one that marks an assert.
-        const auto& traces = m_db->Traces(roll & 1);
-        int group = 1, id = 1;
+    if (what == 4) {
+        // An ordinary trace of either side; one that would count as an assert is replaced
+        // by an identifier beyond every range.
+        const int side = static_cast<int>(m_rng() & 1);
+        const auto& traces = m_db->Traces(side);
+        int group = 1, id = std::min(std::max(m_db->MaxTraceId(0), m_db->MaxTraceId(1)) + 1, 0xFFFF);
         if (!traces.empty()) {
             auto it = traces.begin();
             std::advance(it, static_cast<long>(m_rng() % traces.size()));
-            bool isAssertName = false;
-            for (const char* a : kComAsserts) isAssertName = isAssertName || it->second == a;
-            for (const char* a : kAppAsserts) isAssertName = isAssertName || it->second == a;
-            if (!isAssertName) {
+            if (!IsAssertTrace(it->first.first, it->first.second, 0)) {
                 group = it->first.first;
                 id = it->first.second;
             }
         }
-        return Make(1, TraceBlock((roll & 2) ? 4 : 0, group, id, 0));
+        return Make(1, TraceBlock((m_rng() & 1) ? 4 : 0, group, id, 0));
     }
     // Other kinds: status and statistics messages with a raw payload.
+    const bool status = m_rng() & 1;
     std::vector<BYTE> b(CVESKMessage::kHeaderSize + 8 + m_rng() % 40, 0);
-    PutLE(b, 0, 0x0100 + static_cast<uint32_t>(roll % 4), 2);
+    PutLE(b, 0, 0x0100 + static_cast<uint32_t>(m_rng() % 4), 2);
     for (size_t i = CVESKMessage::kHeaderSize; i < b.size(); ++i) b[i] = static_cast<BYTE>(m_rng());
-    return Make(roll < 94 ? 2 : 3, b);
+    return Make(status ? 2 : 3, b);
+}
+
+CSimDeviceRunner::~CSimDeviceRunner()
+{
+    DisconnectAll();
+}
+
+void CSimDeviceRunner::Connect(std::shared_ptr<CDeviceTable> table)
+{
+    DisconnectAll();
+    m_table = std::move(table);
+    if (m_table) m_device.Connect(*m_table);
+}
+
+void CSimDeviceRunner::DisconnectAll()
+{
+    if (m_table) CSimDevice::Disconnect(*m_table);
+    m_table.reset();
 }
 
 uint64_t CSimDeviceRunner::Run(uint64_t count)
@@ -237,8 +326,13 @@ uint64_t CSimDeviceRunner::Run(uint64_t count)
     return Run(count, [](const CVESKMessage&) { return true; });
 }
 
-
-void CSimDeviceRunner::Dispatch(const CVESKMessage& m)
+uint64_t CSimDeviceRunner::RunFor(std::chrono::milliseconds duration)
 {
-    m_bus->Dispatch(m, m_nSourceA, m_nSourceB);
+    const auto end = std::chrono::steady_clock::now() + duration;
+    return Run(UINT64_MAX, [&](const CVESKMessage&) { return std::chrono::steady_clock::now() < end; });
+}
+
+int CSimDeviceRunner::Dispatch(const CVESKMessage& m)
+{
+    return m_bus ? m_bus->Dispatch(m, m_nSourceA, m_nSourceB) : 0;
 }

@@ -2,11 +2,16 @@
 // A simulated device: realistic message streams from the signal database, for tests,
 // benchmarks and the command line's demo.
 //
-// Kind-1 signals (message type 6) and logged signals (types 5 and 7) in the native
-// layouts, commands (type 67), trace messages (type 0x0010) among which asserts come at
-// a chosen rate, and messages of other kinds. Device numbers cycle over the devices,
-// message indexes increase from 1 and PC time stamps come from the installed clock, a
-// few milliseconds apart. The stream is fixed by the seed.
+// All device messages are of kind 1: signals (message type 6) and logged signals (types
+// 5 and 7) in the native layouts of the database (S, I, E, L) with bodies laid out
+// natively from the signal's description and filled with plausible values; commands
+// (type 67); traces (type 0x0010, see platform/Recoder.h), among which asserts come at a
+// chosen rate, named by the database's assert traces of both sides or marked by a DSP
+// opcode. Status and statistics messages of kinds 2 and 3 come in between. Device
+// numbers cycle over the devices, message indexes increase from 1 and PC time stamps are
+// the installed clock's time plus a per-message offset of a few milliseconds that only
+// grows. The stream is fixed by the seed (and the clock).
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -18,36 +23,59 @@
 class CSvmDb;
 class CDeviceTable;
 class CMessageBus;
+struct SignalInfo;
+
+// Relative weights of what a generated message is (asserts come on top, see assertEvery).
+struct SimMessageMix {
+    int signals = 35;        // type 6
+    int loggedSignals = 13;  // type 5
+    int loggedSignals2 = 7;  // type 7
+    int commands = 5;        // type 67
+    int traces = 28;         // ordinary traces, never asserts
+    int otherKinds = 12;     // kinds 2 and 3
+};
 
 struct SimDeviceOptions {
     uint64_t seed = 1;
     int devices = 3;           // 1 to 5
-    uint64_t assertEvery = 0;  // one assert every N messages; 0 = none
+    uint64_t assertEvery = 0;  // message N, 2N, 3N ... is an assert; 0 = none
+    SimMessageMix mix{};
 };
 
 class CSimDevice {
 public:
+    // The database defaults to the registry's.
     explicit CSimDevice(SimDeviceOptions options, std::shared_ptr<CSvmDb> db = nullptr);
 
     CVESKMessage Next();
+    // Whether the message Next() gave last is an assert. An assert is due every
+    // assertEvery messages; it is made only when the database names a way to make one.
     bool LastWasAssert() const { return m_bLastAssert; }
     uint64_t Generated() const { return m_nIndex; }
 
     // Registers the devices as connected (IMEIs, OS types of both sides, a software version).
     void Connect(CDeviceTable& table) const;
     static void Disconnect(CDeviceTable& table);
-    // The IMEI of a device slot.
+    // The IMEI of a device slot: 15 digits.
     CString Imei(int slot) const;
 
-    // Builds the native data block of a signal message of type 5, 6 or 7.
-    std::vector<BYTE> SignalBlock(int messageType, const struct SignalInfo& signal);
-    // The body of a trace message.
+    // The native data block of a signal message of type 5, 6 or 7.
+    std::vector<BYTE> SignalBlock(int messageType, const SignalInfo& signal);
+    // The data block of a trace message: words 0, 2, 3 and 6 of the body as given.
     static std::vector<BYTE> TraceBlock(int format, int group, int id, int dspOpcode);
+
+    // The names by which traces mark asserts, per side (0 = Com, 1 = App), and the DSP
+    // opcodes that do.
+    static const std::vector<CString>& AssertNames(int side);
+    static const std::vector<int>& AssertOpcodes();
 
 private:
     CVESKMessage Make(int kind, std::vector<BYTE> data);
-    std::vector<BYTE> NativeBody(const struct SignalInfo& signal);
-    std::vector<BYTE> AssertBlock();
+    std::vector<BYTE> NativeBody(const SignalInfo& signal);
+    void PutValue(std::vector<BYTE>& body, int offset, int width, const CString& type);
+    bool AssertBlock(std::vector<BYTE>& block);
+    // Whether a trace of (group, id) with this DSP opcode would count as an assert.
+    bool IsAssertTrace(int group, int id, int dspOpcode) const;
 
     SimDeviceOptions m_options;
     std::shared_ptr<CSvmDb> m_db;
@@ -58,13 +86,22 @@ private:
     bool m_bLastAssert = false;
 };
 
-// Dispatches generated messages on a bus, as connected devices do.
+// Dispatches generated messages on a bus from one source, as connected devices do, and
+// keeps the generator's devices registered as connected from Connect until DisconnectAll
+// (or the runner's end).
 class CSimDeviceRunner {
 public:
     CSimDeviceRunner(CSimDevice& device, std::shared_ptr<CMessageBus> bus, int sourceA = 0, int sourceB = 0)
         : m_device(device), m_bus(std::move(bus)), m_nSourceA(sourceA), m_nSourceB(sourceB) {}
-    // Dispatches `count` messages; `onEach` (may be null) sees each one after dispatch and
-    // can stop the run by returning false.
+    ~CSimDeviceRunner();
+    CSimDeviceRunner(const CSimDeviceRunner&) = delete;
+    CSimDeviceRunner& operator=(const CSimDeviceRunner&) = delete;
+
+    void Connect(std::shared_ptr<CDeviceTable> table);
+    void DisconnectAll();
+
+    // Dispatches `count` messages; `onEach` sees each one after dispatch and can stop the
+    // run by returning false. Returns the number dispatched.
     template <typename OnEach>
     uint64_t Run(uint64_t count, OnEach onEach)
     {
@@ -78,10 +115,14 @@ public:
         return sent;
     }
     uint64_t Run(uint64_t count);
-    void Dispatch(const CVESKMessage& m);
+    // Dispatches messages until `duration` has passed (at least one).
+    uint64_t RunFor(std::chrono::milliseconds duration);
+    // Offers one message to the bus; returns how many clients queued it.
+    int Dispatch(const CVESKMessage& m);
 
 private:
     CSimDevice& m_device;
     std::shared_ptr<CMessageBus> m_bus;
     int m_nSourceA, m_nSourceB;
+    std::shared_ptr<CDeviceTable> m_table;
 };

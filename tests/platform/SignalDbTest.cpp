@@ -1,10 +1,8 @@
-#include "logger/Logger.h"
-#include "platform/Filters.h"
+#include <gtest/gtest.h>
+
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
-#include "platform/SimDevice.h"
 #include "tests/support/TestEnv.h"
-#include <set>
 
 namespace {
 std::shared_ptr<CSvmDb> Bundled()
@@ -21,266 +19,216 @@ std::string LoadError(const std::string& json)
     }
     return "(loaded)";
 }
+
+// "path@offset/size" for every leaf of a signal's native layout, and the total size.
+std::string Layout(const CSvmDb& db, const char* signal)
+{
+    const SignalInfo* s = db.FindSignalByName(signal);
+    if (!s) return "(no signal)";
+    std::vector<NativeField> fields;
+    const int size = db.NativeLayout(*s->body, fields);
+    std::string out;
+    for (const NativeField& f : fields) out += f.path.str() + "@" + std::to_string(f.offset) + "/" + std::to_string(f.size) + " ";
+    return out + "= " + std::to_string(size);
+}
+
+std::string Fields(const std::string& fields, const std::string& extra = "")
+{
+    return R"({"enums": [{"name": "E1", "size": 1, "values": {"A": 0}}],)" + extra +
+           R"( "signals": [{"id": 1, "name": "S", "fields": [)" + fields + "]}]}";
+}
 }  // namespace
 
 TEST(SignalDb, StructureExampleLaysOutNatively)
 {
     auto db = Bundled();
-    const SignalInfo* s = db->FindSignalByName("TEST_STRUCT_IND");
-    ASSERT_NE(s, nullptr);
-    std::vector<NativeField> fields;
-    EXPECT_EQ(db->NativeLayout(*s->body, fields), 12);
-    ASSERT_EQ(fields.size(), 4u);
-    EXPECT_EQ(fields[0].path, "a");
-    EXPECT_EQ(fields[0].offset, 0);
-    EXPECT_EQ(fields[1].offset, 2);
-    EXPECT_EQ(fields[2].offset, 4);
-    EXPECT_EQ(fields[2].size, 1);
-    EXPECT_EQ(fields[3].offset, 8);
+    EXPECT_EQ(Layout(*db, "TEST_STRUCT_IND"), "a@0/1 b@2/2 e@4/1 c@8/4 = 12");
 
-    // The descriptors the enum-size converter walks.
-    CObList list;
-    int scratch = 7;
+    // The descriptors the enum-size converter walks, through the TypeBase calls it makes.
     CSvmDb* current = db.get();
+    EXPECT_EQ(current->IsInited(), 1);
+    EXPECT_EQ(current->IsFinished(), 0);
     current->DbLoader(1, nullptr, 1, 0);
     EXPECT_EQ(current->IsFinished(), 1);
+    EXPECT_EQ(current->IsAborted(), 0);
+    CObList list;
+    int scratch = 7;
     current->UpdateStructure(1, "TEST_STRUCT_IND", list, nullptr, scratch, 0, 0);
     ASSERT_EQ(list.size(), 1u);
+    ASSERT_EQ(list[0]->GetKind(), CSvmObject::Kind::node);
     const auto* node = static_cast<CSvmNode*>(list[0]);
-    ASSERT_EQ(node->GetKind(), CSvmObject::Kind::node);
     ASSERT_EQ(node->m_fields.size(), 4u);
-    EXPECT_EQ(node->m_fields[2]->GetKind(), CSvmObject::Kind::enumParm);
+    EXPECT_EQ(node->m_fields[0]->GetKind(), CSvmObject::Kind::parms);
+    EXPECT_EQ(static_cast<CParms*>(node->m_fields[1])->m_strTypeName, "short");
+    ASSERT_EQ(node->m_fields[2]->GetKind(), CSvmObject::Kind::enumParm);
     EXPECT_EQ(CSvmDb::FindEnumSize(static_cast<CEnumParm*>(node->m_fields[2])->m_pEnum), 1);
+
     list.clear();
     current->UpdateStructure(1, "NO_SUCH_SIGNAL", list, nullptr, scratch, 0, 0);
     EXPECT_TRUE(list.empty());
     current->UpdateStructure(1, "RRC_STATE_CHANGE", list, nullptr, scratch, 0, 0);  // alternative name
-    EXPECT_EQ(list.size(), 1u);
-    EXPECT_EQ(db->FindEnumByName("CauseCode")->m_nSize, 2);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0], db->FindSignalByName("RRC_STATE_IND")->body);
+    EXPECT_EQ(CSvmDb::FindEnumSize(db->FindEnumByName("CauseCode")), 2);
+    EXPECT_EQ(CSvmDb::FindEnumSize(db->FindEnumByName("BandClass")), 4);
     EXPECT_EQ(db->FindEnumByName("Nope"), nullptr);
-    EXPECT_EQ(CSvmDb::GetDbIdx(1), 0);
-    EXPECT_EQ(CSvmDb::GetDbIdx(3), 1);
-    EXPECT_EQ(CSvmDb::GetDbIdx(7), 2);
     EXPECT_EQ(db->GetStrMapByIdx(2).count("TEST_STRUCT_IND"), 1u);
+    EXPECT_EQ(db->GetEnumsMap(0).count("RrcState"), 1u);
+    EXPECT_EQ(db->GetUnionsMap(1).count("ueId"), 1u);
+
+    // The unions of the bundled database: kind-1 and kind-2 variants, designated members.
+    const auto* paging = db->FindSignalByName("PAGING_IND")->body;
+    ASSERT_EQ(paging->m_fields[0]->GetKind(), CSvmObject::Kind::unionType);
+    const auto* u = static_cast<CUnion*>(db->FindSignalByName("ERROR_REPORT_IND")->body->m_fields[1]);
+    ASSERT_EQ(u->GetKind(), CSvmObject::Kind::unionType);
+    const auto* var = static_cast<CUnionVar*>(u->m_pDesignated);
+    EXPECT_EQ(var->m_nKind, CUnionVar::kEnum);
+    EXPECT_EQ(var->m_strTypeName, "CauseCode");
 }
 
-TEST(SignalDb, BasicWidthsAndNestedAlignment)
+TEST(SignalDb, EmptyDatabaseAnswersEveryLookup)
+{
+    CSvmDb db;
+    EXPECT_EQ(db.IsInited(), 0);
+    EXPECT_EQ(db.GetSide(), 0);
+    EXPECT_EQ(db.FindSignal(1), nullptr);
+    EXPECT_EQ(db.MaxTraceId(0), -1);
+    EXPECT_EQ(CSvmDb::GetDbIdx(0), 0);
+    EXPECT_EQ(CSvmDb::GetDbIdx(1), 0);
+    EXPECT_EQ(CSvmDb::GetDbIdx(2), 1);
+    EXPECT_EQ(CSvmDb::GetDbIdx(3), 1);
+    EXPECT_EQ(CSvmDb::GetDbIdx(4), 2);
+    EXPECT_EQ(CSvmDb::GetDbIdx(-1), 2);
+    EXPECT_TRUE(db.GetCurrStrMap().empty());
+}
+
+TEST(SignalDb, NativeLayoutOfEveryDescriptorKind)
+{
+    auto db = Bundled();
+    // Nested structures of alignment 4 start on a multiple of 4, array elements too.
+    EXPECT_EQ(Layout(*db, "MEAS_REPORT_IND"),
+              "count@0/1 serving.rsrp@4/2 serving.rsrq@6/1 serving.sinr@7/1 serving.earfcn@8/4 "
+              "neighbours[0].rsrp@12/2 neighbours[0].rsrq@14/1 neighbours[0].sinr@15/1 neighbours[0].earfcn@16/4 "
+              "neighbours[1].rsrp@20/2 neighbours[1].rsrq@22/1 neighbours[1].sinr@23/1 neighbours[1].earfcn@24/4 "
+              "neighbours[2].rsrp@28/2 neighbours[2].rsrq@30/1 neighbours[2].sinr@31/1 neighbours[2].earfcn@32/4 = 36");
+    // Alignment 2, enums of sizes 1 and 4, an array of a basic type.
+    EXPECT_EQ(Layout(*db, "RRC_STATE_IND"), "state@0/1 rat@1/1 cell.mcc@2/2 cell.mnc@4/2 cell.cid@8/4 = 12");
+    EXPECT_EQ(Layout(*db, "BAND_SCAN_CNF"), "band@0/4 rssi@4/20 = 24");
+    // Alignment 1 follows at once; elements of alignment 1 too.
+    EXPECT_EQ(Layout(*db, "L1_SYNC_IND"), "pci@0/2 earfcn@4/4 synced@8/1 flags.flags@9/1 flags.count@10/1 = 11");
+    EXPECT_EQ(Layout(*db, "NR_BEAM_REPORT_IND"),
+              "beams@0/1 reports[0].ssb@1/1 reports[0].rsrp@2/2 reports[1].ssb@4/1 reports[1].rsrp@6/2 "
+              "reports[2].ssb@8/1 reports[2].rsrp@10/2 reports[3].ssb@12/1 reports[3].rsrp@14/2 = 16");
+    // A union lies as its designated member: a basic type, or an enumeration of size 2.
+    EXPECT_EQ(Layout(*db, "PAGING_IND"), "ueId.tmsi@0/4 domain@4/1 = 5");
+    EXPECT_EQ(Layout(*db, "ERROR_REPORT_IND"), "code@0/4 detail.cause@4/2 = 6");
+    EXPECT_EQ(Layout(*db, "PHY_POWER_IND"), "txPower@0/4 pathLoss@4/4 headroom@8/1 = 9");
+}
+
+TEST(SignalDb, BasicWidthsAndNestedAlignmentMode)
 {
     EXPECT_EQ(CSvmDb::BasicWidth("unsigned char"), 1);
     EXPECT_EQ(CSvmDb::BasicWidth("signed char"), 1);
     EXPECT_EQ(CSvmDb::BasicWidth("unsigned short"), 2);
     EXPECT_EQ(CSvmDb::BasicWidth("long"), 4);
     EXPECT_EQ(CSvmDb::BasicWidth("float"), 4);
-    const std::string text = R"({"layout": {"alignment_mode": ALIGN},
+    const std::string text = R"({"layout": {"alignment_mode": MODE},
         "signals": [{"id": 1, "name": "S", "fields": [
             {"name": "a", "type": "char"},
-            {"name": "n", "struct": {"alignment": 1, "fields": [{"name": "x", "type": "char"}]}}]}]})";
+            {"name": "n1", "struct": {"alignment": 1, "fields": [{"name": "x", "type": "char"}]}},
+            {"name": "n2", "struct": {"alignment": 2, "fields": [{"name": "y", "type": "char"}]}},
+            {"name": "n8", "struct": {"alignment": 8, "fields": [{"name": "z", "type": "char"}]}}]}]})";
     auto layoutOf = [&](const char* mode) {
         std::string t = text;
-        t.replace(t.find("ALIGN"), 5, mode);
-        auto db = CSvmDb::LoadFromText(t, "inline");
-        std::vector<NativeField> f;
-        db->NativeLayout(*db->FindSignal(1)->body, f);
-        return f.at(1).offset;
+        t.replace(t.find("MODE"), 4, mode);
+        return Layout(*CSvmDb::LoadFromText(t, "inline"), "S");
     };
-    EXPECT_EQ(layoutOf("1"), 1);  // alignment 1 follows at once
-    EXPECT_EQ(layoutOf("0"), 4);  // any other mode: next multiple of 4
+    // Mode 1: a structure's own alignment when it is 2 or 4, none otherwise.
+    EXPECT_EQ(layoutOf("1"), "a@0/1 n1.x@1/1 n2.y@2/1 n8.z@3/1 = 4");
+    // Any other mode: the next multiple of 4.
+    EXPECT_EQ(layoutOf("0"), "a@0/1 n1.x@4/1 n2.y@8/1 n8.z@12/1 = 13");
 }
 
 TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
 {
-    EXPECT_EQ(LoadError("{\"signals\": [\n  {\"id\": 1,, }]}"), "test.json: line 2, column 12: not valid JSON: syntax error while parsing object key - unexpected ','; expected string literal");
+    EXPECT_EQ(LoadError("{\"signals\": [\n  {\"id\": 1,, }]}"),
+              "test.json: line 2, column 12: not valid JSON: syntax error while parsing object key - unexpected ','; "
+              "expected string literal");
+    EXPECT_EQ(LoadError("[1]"), "test.json: /: the description must be a JSON object");
     EXPECT_EQ(LoadError("{}"), "test.json: /: missing \"signals\"");
+    EXPECT_EQ(LoadError(R"({"signals": {}})"), "test.json: /signals: expected an array");
+    EXPECT_EQ(LoadError(R"({"signals": [{"id": "1", "name": "S", "fields": []}]})"), "test.json: /signals/0/id: expected an integer");
+    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "fields": []}]})"), "test.json: /signals/0: missing \"name\"");
     EXPECT_EQ(LoadError(R"({"enums": [{"name": "E", "size": 3, "values": {}}], "signals": []})"),
               "test.json: /enums/0/size: an enumeration is 1, 2 or 4 bytes, not 3");
-    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": [{"name": "f", "type": "quad"}]}]})"),
-              "test.json: /signals/0/fields/0/type: unknown type name 'quad'");
+    EXPECT_EQ(LoadError(R"({"enums": [{"name": "E", "size": 1, "values": {"BIG": 256}}], "signals": []})"),
+              "test.json: /enums/0/values/BIG: value does not fit in 1 bytes");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "quad"})")), "test.json: /signals/0/fields/0/type: unknown type name 'quad'");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "int"}, {"name": "f", "type": "char"})")),
+              "test.json: /signals/0/fields/1: field 'f' appears twice");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "int", "enum": "E1"})")),
+              "test.json: /signals/0/fields/0: field 'f' needs exactly one of type, enum, array, union, struct");
     EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": []}, {"id": 1, "name": "T", "fields": []}]})"),
               "test.json: /signals/1/id: identifier 1 is used twice");
-    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": [{"name": "f", "array": {"type": "int", "count": -2}}]}]})"),
+    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": []}, {"id": 2, "name": "T", "alt_name": "S", "fields": []}]})"),
+              "test.json: /signals/1/alt_name: signal name 'S' is used twice");
+    EXPECT_EQ(LoadError(R"({"layout": {"signal_id_size": 2}, "signals": [{"id": 70000, "name": "S", "fields": []}]})"),
+              "test.json: /signals/0/id: identifier 70000 does not fit the signal id size");
+    EXPECT_EQ(LoadError(R"({"layout": {"header_field_size": 3}, "signals": []})"),
+              "test.json: /layout/header_field_size: must be one of 1, 2, 4, not 3");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "array": {"type": "int", "count": -2}})")),
               "test.json: /signals/0/fields/0/array/count: an array holds 0 to 4096 elements, not -2");
-    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": [{"name": "f", "enum": "Missing"}]}]})"),
+    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "enum": "Missing"})")),
               "test.json: /signals/0/fields/0/enum: unknown enumeration 'Missing'");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "u", "union": {"size": 1, "members": [{"name": "m", "type": "int"}]}})")),
+              "test.json: /signals/0/fields/0/union/size: a union of 1 bytes cannot hold its designated member 'm' of 4 bytes");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "u", "union": {"size": 4, "designated": 1, "members": [{"name": "m", "type": "int"}]}})")),
+              "test.json: /signals/0/fields/0/union/designated: no member 1");
+    EXPECT_EQ(LoadError(Fields(R"({"name": "n", "struct": "Nowhere"})")), "test.json: /signals/0/fields/0/struct: unknown struct 'Nowhere'");
+    // A structure that contains itself.
+    EXPECT_EQ(LoadError(Fields(R"({"name": "n", "struct": "R"})", R"("structs": [{"name": "R", "fields": [{"name": "r", "struct": "R"}]}],)")),
+              "test.json: struct 'R'/fields/0: structures nested more than 16 deep");
+    // Arrays of arrays of structures multiply descriptors; bodies are bounded by their 16-bit lengths.
+    EXPECT_EQ(LoadError(Fields(R"({"name": "a", "array": {"count": 4096, "struct": {"fields": [
+                                   {"name": "b", "array": {"count": 4096, "struct": {"fields": [{"name": "c", "type": "char"}]}}}]}}})")),
+              "test.json: /signals/0/fields/0/array/struct/fields/0/array/struct/fields/0: the description needs more than 200000 descriptors");
+    std::string big;
+    for (const char* name : {"a", "b", "c", "d"})
+        big += std::string(R"({"name": ")") + name + R"(", "array": {"type": "int", "count": 4096}}, )";
+    EXPECT_EQ(LoadError(Fields(big + R"({"name": "e", "type": "int"})")),
+              "test.json: /signals/0/fields: the body of 'S' needs 65540 bytes natively; at most 65535 fit");
+    EXPECT_EQ(LoadError(R"({"signals": [], "traces": {"com": {"max_id": 10, "names": [{"group": 1, "id": 11, "name": "T"}]}}})"),
+              "test.json: /traces/com/names/0/id: identifier above max_id 10");
+    EXPECT_EQ(LoadError(R"({"signals": [], "colors": [{"kind": 1, "color": "red"}]})"),
+              "test.json: /colors/0/color: expected a colour as #RRGGBB, not 'red'");
+
     try {
         CSvmDb::LoadFromFile("/no/such/signals.json");
-        FAIL();
+        FAIL() << "a missing file loaded";
     } catch (const CSignalDbException& e) {
         EXPECT_EQ(e.GetErrorMessage(), "/no/such/signals.json: file: cannot be read");
     }
 }
 
-namespace {
-class RecoderTest : public HostFixture {
-protected:
-    std::shared_ptr<CSvmDb> db = Bundled();
-    CConverter recoder{db};
-};
-}  // namespace
-
-TEST_F(RecoderTest, TraceRangesAndNamesForAsserts)
+TEST(SignalDb, UnreadableDefaultGivesAnEmptyDatabaseAndOneWarning)
 {
-    int first = 0, last = 0;
-    recoder.GetTraceIdRange(0, 0, first, last);
-    EXPECT_EQ(last, 700);
-    recoder.GetTraceIdRange(1, 0, first, last);
-    EXPECT_EQ(last, 900);
+    TempDir tmp;
+    WriteAll(tmp / "signals.json", {'{', '\n', '"'});
+    testing::internal::CaptureStderr();
+    auto db = CSvmDb::LoadOrEmpty((tmp / "signals.json").c_str());
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_NE(db, nullptr);
+    EXPECT_TRUE(db->Signals().empty());
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("warning: signal database " + (tmp / "signals.json") + ": line 2"), std::string::npos) << err;
+
+    // Decoding still works on it.
+    CConverter recoder(db);
     CString name;
-    int flag = 0;
-    EXPECT_TRUE(recoder.GetComTraceName(9, 501, name, flag));
-    EXPECT_EQ(name, "EE_HANDLER__EE__EE_LOG_RESET");
-    EXPECT_EQ(flag, 1);
-    EXPECT_FALSE(recoder.GetComTraceName(9, 599, name, flag));
+    int flag = 1, first = 0, last = 0;
+    EXPECT_FALSE(recoder.GetComTraceName(9, 501, name, flag));
     EXPECT_EQ(flag, 0);
-    EXPECT_TRUE(recoder.GetAppTraceName(6, 300, name, flag));
-    EXPECT_EQ(name, "Diag__comMem__EE_LOG");
-    EXPECT_EQ(recoder.GetSignalIdSize(0), 4);
-    EXPECT_EQ(recoder.GetHeaderFieldSize(0), 2);
-    EXPECT_TRUE(recoder.GetAltSignalName(0x1005, name));
-    EXPECT_EQ(name, "USIM_STATUS_IND");
-    EXPECT_FALSE(recoder.GetSignalName(0xDEAD, name));
-}
-
-TEST_F(RecoderTest, AssertTextsThroughTheLogger)
-{
-    HostServices s = Services::Current();
-    s.signalDb = db;
-    s.recoder = std::make_shared<CConverter>(db);
-    CScopedServices scoped(s);
-    auto test = [](std::vector<BYTE> block, CString& text) {
-        CVESKMessage m(1, 0, block.data(), static_cast<int>(block.size()), 0);
-        return CLogger::IsAssertMessage(&m, text);
-    };
-    CString text;
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 9, 501, 0), text), 1);
-    EXPECT_EQ(text, "Assert (Comm Message)- EE_HANDLER__EE__EE_LOG_RESET");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(4, 6, 300, 0), text), 1);
-    EXPECT_EQ(text, "Assert (App Message)- Diag__comMem__EE_LOG");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 180), text), 1);
-    EXPECT_EQ(text, "Assert, DSP Opcode- 180");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 180 + 512), text), 1);  // low 9 bits only
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 181), text), 0);
-    EXPECT_EQ(test(CSimDevice::TraceBlock(2, 9, 501, 0), text), 0);   // format 2
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 8, 800, 0), text), 0);   // App knows it, Com range does not
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 77, 77, 223), text), 0); // no name: no DSP test
-    // A body of 12 or 13 bytes is never recognised through the DSP opcode.
-    auto block = CSimDevice::TraceBlock(0, 1, 10, 6);
-    block.resize(8 + 13);
-    EXPECT_EQ(test(block, text), 0);
-    block.resize(8 + 12);
-    EXPECT_EQ(test(block, text), 0);
-    block = CSimDevice::TraceBlock(0, 9, 500, 0);
-    block.resize(8 + 12);
-    EXPECT_EQ(test(block, text), 1);  // names need only 12 bytes
-    CVESKMessage otherKind(2, 0, block.data(), static_cast<int>(block.size()), 0);
-    EXPECT_EQ(CLogger::IsAssertMessage(&otherKind, text), 0);
-}
-
-TEST_F(RecoderTest, DecodesFieldsAndEnumsOfAGeneratedMessage)
-{
-    CSimDevice sim({.seed = 5}, db);
-    const SignalInfo* s = db->FindSignalByName("RRC_STATE_IND");
-    for (int type : {6, 5, 7}) {
-        std::vector<BYTE> block = sim.SignalBlock(type, *s);
-        CVESKMessage m(1, 0, block.data(), static_cast<int>(block.size()), 0);
-        ColumnValues values;
-        std::vector<std::pair<CString, CString>> called;
-        DecodeRequest request;
-        request.message = &m;
-        request.context = &called;
-        request.callback = [](void* ctx, const CString& n, const CString& t) {
-            static_cast<std::vector<std::pair<CString, CString>>*>(ctx)->emplace_back(n, t);
-        };
-        ASSERT_TRUE(recoder.DecodeToColumns(request, values, {}));
-        EXPECT_EQ(values["Signal"], "RRC_STATE_IND") << type;
-        EXPECT_EQ(values["Signal ID"], "0x1001");
-        const CString decoded = values["Decoded"];
-        EXPECT_EQ(decoded.Find("state="), 0) << decoded;
-        EXPECT_GE(decoded.Find("cell.mcc="), 0) << decoded;
-        const bool knownState = decoded.Find("state=IDLE") == 0 || decoded.Find("state=CONNECTING") == 0 ||
-                                decoded.Find("state=CONNECTED") == 0 || decoded.Find("state=RELEASING") == 0;
-        EXPECT_TRUE(knownState) << decoded;
-        EXPECT_EQ(called.size(), values.size());
-    }
-    // A hand-made body: state CONNECTED (2), rat NR (3), cell 262/1/0x01020304.
-    NativeSignal sig;
-    std::vector<BYTE> block = sim.SignalBlock(6, *s);
-    ASSERT_TRUE(recoder.ParseSignal(block.data(), static_cast<int>(block.size()), sig));
-    EXPECT_EQ(sig.bodyOffset, 8 + 12);  // S 2: fields at 0, 2; length at 4; id at 8; body at 12
-    const BYTE body[] = {2, 3, 0x06, 0x01, 0x01, 0x00, 0, 0, 0x04, 0x03, 0x02, 0x01};  // cell aligned to 2
-    EXPECT_EQ(recoder.DecodeBody(*s, body, sizeof body), "state=CONNECTED, rat=NR, cell.mcc=262, cell.mnc=1, cell.cid=16909060");
-    EXPECT_EQ(recoder.DecodeBody(*s, body, 5), "state=CONNECTED, rat=NR, cell.mcc=262");  // cut short
-    CVESKMessage unreadable(1, 0, nullptr, -1, 0);
-    DecodeRequest bad;
-    bad.message = &unreadable;
-    ColumnValues v;
-    EXPECT_FALSE(recoder.DecodeToColumns(bad, v, {}));
-    CString hex;
-    recoder.FormatRawData(body, 3, hex);
-    EXPECT_EQ(hex, "02 03 06");
-    EXPECT_EQ(recoder.GetMessageColor(CVESKMessage(1, 0, block.data(), static_cast<int>(block.size()), 0)), 0x00C00000u);
-}
-
-TEST_F(RecoderTest, FiltersIncludeAndExclude)
-{
-    HostServices s = Services::Current();
-    s.signalDb = db;
-    s.recoder = std::make_shared<CConverter>(db);
-    CScopedServices scoped(s);
-    CSimDevice sim({.seed = 3}, db);
-    auto make = [&](int type, const char* signal) {
-        std::vector<BYTE> b = signal ? sim.SignalBlock(type, *db->FindSignalByName(signal)) : CSimDevice::TraceBlock(0, 1, 10, 0);
-        return CVESKMessage(1, 0, b.data(), static_cast<int>(b.size()), 0);
-    };
-    const CVESKMessage rrc = make(6, "RRC_STATE_IND"), sim5 = make(5, "SIM_STATUS_IND"), trace = make(0, nullptr);
-    CAllFilters f;
-    EXPECT_TRUE(f.PassesFilters(rrc) && f.PassesFilters(sim5) && f.PassesFilters(trace));
-    f.ExcludeMessageType(5);
-    EXPECT_FALSE(f.PassesFilters(sim5));
-    EXPECT_TRUE(f.PassesFilters(rrc));
-    f.Clear();
-    f.IncludeSignal(0x1001);
-    EXPECT_TRUE(f.PassesFilters(rrc));
-    EXPECT_FALSE(f.PassesFilters(sim5));
-    EXPECT_FALSE(f.PassesFilters(trace));
-    f.Clear();
-    f.ExcludeSignal(0x1001);
-    f.IncludeMessageType(6);
-    f.IncludeMessageType(CConverter::kTraceMessageType);
-    EXPECT_FALSE(f.PassesFilters(rrc));
-    EXPECT_TRUE(f.PassesFilters(trace));
-    EXPECT_FALSE(f.PassesFilters(sim5));
-}
-
-TEST_F(RecoderTest, SimulatedDeviceStream)
-{
-    HostServices s = Services::Current();
-    s.signalDb = db;
-    s.recoder = std::make_shared<CConverter>(db);
-    CScopedServices scoped(s);
-    CSimDevice a({.seed = 9, .devices = 4, .assertEvery = 50}, db), b({.seed = 9, .devices = 4, .assertEvery = 50}, db);
-    std::set<int> kinds, types, deviceNumbers;
-    int asserts = 0;
-    for (int i = 1; i <= 1000; ++i) {
-        const CVESKMessage m = a.Next();
-        EXPECT_EQ(m, b.Next());  // the seed fixes the stream
-        EXPECT_EQ(m.GetMessageIndex(), static_cast<uint64_t>(i));
-        kinds.insert(m.GetKind());
-        types.insert(m.GetMessageType());
-        deviceNumbers.insert(m.GetDeviceNumber());
-        CString text;
-        const bool isAssert = CLogger::IsAssertMessage(const_cast<CVESKMessage*>(&m), text) != 0;
-        EXPECT_EQ(isAssert, a.LastWasAssert()) << "message " << i << " " << text;
-        asserts += isAssert;
-    }
-    EXPECT_EQ(asserts, 20);
-    EXPECT_EQ(kinds, (std::set<int>{1, 2, 3}));
-    for (int t : {5, 6, 7, 67, CConverter::kTraceMessageType}) EXPECT_TRUE(types.count(t)) << t;
-    EXPECT_EQ(deviceNumbers, (std::set<int>{0, 1, 2, 3}));
-
-    a.Connect(*devices);
-    EXPECT_EQ(devices->GetDeviceIMEIs()[3], a.Imei(3));
-    EXPECT_EQ(devices->GetDeviceIMEIs()[3].GetLength(), 15);
-    EXPECT_TRUE(devices->GetDeviceIMEIs()[4].IsEmpty());
-    CSimDevice::Disconnect(*devices);
-    EXPECT_TRUE(devices->GetDeviceIMEIs()[0].IsEmpty());
+    recoder.GetTraceIdRange(0, 0, first, last);
+    EXPECT_EQ(last, -1);
+    EXPECT_FALSE(recoder.GetSignalName(0x1000, name));
 }
