@@ -339,8 +339,8 @@ TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
             self->destroyed.SetEvent();
         }
     };
-    // Static: the detached worker may still be leaving SetEvent when the test ends.
-    static SelfDestroying self;
+    // Never destroyed: the detached worker may still be leaving SetEvent when the test ends.
+    static SelfDestroying& self = *new SelfDestroying;
     self.destroyed.ResetEvent();
     self.client = CreateMessageClient(&self, 0, &SelfDestroying::Callback, 0);
     RegisterMessageClient(0x0201001C, 0, self.client, &SelfDestroying::Callback, &self);

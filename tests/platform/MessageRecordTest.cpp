@@ -132,16 +132,3 @@ TEST(MessageRecord, DamagedLengthsAreRefusedWithoutABigAllocation)
     WriteAll(tmp / "cut", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
     EXPECT_EQ(LoadDamaged(tmp / "cut").first, CArchiveException::endOfFile);
 }
-
-TEST(MessageRecord, BodyAndTypeAccessors)
-{
-    const BYTE data[] = {0x43, 0x00, 0, 0, 0, 0, 0, 0, 0xAB, 0xCD};
-    CVESKMessage m(1, 0, data, sizeof data, 0);
-    EXPECT_EQ(m.GetMessageType(), 67);
-    ASSERT_EQ(m.GetBodyLength(), 2);
-    EXPECT_EQ(m.GetBody()[1], 0xCD);
-    CVESKMessage shortOne(1, 0, data, 1, 0);
-    EXPECT_EQ(shortOne.GetMessageType(), 0);
-    EXPECT_EQ(shortOne.GetBodyLength(), 0);
-    EXPECT_EQ(shortOne.GetBody(), nullptr);
-}
