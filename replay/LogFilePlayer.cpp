@@ -185,8 +185,9 @@ UINT CLogFilePlayer::PlayFunc(void* pState)
     }
     if (s.kill) return 0;
     s.Rewind();
-    if (s.pWnd) s.pWnd->PostMessage(WM_PLAYER_END, 0, 0);
+    // Not playing any more by the time the window hears of the end.
     s.playing = false;
+    if (s.pWnd) s.pWnd->PostMessage(WM_PLAYER_END, 0, 0);
     return 1;
 }
 
