@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <regex>
 
 #include "logger/Logger.h"
@@ -268,6 +269,20 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
     // Every prefix of a signal message decodes without reading past its end.
     block = sim.SignalBlock(7, *db->FindSignalByName("MEAS_REPORT_IND"));
     for (size_t n = 0; n <= block.size(); ++n) Decode(Message(std::vector<BYTE>(block.begin(), block.begin() + static_cast<long>(n))));
+    // Random bytes behind every message type, under two layouts.
+    std::mt19937 random(42);
+    CConverter narrow(WithLayout(1, 2, 0, 0));
+    for (int i = 0; i < 4000; ++i) {
+        std::vector<BYTE> junk(random() % 72);
+        for (BYTE& b : junk) b = static_cast<BYTE>(random());
+        static const int types[] = {5, 6, 7, 67, CConverter::kTraceMessageType};
+        if (junk.size() >= 2) junk[0] = static_cast<BYTE>(types[random() % 5]), junk[1] = 0;
+        const CVESKMessage m = Message(junk);
+        ColumnValues values;
+        DecodeRequest request;
+        request.message = &m;
+        ASSERT_TRUE((i % 2 ? narrow : recoder).DecodeToColumns(request, values, {}));
+    }
     // A type-7 skip count beyond the data is no signal.
     std::vector<BYTE> skip(40, 0);
     skip[0] = 7;
