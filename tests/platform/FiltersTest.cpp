@@ -71,26 +71,3 @@ TEST_F(FiltersTest, IncludeAndExcludeTypesAndSignals)
     f.IncludeMessageType(CConverter::kTraceMessageType);
     EXPECT_EQ(Passing(f, messages), "00011");
 }
-
-TEST_F(FiltersTest, SignalListsNeedTheRecoderToReadIdentifiers)
-{
-    CAllFilters f;
-    f.ExcludeSignal(0x1001);
-    const CVESKMessage rrc = Signal(6, "RRC_STATE_IND");
-    EXPECT_EQ(f.PassesFilters(rrc), 0);
-    // A database whose identifiers are 2 bytes wide reads the same header differently:
-    // the filter follows the registry's Recoder, not the one of its making.
-    auto text = ReadAll(std::string(VKL_SOURCE_DIR) + "/data/signals.json");
-    std::string json(text.begin(), text.end());
-    json.replace(json.find("\"signal_id_size\": 4"), 19, "\"signal_id_size\": 2");
-    auto narrow = CSvmDb::LoadFromText(json, "narrow");
-    HostServices s = Services::Current();
-    s.recoder = std::make_shared<CConverter>(narrow);
-    CScopedServices scoped(s);
-    CSimDevice narrowSim({.seed = 3}, narrow);
-    const std::vector<BYTE> b = narrowSim.SignalBlock(6, *narrow->FindSignalByName("RRC_STATE_IND"));
-    EXPECT_EQ(f.PassesFilters(CVESKMessage(1, 0, b.data(), static_cast<int>(b.size()), 0)), 0);
-    f.Clear();
-    f.ExcludeSignal(0x1000);
-    EXPECT_EQ(f.PassesFilters(CVESKMessage(1, 0, b.data(), static_cast<int>(b.size()), 0)), 1);
-}

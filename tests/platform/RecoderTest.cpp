@@ -3,7 +3,6 @@
 #include <random>
 #include <regex>
 
-#include "logger/Logger.h"
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
 #include "platform/SimDevice.h"
@@ -71,42 +70,12 @@ TEST_F(RecoderTest, TraceRangesNamesAndLayoutValues)
 
     EXPECT_EQ(recoder.GetSignalIdSize(0), 4);
     EXPECT_EQ(recoder.GetHeaderFieldSize(0), 2);
-    EXPECT_EQ(recoder.GetAlignmentMode(0), 1);
-    EXPECT_EQ(recoder.GetLayoutShift(0), 2);
     EXPECT_TRUE(recoder.GetSignalName(0x1005, name));
     EXPECT_EQ(name, "SIM_STATUS_IND");
     EXPECT_TRUE(recoder.GetAltSignalName(0x1005, name));
     EXPECT_EQ(name, "USIM_STATUS_IND");
     EXPECT_FALSE(recoder.GetAltSignalName(0x1000, name));  // no alternative name
     EXPECT_FALSE(recoder.GetSignalName(0xDEAD, name));
-}
-
-TEST_F(RecoderTest, AssertTextsComeOutOfTheLoggerCheck)
-{
-    HostServices s = Services::Current();
-    s.signalDb = db;
-    s.recoder = std::make_shared<CConverter>(db);
-    CScopedServices scoped(s);
-    auto test = [](const std::vector<BYTE>& block, CString& text, int kind = 1) {
-        CVESKMessage m = Message(block, kind);
-        return CLogger::IsAssertMessage(&m, text);
-    };
-    CString text;
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 9, 501, 0), text), 1);
-    EXPECT_EQ(text, "Assert (Comm Message)- EE_HANDLER__EE__EE_LOG_RESET");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(4, 6, 300, 0), text), 1);
-    EXPECT_EQ(text, "Assert (App Message)- Diag__comMem__EE_LOG");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 6, 301, 0), text), 1);
-    EXPECT_EQ(text, "Assert (App Message)- EE_HANDLER__EE__EE_LOG_ASSERT");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 180), text), 1);
-    EXPECT_EQ(text, "Assert, DSP Opcode- 180");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 223 + 512), text), 1);  // low 9 bits only
-    EXPECT_EQ(text, "Assert, DSP Opcode- 223");
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 1, 10, 181), text), 0);
-    EXPECT_EQ(test(CSimDevice::TraceBlock(2, 9, 501, 0), text), 0);    // format 2
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 8, 800, 0), text), 0);    // the App side knows it, the Com range ends at 700
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 77, 77, 223), text), 0);  // no name: no DSP test
-    EXPECT_EQ(test(CSimDevice::TraceBlock(0, 9, 501, 0), text, 2), 0);
 }
 
 TEST_F(RecoderTest, DecodesFieldsAndEnumsOfGeneratedSignals)

@@ -73,33 +73,14 @@ TEST(SignalDb, StructureExampleLaysOutNatively)
     EXPECT_EQ(CSvmDb::FindEnumSize(db->FindEnumByName("BandClass")), 4);
     EXPECT_EQ(db->FindEnumByName("Nope"), nullptr);
     EXPECT_EQ(db->GetStrMapByIdx(2).count("TEST_STRUCT_IND"), 1u);
-    EXPECT_EQ(db->GetEnumsMap(0).count("RrcState"), 1u);
-    EXPECT_EQ(db->GetUnionsMap(1).count("ueId"), 1u);
-
-    // The unions of the bundled database: kind-1 and kind-2 variants, designated members.
-    const auto* paging = db->FindSignalByName("PAGING_IND")->body;
-    ASSERT_EQ(paging->m_fields[0]->GetKind(), CSvmObject::Kind::unionType);
-    const auto* u = static_cast<CUnion*>(db->FindSignalByName("ERROR_REPORT_IND")->body->m_fields[1]);
-    ASSERT_EQ(u->GetKind(), CSvmObject::Kind::unionType);
-    const auto* var = static_cast<CUnionVar*>(u->m_pDesignated);
-    EXPECT_EQ(var->m_nKind, CUnionVar::kEnum);
-    EXPECT_EQ(var->m_strTypeName, "CauseCode");
-}
-
-TEST(SignalDb, EmptyDatabaseAnswersEveryLookup)
-{
-    CSvmDb db;
-    EXPECT_EQ(db.IsInited(), 0);
-    EXPECT_EQ(db.GetSide(), 0);
-    EXPECT_EQ(db.FindSignal(1), nullptr);
-    EXPECT_EQ(db.MaxTraceId(0), -1);
-    EXPECT_EQ(CSvmDb::GetDbIdx(0), 0);
     EXPECT_EQ(CSvmDb::GetDbIdx(1), 0);
     EXPECT_EQ(CSvmDb::GetDbIdx(2), 1);
-    EXPECT_EQ(CSvmDb::GetDbIdx(3), 1);
     EXPECT_EQ(CSvmDb::GetDbIdx(4), 2);
-    EXPECT_EQ(CSvmDb::GetDbIdx(-1), 2);
-    EXPECT_TRUE(db.GetCurrStrMap().empty());
+
+    // A union with an enumeration as its designated member.
+    const auto* u = static_cast<CUnion*>(db->FindSignalByName("ERROR_REPORT_IND")->body->m_fields[1]);
+    ASSERT_EQ(u->GetKind(), CSvmObject::Kind::unionType);
+    EXPECT_EQ(static_cast<CUnionVar*>(u->m_pDesignated)->m_nKind, CUnionVar::kEnum);
 }
 
 TEST(SignalDb, NativeLayoutOfEveryDescriptorKind)
@@ -154,18 +135,13 @@ TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
     EXPECT_EQ(LoadError("{\"signals\": [\n  {\"id\": 1,, }]}"),
               "test.json: line 2, column 12: not valid JSON: syntax error while parsing object key - unexpected ','; "
               "expected string literal");
-    EXPECT_EQ(LoadError("[1]"), "test.json: /: the description must be a JSON object");
     EXPECT_EQ(LoadError("{}"), "test.json: /: missing \"signals\"");
-    EXPECT_EQ(LoadError(R"({"signals": {}})"), "test.json: /signals: expected an array");
     EXPECT_EQ(LoadError(R"({"signals": [{"id": "1", "name": "S", "fields": []}]})"), "test.json: /signals/0/id: expected an integer");
-    EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "fields": []}]})"), "test.json: /signals/0: missing \"name\"");
     EXPECT_EQ(LoadError(R"({"enums": [{"name": "E", "size": 3, "values": {}}], "signals": []})"),
               "test.json: /enums/0/size: an enumeration is 1, 2 or 4 bytes, not 3");
     EXPECT_EQ(LoadError(R"({"enums": [{"name": "E", "size": 1, "values": {"BIG": 256}}], "signals": []})"),
               "test.json: /enums/0/values/BIG: value does not fit in 1 bytes");
     EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "quad"})")), "test.json: /signals/0/fields/0/type: unknown type name 'quad'");
-    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "int"}, {"name": "f", "type": "char"})")),
-              "test.json: /signals/0/fields/1: field 'f' appears twice");
     EXPECT_EQ(LoadError(Fields(R"({"name": "f", "type": "int", "enum": "E1"})")),
               "test.json: /signals/0/fields/0: field 'f' needs exactly one of type, enum, array, union, struct");
     EXPECT_EQ(LoadError(R"({"signals": [{"id": 1, "name": "S", "fields": []}, {"id": 1, "name": "T", "fields": []}]})"),
@@ -174,16 +150,10 @@ TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
               "test.json: /signals/1/alt_name: signal name 'S' is used twice");
     EXPECT_EQ(LoadError(R"({"layout": {"signal_id_size": 2}, "signals": [{"id": 70000, "name": "S", "fields": []}]})"),
               "test.json: /signals/0/id: identifier 70000 does not fit the signal id size");
-    EXPECT_EQ(LoadError(R"({"layout": {"header_field_size": 3}, "signals": []})"),
-              "test.json: /layout/header_field_size: must be one of 1, 2, 4, not 3");
     EXPECT_EQ(LoadError(Fields(R"({"name": "f", "array": {"type": "int", "count": -2}})")),
               "test.json: /signals/0/fields/0/array/count: an array holds 0 to 4096 elements, not -2");
-    EXPECT_EQ(LoadError(Fields(R"({"name": "f", "enum": "Missing"})")),
-              "test.json: /signals/0/fields/0/enum: unknown enumeration 'Missing'");
     EXPECT_EQ(LoadError(Fields(R"({"name": "u", "union": {"size": 1, "members": [{"name": "m", "type": "int"}]}})")),
               "test.json: /signals/0/fields/0/union/size: a union of 1 bytes cannot hold its designated member 'm' of 4 bytes");
-    EXPECT_EQ(LoadError(Fields(R"({"name": "u", "union": {"size": 4, "designated": 1, "members": [{"name": "m", "type": "int"}]}})")),
-              "test.json: /signals/0/fields/0/union/designated: no member 1");
     EXPECT_EQ(LoadError(Fields(R"({"name": "n", "struct": "Nowhere"})")), "test.json: /signals/0/fields/0/struct: unknown struct 'Nowhere'");
     // A structure that contains itself.
     EXPECT_EQ(LoadError(Fields(R"({"name": "n", "struct": "R"})", R"("structs": [{"name": "R", "fields": [{"name": "r", "struct": "R"}]}],)")),
@@ -199,8 +169,6 @@ TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
               "test.json: /signals/0/fields: the body of 'S' needs 65540 bytes natively; at most 65535 fit");
     EXPECT_EQ(LoadError(R"({"signals": [], "traces": {"com": {"max_id": 10, "names": [{"group": 1, "id": 11, "name": "T"}]}}})"),
               "test.json: /traces/com/names/0/id: identifier above max_id 10");
-    EXPECT_EQ(LoadError(R"({"signals": [], "colors": [{"kind": 1, "color": "red"}]})"),
-              "test.json: /colors/0/color: expected a colour as #RRGGBB, not 'red'");
 
     try {
         CSvmDb::LoadFromFile("/no/such/signals.json");
