@@ -31,7 +31,10 @@ bool CEvent::Lock(DWORD ms)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     auto ready = [this] { return m_bSignalled; };
-    if (ms == INFINITE) {
+    if (ms == 0) {
+        // A test, not a wait: no trip into the kernel.
+        if (!m_bSignalled) return false;
+    } else if (ms == INFINITE) {
         m_cv.wait(lock, ready);
     } else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), ready)) {
         return false;
