@@ -353,18 +353,3 @@ TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
     EXPECT_EQ(Send(3), 0);
 }
 
-TEST_F(MessageBusTest, ThePriorityIsTheWorkersNotTheCallers)
-{
-    const int callerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
-    if (callerNice > 10) GTEST_SKIP() << "already below the lowest priority";
-    Collector c;
-    std::atomic<int> workerNice{-100};
-    ClientPtr client = Client(c);
-    c.before = [&](CVESKMessage*) { workerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))); };
-    client->SetThreadPriority(THREAD_PRIORITY_LOWEST);
-    client->Resume();
-    Send(1);
-    ASSERT_TRUE(c.WaitFor(1));
-    EXPECT_EQ(workerNice.load(), 10);  // the framework's nice value for "lowest"
-    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))), callerNice);
-}

@@ -261,20 +261,3 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
     EXPECT_FALSE(recoder.ParseSignal(skip.data(), static_cast<int>(skip.size()), sig));
 }
 
-TEST_F(RecoderTest, RawDataAndColours)
-{
-    const BYTE bytes[] = {0x01, 0x02, 0x0A, 0xFF};
-    CString hex;
-    recoder.FormatRawData(bytes, 4, hex);
-    EXPECT_EQ(hex, "01 02 0A FF");
-    recoder.FormatRawData(bytes, 0, hex);
-    EXPECT_EQ(hex, "");
-    recoder.FormatRawData(nullptr, 4, hex);
-    EXPECT_EQ(hex, "");
-
-    // "#RRGGBB" in the database, 0x00BBGGRR out; by kind and type, by kind, then the default.
-    EXPECT_EQ(recoder.GetMessageColor(Message({6, 0, 0, 0, 0, 0, 0, 0})), 0x00C00000u);  // #0000C0
-    EXPECT_EQ(recoder.GetMessageColor(Message({67, 0, 0, 0, 0, 0, 0, 0})), 0x00800080u);
-    EXPECT_EQ(recoder.GetMessageColor(Message({1, 1, 0, 0, 0, 0, 0, 0}, 2)), 0x000060A0u);  // #A06000
-    EXPECT_EQ(recoder.GetMessageColor(Message({1, 1, 0, 0, 0, 0, 0, 0}, 3)), 0x00000000u);
-}

@@ -118,32 +118,6 @@ TEST_F(SimDeviceTest, SignalsCarryEveryFieldWithPlausibleValues)
     EXPECT_EQ(names.size(), db->Signals().size());
 }
 
-TEST_F(SimDeviceTest, MixChoosesWhatComes)
-{
-    CSimDevice traces({.seed = 1, .mix = {.signals = 0, .loggedSignals = 0, .loggedSignals2 = 0, .commands = 0, .traces = 1,
-                                          .otherKinds = 0}},
-                      db);
-    CSimDevice others({.seed = 1, .mix = {.signals = 0, .loggedSignals = 0, .loggedSignals2 = 0, .commands = 0, .traces = 0,
-                                          .otherKinds = 1}},
-                      db);
-    for (int i = 0; i < 200; ++i) {
-        const CVESKMessage t = traces.Next();
-        EXPECT_EQ(t.GetKind(), 1);
-        EXPECT_EQ(t.GetMessageType(), CConverter::kTraceMessageType);
-        CString text;
-        EXPECT_EQ(CLogger::IsAssertMessage(const_cast<CVESKMessage*>(&t), text), 0) << text;
-        const int kind = others.Next().GetKind();
-        EXPECT_TRUE(kind == 2 || kind == 3) << kind;
-    }
-
-    // A database without assert traces cannot make asserts, and says so.
-    CSimDevice bare({.seed = 1, .assertEvery = 2}, std::make_shared<CSvmDb>());
-    for (int i = 0; i < 10; ++i) {
-        bare.Next();
-        EXPECT_FALSE(bare.LastWasAssert());
-    }
-}
-
 TEST_F(SimDeviceTest, RunnerDispatchesInOrderFromItsSourceWhileItsDevicesAreConnected)
 {
     struct Received {
