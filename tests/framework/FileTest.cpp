@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,9 +151,11 @@ TEST_F(FileTest, ReadDirectHandsOutContiguousRuns)
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 253);
     WriteAll(Path(), data);
     CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
-    f.Seek(65000, CFile::begin);
     const BYTE* p = nullptr;
-    // A run that crosses the end of the first cached block still arrives in one piece.
+    ASSERT_EQ(f.ReadDirect(p, 1), 1u);  // the first block is now cached
+    EXPECT_EQ(*p, data[0]);
+    f.Seek(65000, CFile::begin);
+    // A run that crosses the end of the cached block still arrives in one piece.
     ASSERT_EQ(f.ReadDirect(p, 4096), 4096u);
     EXPECT_EQ(0, std::memcmp(p, data.data() + 65000, 4096));
     EXPECT_EQ(f.GetPosition(), 69096u);
@@ -272,6 +275,21 @@ TEST_F(FileTest, RemoveRenameAndStatus)
     EXPECT_EQ(st.m_mtime, 1000000000);
     EXPECT_THROW(CFile::SetStatus(Path("none").c_str(), st), CFileException);
 
+    // A time to the nanosecond survives a status round trip; zero times mean "leave".
+    const struct timespec fine[2] = {{1200000000, 123456789}, {1300000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Path("b").c_str(), fine, 0), 0);
+    ASSERT_TRUE(CFile::GetStatus(Path("b").c_str(), st));
+    st.m_attribute |= CFile::readOnly;
+    CFile::SetStatus(Path("b").c_str(), st);
+    st.m_atime = st.m_mtime = 0;
+    st.m_attribute = CFile::normal;
+    CFile::SetStatus(Path("b").c_str(), st);
+    ASSERT_EQ(::stat(Path("b").c_str(), &raw), 0);
+    EXPECT_EQ(raw.st_mtim.tv_sec, 1300000000);
+    EXPECT_EQ(raw.st_mtim.tv_nsec, 987654321);
+    EXPECT_EQ(raw.st_atim.tv_sec, 1200000000);
+    EXPECT_EQ(raw.st_atim.tv_nsec, 123456789);
+
     // Status of a directory.
     ASSERT_TRUE(CFile::GetStatus(tmp.path().c_str(), st));
     EXPECT_NE(st.m_attribute & CFile::directory, 0);
@@ -346,6 +364,9 @@ const ShareCase kShareCases[] = {
     // Read-write sharing everything.
     {kRW | kDenyNone, kRW | kDenyNone, true},
     {kRW | kDenyNone, kRead | kDenyWrite, false},
+    // Compatibility mode shares nothing, like exclusive.
+    {kRead | CFile::shareCompat, kWrite | kDenyNone, false},
+    {kRead | CFile::shareCompat, kRead | kDenyNone, false},
     // Exclusive holders refuse everyone.
     {kRead | kExclusive, kRead | kDenyNone, false},
     {kRW | kExclusive, kRead | kDenyNone, false},

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -42,19 +47,52 @@ TEST(EventTest, AutoResetIsConsumedByOneWait)
     EXPECT_FALSE(off.Lock(0));
 }
 
+// Waits until the thread is asleep (in the kernel), so that what follows must wake it
+// rather than find it still running. Gives up after a while without failing anything.
+void WaitUntilAsleep(DWORD tid)
+{
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        std::ifstream in(path);
+        std::string stat;
+        std::getline(in, stat);
+        const size_t paren = stat.rfind(')');
+        if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S') return;
+        std::this_thread::yield();
+    }
+}
+
+// Starts n threads that each report their id and then run `wait`; returns once every one
+// of them is asleep.
+std::vector<std::thread> StartSleepers(int n, const std::function<void()>& wait)
+{
+    std::mutex m;
+    std::vector<DWORD> ids;
+    CEvent allKnown(false, true);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i)
+        threads.emplace_back([&, wait] {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                ids.push_back(GetCurrentThreadId());
+                if (static_cast<int>(ids.size()) == n) allKnown.SetEvent();
+            }
+            wait();
+        });
+    allKnown.Lock();
+    for (DWORD id : ids) WaitUntilAsleep(id);
+    return threads;
+}
+
 TEST(EventTest, SetFromAnotherThreadWakesWaiters)
 {
     // Manual reset: one set releases every waiter.
     CEvent gate(false, true);
-    CEvent ready(false, true);
-    std::atomic<int> waiting{0}, woken{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 3; ++i)
-        threads.emplace_back([&] {
-            if (++waiting == 3) ready.SetEvent();
-            if (gate.Lock()) ++woken;
-        });
-    ASSERT_TRUE(ready.Lock());
+    std::atomic<int> woken{0};
+    auto threads = StartSleepers(3, [&] {
+        if (gate.Lock()) ++woken;
+    });
     gate.SetEvent();
     for (auto& t : threads) t.join();
     EXPECT_EQ(woken.load(), 3);
@@ -63,16 +101,15 @@ TEST(EventTest, SetFromAnotherThreadWakesWaiters)
     CEvent one(false, false);
     CEvent report(false, false);
     std::atomic<int> through{0};
-    threads.clear();
-    for (int i = 0; i < 2; ++i)
-        threads.emplace_back([&] {
-            one.Lock();
-            ++through;
-            report.SetEvent();
-        });
+    threads = StartSleepers(2, [&] {
+        one.Lock();
+        ++through;
+        report.SetEvent();
+    });
     one.SetEvent();
     ASSERT_TRUE(report.Lock());
     EXPECT_FALSE(one.Lock(0)) << "the released waiter reset the event";
+    EXPECT_EQ(through.load(), 1);
     one.SetEvent();
     for (auto& t : threads) t.join();
     EXPECT_EQ(through.load(), 2);
