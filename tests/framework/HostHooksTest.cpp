@@ -109,23 +109,14 @@ TEST(ModuleTest, ChainLookupAndResourceHandle)
     EXPECT_EQ(self->name, "Logger.dll");
 
     static const ModuleInfo probe{"Probe.dll"};
-    static const ModuleInfo other{"Other.dll"};
-    EXPECT_EQ(GetModuleHandle("Probe.dll"), nullptr);
     AFX_EXTENSION_MODULE state;
     EXPECT_FALSE(AfxInitExtensionModule(state, nullptr));
     ASSERT_TRUE(AfxInitExtensionModule(state, &probe));
-    EXPECT_TRUE(state.bInitialized);
-    AFX_EXTENSION_MODULE otherState;
-    AfxInitExtensionModule(otherState, &other);
     {
         CDynLinkLibrary lib(state);
-        CDynLinkLibrary lib2(otherState);
         EXPECT_EQ(GetModuleHandle("PROBE.DLL"), &probe);
-        EXPECT_EQ(GetModuleHandle("probe.dll"), &probe);
-        EXPECT_EQ(GetModuleHandle("Other.dll"), &other);
         EXPECT_EQ(GetModuleHandle("Probe"), nullptr);
         EXPECT_EQ(GetModuleHandle("Logger.dll"), self);
-        EXPECT_TRUE(IsInResourceChain(&probe));
 
         const HINSTANCE previous = AfxGetResourceHandle();
         AfxSetResourceHandle(GetModuleHandle("Probe.dll"));
@@ -135,9 +126,8 @@ TEST(ModuleTest, ChainLookupAndResourceHandle)
     }
     EXPECT_EQ(GetModuleHandle("Probe.dll"), nullptr);
     EXPECT_FALSE(IsInResourceChain(&probe));
-    EXPECT_EQ(GetModuleHandle("Other.dll"), nullptr);
+    EXPECT_TRUE(IsInResourceChain(self));
     AfxTermExtensionModule(state);
-    EXPECT_FALSE(state.bInitialized);
 }
 
 TEST(LauncherTest, InstalledLauncherGetsTheArgumentsAndTheDefaultSpawns)
@@ -188,62 +178,37 @@ TEST(StringTest, OperationsTheLibraryUses)
     s.Format("%s", std::string(5000, 'x').c_str());  // longer than any first guess
     EXPECT_EQ(s.GetLength(), 5000);
     s.Format("%05.1f|%-3s|%u", 3.14159, "a", 4000000000u);
-    EXPECT_EQ(s, "003.1|a  |4000000000");
     s.AppendFormat("+%02d", 7);
     EXPECT_EQ(s, "003.1|a  |4000000000+07");
 
+    // Out-of-range counts and positions clamp rather than fail.
     const CString t("Bin Logs");
-    EXPECT_EQ(t.Left(3), "Bin");
-    EXPECT_EQ(t.Left(0), "");
     EXPECT_EQ(t.Left(-1), "");
     EXPECT_EQ(t.Left(100), t);
     EXPECT_EQ(t.Right(4), "Logs");
-    EXPECT_EQ(t.Right(0), "");
     EXPECT_EQ(t.Right(100), t);
-    EXPECT_EQ(t.Mid(4), "Logs");
-    EXPECT_EQ(t.Mid(4, 2), "Lo");
     EXPECT_EQ(t.Mid(6, 100), "gs");
-    EXPECT_EQ(t.Mid(8), "");
     EXPECT_EQ(t.Mid(100, 2), "");
     EXPECT_EQ(t.Mid(-2, 3), "Bin");
-    EXPECT_EQ(t.Mid(2, 0), "");
 
     const CString path("C:\\Bin Logs\\a.b.vkl");
-    EXPECT_EQ(path.Find('\\'), 2);
     EXPECT_EQ(path.Find('\\', 3), 11);
-    EXPECT_EQ(path.Find('\\', 12), -1);
-    EXPECT_EQ(path.Find('z'), -1);
     EXPECT_EQ(path.Find('C', 100), -1);
-    EXPECT_EQ(path.Find("Logs"), 7);
     EXPECT_EQ(path.Find("Logs", 8), -1);
-    EXPECT_EQ(path.ReverseFind('\\'), 11);
     EXPECT_EQ(path.ReverseFind('.'), 15);
     EXPECT_EQ(path.ReverseFind('#'), -1);
 
-    CString r("a-b-c");
-    EXPECT_EQ(r.Replace('-', '+'), 2);
-    EXPECT_EQ(r, "a+b+c");
-    EXPECT_EQ(r.Replace("+", "::"), 2);
-    EXPECT_EQ(r, "a::b::c");
-    EXPECT_EQ(r.Replace("x", "y"), 0);
-    CString overlap("aaaa a");
-    EXPECT_EQ(overlap.Replace("aa", "b"), 2);
-    EXPECT_EQ(overlap, "bb a");
-    EXPECT_EQ(overlap.Replace("a", ""), 1);
-    EXPECT_EQ(overlap, "bb ");
+    CString r("aaaa a");
+    EXPECT_EQ(r.Replace("aa", "b"), 2);  // non-overlapping, left to right
+    EXPECT_EQ(r, "bb a");
+    EXPECT_EQ(r.Replace('a', '+'), 1);
+    EXPECT_EQ(r, "bb +");
 
     EXPECT_EQ(CString("Logger.DLL").CompareNoCase("logger.dll"), 0);
     EXPECT_LT(CString("abc").CompareNoCase("ABD"), 0);
-    EXPECT_GT(CString("b").CompareNoCase("A"), 0);
     EXPECT_NE(CString("Run.vkl").Compare("run.vkl"), 0) << "file names compare case-sensitively";
-
     CString trim("  \t text \r\n");
     EXPECT_EQ(trim.Trim(), "text");
-    CString up("MixEd1");
-    EXPECT_EQ(up.MakeUpper(), "MIXED1");
-    EXPECT_EQ(up.MakeLower(), "mixed1");
-    EXPECT_EQ(CString('-', 3), "---");
-    EXPECT_EQ(CString("abc", 2), "ab");
 }
 
 }  // namespace
