@@ -7,7 +7,10 @@
 //   hold between processes and between two CFile objects of one process.
 // - Reads go through a read cache: many small reads and backward seeks cost no
 //   system call each. The file position is kept here, and every transfer uses
-//   pread/pwrite at it. Writes go straight to the operating system.
+//   pread/pwrite at it. Writes go straight to the operating system. This object's own
+//   writes and length changes are seen by its next read; bytes that another handle
+//   changes inside the cached block are seen once the block is read again (a read past
+//   the block, or after SetLength).
 #include <cstddef>
 #include <ctime>
 #include <memory>

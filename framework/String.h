@@ -10,7 +10,7 @@ class CString {
 public:
     CString() = default;
     CString(const char* psz) : m_str(psz ? psz : "") {}
-    CString(const char* p, int nLength) : m_str(p, nLength > 0 ? static_cast<size_t>(nLength) : 0) {}
+    CString(const char* p, int nLength) : m_str(p && nLength > 0 ? std::string(p, static_cast<size_t>(nLength)) : std::string()) {}
     CString(std::string s) : m_str(std::move(s)) {}
     CString(std::string_view s) : m_str(s) {}
     CString(char ch, int nRepeat = 1) : m_str(nRepeat > 0 ? static_cast<size_t>(nRepeat) : 0, ch) {}
