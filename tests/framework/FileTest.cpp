@@ -83,31 +83,6 @@ TEST_F(FileTest, SparseFileBeyondFourGigabytesBoundaries)
     EXPECT_EQ(st.m_size, far + 1);
 }
 
-TEST_F(FileTest, LengthFollowsWritesAndSetLength)
-{
-    // Once as the only possible writer (deny-write), once sharing with others.
-    for (UINT share : {UINT(CFile::shareDenyWrite), UINT(CFile::shareDenyNone)}) {
-        SCOPED_TRACE(share);
-        CFile f(Path().c_str(), CFile::modeCreate | CFile::modeReadWrite | share);
-        EXPECT_EQ(f.GetLength(), 0u);
-        f.Write("abcdef", 6);
-        EXPECT_EQ(f.GetLength(), 6u);
-        f.Seek(2, CFile::begin);
-        f.Write("XY", 2);  // inside: no growth
-        EXPECT_EQ(f.GetLength(), 6u);
-        f.SetLength(3);
-        EXPECT_EQ(f.GetLength(), 3u);
-        f.SeekToBegin();
-        EXPECT_EQ(ReadBytes(f, 10), Text("abX"));
-        f.SetLength(5);
-        EXPECT_EQ(f.GetLength(), 5u);
-        f.SeekToBegin();
-        EXPECT_EQ(ReadBytes(f, 10), (Bytes{'a', 'b', 'X', 0, 0}));
-        f.Close();
-        EXPECT_EQ(ReadAll(Path()).size(), 5u);
-    }
-}
-
 TEST_F(FileTest, ReadsSeeTheBytesWrittenAfterThem)
 {
     Bytes data(200000);
@@ -143,26 +118,6 @@ TEST_F(FileTest, ReadsSeeTheBytesWrittenAfterThem)
     f.SeekToEnd();
     f.Write("tail", 4);
     EXPECT_EQ(ReadBytes(reader, 4), Text("tail"));
-}
-
-TEST_F(FileTest, ReadDirectHandsOutContiguousRuns)
-{
-    Bytes data(100000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 253);
-    WriteAll(Path(), data);
-    CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
-    const BYTE* p = nullptr;
-    ASSERT_EQ(f.ReadDirect(p, 1), 1u);  // the first block is now cached
-    EXPECT_EQ(*p, data[0]);
-    f.Seek(65000, CFile::begin);
-    // A run that crosses the end of the cached block still arrives in one piece.
-    ASSERT_EQ(f.ReadDirect(p, 4096), 4096u);
-    EXPECT_EQ(0, std::memcmp(p, data.data() + 65000, 4096));
-    EXPECT_EQ(f.GetPosition(), 69096u);
-    f.Seek(-10, CFile::end);
-    ASSERT_EQ(f.ReadDirect(p, 4096), 10u);
-    EXPECT_EQ(0, std::memcmp(p, data.data() + 99990, 10));
-    EXPECT_EQ(f.ReadDirect(p, 4096), 0u);
 }
 
 TEST_F(FileTest, OpenFlagsCreateTruncateAndMissingFiles)

@@ -44,17 +44,6 @@ TEST(MessageBoxTest, GoesToTheInstalledHandlerAndBackToTheDefault)
     SetMessageBoxHandler(std::move(previous));
 }
 
-TEST(MessageBoxTest, DefaultAnswerIsTheDefaultButton)
-{
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_OK), IDOK);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_OK | MB_ICONERROR), IDOK);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_OKCANCEL), IDOK);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNO | MB_ICONEXCLAMATION), IDYES);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNO | MB_DEFBUTTON2), IDNO);
-    EXPECT_EQ(DefaultMessageBoxAnswer(MB_YESNOCANCEL | MB_DEFBUTTON2), IDNO);
-}
-
 void OtherTranslator(unsigned int) {}
 
 TEST(SeTranslatorTest, ScopeTranslatesAndRestoresOnEveryWayOut)
@@ -93,12 +82,6 @@ TEST(SeTranslatorTest, ScopeTranslatesAndRestoresOnEveryWayOut)
         EXPECT_EQ(there, nullptr);
     }
     SetSeTranslator(nullptr);
-}
-
-TEST(SeTranslatorDeathTest, FaultWithoutTranslatorIsFatal)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(RaiseProcessorFault(EXCEPTION_ACCESS_VIOLATION), "0xC0000005");
 }
 
 TEST(ModuleTest, ChainLookupAndResourceHandle)
@@ -168,47 +151,6 @@ TEST(LauncherTest, InstalledLauncherGetsTheArgumentsAndTheDefaultSpawns)
     EXPECT_FALSE(LaunchProgram({"no-such-program-for-vkl-tests"}));
     EXPECT_FALSE(LaunchProgram({}));
     SetProgramLauncher(std::move(previous));
-}
-
-TEST(StringTest, OperationsTheLibraryUses)
-{
-    CString s;
-    s.Format("Device#%d-IMEI:%s", 2, "3520990");
-    EXPECT_EQ(s, "Device#2-IMEI:3520990");
-    s.Format("%s", std::string(5000, 'x').c_str());  // longer than any first guess
-    EXPECT_EQ(s.GetLength(), 5000);
-    s.Format("%05.1f|%-3s|%u", 3.14159, "a", 4000000000u);
-    s.AppendFormat("+%02d", 7);
-    EXPECT_EQ(s, "003.1|a  |4000000000+07");
-
-    // Out-of-range counts and positions clamp rather than fail.
-    const CString t("Bin Logs");
-    EXPECT_EQ(t.Left(-1), "");
-    EXPECT_EQ(t.Left(100), t);
-    EXPECT_EQ(t.Right(4), "Logs");
-    EXPECT_EQ(t.Right(100), t);
-    EXPECT_EQ(t.Mid(6, 100), "gs");
-    EXPECT_EQ(t.Mid(100, 2), "");
-    EXPECT_EQ(t.Mid(-2, 3), "Bin");
-
-    const CString path("C:\\Bin Logs\\a.b.vkl");
-    EXPECT_EQ(path.Find('\\', 3), 11);
-    EXPECT_EQ(path.Find('C', 100), -1);
-    EXPECT_EQ(path.Find("Logs", 8), -1);
-    EXPECT_EQ(path.ReverseFind('.'), 15);
-    EXPECT_EQ(path.ReverseFind('#'), -1);
-
-    CString r("aaaa a");
-    EXPECT_EQ(r.Replace("aa", "b"), 2);  // non-overlapping, left to right
-    EXPECT_EQ(r, "bb a");
-    EXPECT_EQ(r.Replace('a', '+'), 1);
-    EXPECT_EQ(r, "bb +");
-
-    EXPECT_EQ(CString("Logger.DLL").CompareNoCase("logger.dll"), 0);
-    EXPECT_LT(CString("abc").CompareNoCase("ABD"), 0);
-    EXPECT_NE(CString("Run.vkl").Compare("run.vkl"), 0) << "file names compare case-sensitively";
-    CString trim("  \t text \r\n");
-    EXPECT_EQ(trim.Trim(), "text");
 }
 
 }  // namespace

@@ -227,21 +227,4 @@ TEST(QueueWndTest, PostedAndSentMessagesArriveInOrder)
     EXPECT_EQ(bare.Count(WM_USER), 1u);
 }
 
-TEST(QueueWndTest, WaitForAMessageFromAnotherThread)
-{
-    CQueueWnd wnd;
-    std::thread poster([&] {
-        for (UINT i = 0; i < 100; ++i) wnd.PostMessage(WM_USER + 14, i);
-        wnd.PostMessage(WM_USER + 15);
-    });
-    EXPECT_TRUE(wnd.WaitFor(WM_USER + 15));
-    poster.join();
-    EXPECT_EQ(wnd.Count(WM_USER + 14), 100u);
-    WindowMessage m;
-    for (UINT i = 0; i < 100; ++i) {
-        ASSERT_TRUE(wnd.GetMessage(m, 0));
-        EXPECT_EQ(m.wParam, i);
-    }
-}
-
 }  // namespace
