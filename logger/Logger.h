@@ -100,6 +100,8 @@ protected:
     // Walks to the first file of the set (lOff 4) or to the end of the last one.
     long SeekAcrossFiles(long lOff, unsigned int nFrom);
     void ReleaseArchive();
+    bool TransferFile(const CString& strFrom, const CString& strTo, bool bMove);
+    void ReadNamingSettings();
 
     CString m_strFileName;
     CString m_strPath;

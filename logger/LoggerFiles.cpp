@@ -185,31 +185,17 @@ void CLogger::SetLogFileName(const CString& strName, const CString& strPath)
 
 bool CLogger::RenameFile(const CString& strFrom, const CString& strTo)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (m_strFileName.IsEmpty() || IsLogging()) return false;
-    try {
-        ULONGLONG position = 0;
-        if (m_logFile.IsOpen()) {
-            position = m_logFile.GetPosition();
-            m_logFile.Close();
-        }
-        bool result = false;
-        if (MoveFileReplacing(strFrom, strTo)) {
-            const int cut = std::max(strTo.ReverseFind('\\'), strTo.ReverseFind('/'));
-            m_strFileName = strTo.Mid(cut + 1);
-            m_strPath = strTo.Left(cut + 1);
-            result = true;
-        } else {
-            AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
-        }
-        if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
-        return result;
-    } catch (const CException&) {
-        return false;
-    }
+    return TransferFile(strFrom, strTo, true);
 }
 
 bool CLogger::CopyLoggerFile(const CString& strFrom, const CString& strTo)
+{
+    return TransferFile(strFrom, strTo, false);
+}
+
+// Moves or copies a log file while not recording: the own file is closed first and
+// reopened for reading at the same position afterwards (under its new name after a move).
+bool CLogger::TransferFile(const CString& strFrom, const CString& strTo, bool bMove)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_strFileName.IsEmpty() || IsLogging()) return false;
@@ -219,8 +205,14 @@ bool CLogger::CopyLoggerFile(const CString& strFrom, const CString& strTo)
             position = m_logFile.GetPosition();
             m_logFile.Close();
         }
-        const bool result = CopyFileReplacing(strFrom, strTo);
-        if (!result) AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
+        const bool result = bMove ? MoveFileReplacing(strFrom, strTo) : CopyFileReplacing(strFrom, strTo);
+        if (!result) {
+            AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
+        } else if (bMove) {
+            const int cut = std::max(strTo.ReverseFind('\\'), strTo.ReverseFind('/'));
+            m_strFileName = strTo.Mid(cut + 1);
+            m_strPath = strTo.Left(cut + 1);
+        }
         if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
         return result;
     } catch (const CException&) {

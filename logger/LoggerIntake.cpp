@@ -25,14 +25,8 @@ CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, cons
     m_nPages = 1;
     m_nMsgsInPage = 0;
 
-    ISettingsStore* store = GetSettingsStore();
-    m_bKovaLogName = GetSettingInt(store, kViewer, "KOVA Log Name", 1);
-    m_nLogNameIndex = GetSettingInt(store, kViewer, "Log Name Index", 1);
-    m_strLogNameLocation = GetSettingString(store, kViewer, "Log Name Location", "US");
-    m_strLogNameUSIM = GetSettingString(store, kViewer, "Log Name USIM", "OR");
-    m_nLogNameSetupId = GetSettingInt(store, kViewer, "Log Name SetupId", 1);
-    m_strLogNameScheme = GetSettingString(store, kViewer, "Log Name Scheme", "IDLE");
-    m_strLogNameVersion = GetSettingString(store, kViewer, "Log Name Version", "R40817");
+    m_bKovaLogName = GetSettingInt(GetSettingsStore(), kViewer, "KOVA Log Name", 1);
+    ReadNamingSettings();
 
     if (OpenLogFile(strFileName, 1)) {
         m_pClient = CreateMessageClient(this, bClientFlag, &CLogger::HandleVESKMessage, 0);

@@ -13,9 +13,9 @@ constexpr unsigned long kRequiredMB = 250;
 constexpr unsigned long kMaxFileMB = 4095;
 }  // namespace
 
-void CLogger::BuildLogNameConvention()
+// The six naming settings, in the order the naming convention lists them.
+void CLogger::ReadNamingSettings()
 {
-    m_strFileName.Empty();
     ISettingsStore* store = GetSettingsStore();
     m_nLogNameIndex = GetSettingInt(store, kViewer, "Log Name Index", 1);
     m_strLogNameLocation = GetSettingString(store, kViewer, "Log Name Location", "US");
@@ -23,6 +23,13 @@ void CLogger::BuildLogNameConvention()
     m_nLogNameSetupId = GetSettingInt(store, kViewer, "Log Name SetupId", 1);
     m_strLogNameScheme = GetSettingString(store, kViewer, "Log Name Scheme", "IDLE");
     m_strLogNameVersion = GetSettingString(store, kViewer, "Log Name Version", "R40817");
+}
+
+void CLogger::BuildLogNameConvention()
+{
+    m_strFileName.Empty();
+    ReadNamingSettings();
+    ISettingsStore* store = GetSettingsStore();
 
     const CString defaultPath = GetHomeDirectory(store) + "\\Bin Logs\\";
     m_strPath = GetSettingString(store, kViewer, "Import Export Path", defaultPath.c_str());
