@@ -12,6 +12,7 @@
 
 #include "framework/Archive.h"
 #include "framework/File.h"
+#include "bench/BenchSupport.h"
 #include "logger/Logger.h"
 #include "platform/Clock.h"
 #include "platform/DeviceLink.h"
@@ -25,14 +26,6 @@ namespace {
 constexpr int kMessages = 1000000;
 double g_loggerRate = 0, g_rawRate = 0;
 
-std::string ScratchDir()
-{
-    static const std::string dir = [] {
-        char templ[] = "/tmp/vklbench.XXXXXX";
-        return std::string(mkdtemp(templ));
-    }();
-    return dir;
-}
 
 std::vector<CVESKMessage> Messages()
 {
@@ -53,7 +46,7 @@ void BM_LoggerHandleMessage(benchmark::State& state)
     auto messages = Messages();
     for (auto _ : state) {
         const std::string name = "logger.vkl";
-        CLogger logger(name.c_str(), 1, 0, ScratchDir().c_str(), -1, 4095, 0, 0);
+        CLogger logger(name.c_str(), 1, 0, BenchScratchDir().c_str(), -1, 4095, 0, 0);
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kMessages; ++i) {
             CVESKMessage& m = messages[static_cast<size_t>(i % 1000)];
@@ -63,7 +56,7 @@ void BM_LoggerHandleMessage(benchmark::State& state)
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         g_loggerRate = kMessages / secs;
         logger.Close();
-        std::filesystem::remove(ScratchDir() + "/" + name);
+        std::filesystem::remove(BenchScratchDir() + "/" + name);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kMessages);
 }
@@ -74,7 +67,7 @@ void BM_RawWrite(benchmark::State& state)
     const auto messages = Messages();
     std::vector<std::vector<BYTE>> records;
     {
-        const std::string tmp = ScratchDir() + "/records.tmp";
+        const std::string tmp = BenchScratchDir() + "/records.tmp";
         for (const auto& msg : messages) {
             CFile f;
             f.Open(tmp.c_str(), CFile::modeCreate | CFile::modeReadWrite);
@@ -92,7 +85,7 @@ void BM_RawWrite(benchmark::State& state)
         std::filesystem::remove(tmp);
     }
     for (auto _ : state) {
-        const std::string path = ScratchDir() + "/raw.bin";
+        const std::string path = BenchScratchDir() + "/raw.bin";
         const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kMessages; ++i) {
@@ -113,17 +106,12 @@ BENCHMARK(BM_LoggerHandleMessage)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    HostServices s;
-    s.homeDirectory = ScratchDir().c_str();
-    s.settings = std::make_shared<CMemorySettingsStore>();
-    s.freeSpace = std::make_shared<CFixedFreeSpace>(FreeSpaceResult{FreeSpaceResult::ok, 100ull << 30});
-    s.deviceLink = std::make_shared<CDeviceTable>();
-    Services::Install(s);
+    InstallBenchServices();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::printf("logger HandleMessage: %.0f messages/s; raw write(): %.0f records/s; ratio %.2f (aim: at least 0.8)\n",
                 g_loggerRate, g_rawRate, g_rawRate > 0 ? g_loggerRate / g_rawRate : 0.0);
-    std::filesystem::remove_all(ScratchDir());
+    std::filesystem::remove_all(BenchScratchDir());
     return 0;
 }

@@ -18,24 +18,17 @@
 #include "platform/Settings.h"
 #include "platform/VESKMessage.h"
 #include "replay/LogFilePlayer.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 constexpr int kRecords = 200000;
 double g_replayRate = 0, g_readRate = 0;
 
-std::string Dir()
-{
-    static const std::string dir = [] {
-        char templ[] = "/tmp/vklbench.XXXXXX";
-        return std::string(mkdtemp(templ));
-    }();
-    return dir;
-}
 
 std::string Log()
 {
     static const std::string path = [] {
-        const std::string p = Dir() + "/replay.vkl";
+        const std::string p = BenchScratchDir() + "/replay.vkl";
         CLogFile f;
         f.Open(p.c_str(), 1, 1, 0);
         CArchive ar(&f, CArchive::store);
@@ -108,17 +101,12 @@ BENCHMARK(BM_ReplayAtSpeedZero)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    HostServices s;
-    s.homeDirectory = Dir().c_str();
-    s.settings = std::make_shared<CMemorySettingsStore>();
-    s.freeSpace = std::make_shared<CFixedFreeSpace>(FreeSpaceResult{FreeSpaceResult::ok, 100ull << 30});
-    s.deviceLink = std::make_shared<CDeviceTable>();
-    Services::Install(s);
+    InstallBenchServices();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::printf("replay at speed 0: %.0f messages/s delivered; reading the records alone: %.0f records/s; ratio %.2f\n",
                 g_replayRate, g_readRate, g_readRate > 0 ? g_replayRate / g_readRate : 0.0);
-    std::filesystem::remove_all(Dir());
+    std::filesystem::remove_all(BenchScratchDir());
     return 0;
 }
