@@ -9,10 +9,11 @@ CEvent::CEvent(bool bInitiallyOwn, bool bManualReset) : m_bSignalled(bInitiallyO
 
 bool CEvent::SetEvent()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bSignalled = true;
-    }
+    // Notified under the lock: a waiter that wakes may destroy the event at once (a
+    // worker's last act is often to set the event its owner waits for before deleting
+    // it), so nothing here may touch the event after the unlock.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bSignalled = true;
     if (m_bManualReset)
         m_cv.notify_all();
     else

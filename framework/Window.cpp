@@ -5,10 +5,10 @@
 
 void CQueueWnd::Push(const WindowMessage& m)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(m);
-    }
+    // Notified under the lock, so that a waiter that takes the message and then destroys
+    // the window never races with this notification.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.push_back(m);
     m_cv.notify_all();
 }
 

@@ -73,11 +73,14 @@ std::vector<std::thread> StartSleepers(int n, const std::function<void()>& wait)
     std::vector<std::thread> threads;
     for (int i = 0; i < n; ++i)
         threads.emplace_back([&, wait] {
+            bool last = false;
             {
                 std::lock_guard<std::mutex> lock(m);
                 ids.push_back(GetCurrentThreadId());
-                if (static_cast<int>(ids.size()) == n) allKnown.SetEvent();
+                last = static_cast<int>(ids.size()) == n;
             }
+            // Set last of all: once it is set, the caller may return and drop m and allKnown.
+            if (last) allKnown.SetEvent();
             wait();
         });
     allKnown.Lock();
@@ -113,6 +116,25 @@ TEST(EventTest, SetFromAnotherThreadWakesWaiters)
     one.SetEvent();
     for (auto& t : threads) t.join();
     EXPECT_EQ(through.load(), 2);
+}
+
+// A worker's last act is often to set what its owner waits for; the owner then deletes
+// it at once. The setter must be done with the object by then (checked by the sanitizers).
+TEST(EventTest, WaiterMayDestroyWhatWokeIt)
+{
+    for (int i = 0; i < 200; ++i) {
+        auto ev = std::make_unique<CEvent>(false, i % 2 == 0);
+        auto wnd = std::make_unique<CQueueWnd>();
+        std::thread setter([e = ev.get(), w = wnd.get()] {
+            e->SetEvent();
+            w->PostMessage(WM_USER + 15);
+        });
+        ASSERT_TRUE(ev->Lock());
+        ev.reset();
+        ASSERT_TRUE(wnd->WaitFor(WM_USER + 15));
+        wnd.reset();
+        setter.join();
+    }
 }
 
 TEST(CriticalSectionTest, RecursiveAndExclusive)
