@@ -72,7 +72,9 @@ public:
     UINT ReadDirect(const BYTE*& p, UINT count)
     {
         // The common case, a run already in the cache, costs no call.
-        if (m_pos >= m_cacheStart && m_pos + count <= m_cacheStart + m_cacheLen && m_hFile != hFileNull) [[likely]] {
+        // (Written so that no sum can wrap, whatever position a caller seeks to.)
+        if (m_pos >= m_cacheStart && m_pos - m_cacheStart <= m_cacheLen && count <= m_cacheLen - (m_pos - m_cacheStart) &&
+            m_hFile != hFileNull) [[likely]] {
             p = m_cache.get() + (m_pos - m_cacheStart);
             m_pos += count;
             return count;

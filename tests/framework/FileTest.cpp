@@ -76,6 +76,9 @@ TEST_F(FileTest, SparseFileBeyondFourGigabytesBoundaries)
     f.SeekAbsolute(far);
     EXPECT_EQ(f.Seek(-1, CFile::current), far - 1);
     EXPECT_EQ(f.Seek(0, CFile::end), far + 1);
+    // A position no file can have is refused, not read from the cache by a wrapped sum.
+    f.SeekAbsolute(~0ull - 10);
+    EXPECT_THROW(ReadBytes(f, 100), CFileException);
     f.Close();
 
     CFileStatus st;
