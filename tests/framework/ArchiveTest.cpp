@@ -283,3 +283,63 @@ TEST_F(ArchiveTest, FreshArchivePerRecordLeavesThePositionAfterEachRecord)
 }
 
 }  // namespace
+
+TEST_F(ArchiveTest, FlushMidBufferThenReadOnInTheSameArchive)
+{
+    Bytes bytes;
+    for (int i = 0; i < 3000; ++i) bytes.push_back(static_cast<uint8_t>(i));
+    WriteAll(Path(), bytes);
+    CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
+    CArchive ar(&f, CArchive::load);
+    uint16_t w = 0;
+    ar >> w;
+    ar.Flush();
+    EXPECT_EQ(f.GetPosition(), 2u);
+    // Something else reads from the file between, as a caller may after a flush.
+    uint8_t raw = 0;
+    ASSERT_EQ(f.Read(&raw, 1), 1u);
+    EXPECT_EQ(raw, 2);
+    uint8_t b = 0;
+    ar >> b;
+    EXPECT_EQ(b, 3);
+    uint8_t chunk[10] = {};
+    EXPECT_EQ(ar.Read(chunk, 10), 10u);
+    EXPECT_EQ(chunk[9], 13);
+    ar.Close();
+    EXPECT_EQ(f.GetPosition(), 14u);
+
+    // A short Read at the end returns what there is.
+    f.Seek(-5, CFile::end);
+    CArchive tail(&f, CArchive::load);
+    EXPECT_EQ(tail.Read(chunk, 10), 5u);
+    tail.Close();
+    EXPECT_EQ(f.GetPosition(), 3000u);
+}
+
+TEST_F(ArchiveTest, StoreBufferKeepsOrderAcrossSmallAndLargeWrites)
+{
+    Bytes blob(10000);
+    for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 7);
+    const Bytes got = Store([&](CArchive& ar) {
+        ar << uint32_t{0xAABBCCDD};
+        ar.Write(blob.data(), 4000);  // fills the buffer past its size
+        ar.Write(blob.data() + 4000, 6000);  // larger than the buffer
+        ar << uint8_t{0xEE};
+        ar.Flush();
+        ar << CString("end");
+    });
+    const Bytes expected = Cat({{0xDD, 0xCC, 0xBB, 0xAA}, blob, {0xEE, 0x03, 'e', 'n', 'd'}});
+    EXPECT_EQ(got, expected);
+
+    // A storing archive writes at the file's position and leaves it after its bytes.
+    CFile f(Path().c_str(), CFile::modeReadWrite);
+    f.Seek(2, CFile::begin);
+    {
+        CArchive ar(&f, CArchive::store);
+        ar << uint16_t{0x0102};
+    }  // the destructor flushes
+    EXPECT_EQ(f.GetPosition(), 4u);
+    f.Close();
+    const Bytes after = ReadAll(Path());
+    EXPECT_EQ(Bytes(after.begin(), after.begin() + 4), (Bytes{0xDD, 0xCC, 0x02, 0x01}));
+}

@@ -419,3 +419,23 @@ TEST_F(ShareModeTest, RefusedCreateDoesNotTruncateAndCloseReleases)
 }
 
 }  // namespace
+
+TEST_F(FileTest, ReadDirectHandsOutContiguousRuns)
+{
+    Bytes data(100000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 253);
+    WriteAll(Path(), data);
+    CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
+    const BYTE* p = nullptr;
+    ASSERT_EQ(f.ReadDirect(p, 1), 1u);  // the first block is now cached
+    EXPECT_EQ(*p, data[0]);
+    f.Seek(65000, CFile::begin);
+    // A run that crosses the end of the cached block still arrives in one piece.
+    ASSERT_EQ(f.ReadDirect(p, 4096), 4096u);
+    EXPECT_EQ(0, std::memcmp(p, data.data() + 65000, 4096));
+    EXPECT_EQ(f.GetPosition(), 69096u);
+    f.Seek(-10, CFile::end);
+    ASSERT_EQ(f.ReadDirect(p, 4096), 10u);
+    EXPECT_EQ(0, std::memcmp(p, data.data() + 99990, 10));
+    EXPECT_EQ(f.ReadDirect(p, 4096), 0u);
+}
