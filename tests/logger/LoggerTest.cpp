@@ -94,16 +94,6 @@ TEST_F(LoggerTest, LogFilesPathFromSettings)
     EXPECT_EQ(CLogger::GetLogFilesPath(), (tmp.path() + "\\Bin Logs\\").c_str());
 }
 
-TEST_F(LoggerTest, NamesKeepBinAndGetVkl)
-{
-    auto a = MakeLogger("trace.bin");
-    EXPECT_EQ(a->GetFileName(), "trace.bin");
-    auto b = MakeLogger("trace");
-    EXPECT_EQ(b->GetFileName(), "trace.vkl");
-    auto c = MakeLogger("trace.VKL");
-    EXPECT_EQ(c->GetFileName(), "trace.VKL.vkl");
-}
-
 TEST_F(LoggerTest, FirstOpenFailureLeavesLoggerWithoutClient)
 {
     CLogger logger("x", 1, 0, (tmp.path() + "/missing/dir").c_str(), -1, 0, 0, 0);
