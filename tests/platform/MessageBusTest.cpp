@@ -1,22 +1,11 @@
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 #include "framework/Sync.h"
 #include "platform/Filters.h"
-#include "platform/MessageBus.h"
-#include "tests/support/TestEnv.h"
+#include "tests/platform/PlatformTest.h"
 
 namespace {
-
-constexpr DWORD kGenerous = 60000;  // a time limit that only a hang reaches
-
 CVESKMessage Indexed(uint64_t index, WORD type = 6)
 {
     const BYTE data[] = {static_cast<BYTE>(type), static_cast<BYTE>(type >> 8), 0, 0, 0, 0, 0, 0};
@@ -25,58 +14,11 @@ CVESKMessage Indexed(uint64_t index, WORD type = 6)
     return m;
 }
 
-// Records what a client delivers; `before` runs first inside the callback.
-struct Collector {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::vector<uint64_t> indexes;
-    std::vector<std::thread::id> threads;
-    std::function<void(CVESKMessage*)> before;
-
-    static void Callback(void* owner, CVESKMessage* m)
-    {
-        auto* self = static_cast<Collector*>(owner);
-        if (self->before) self->before(m);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->threads.push_back(std::this_thread::get_id());
-        self->indexes.push_back(m->GetMessageIndex());
-        self->cv.notify_all();
-    }
-    bool WaitFor(size_t n)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return cv.wait_for(lock, std::chrono::milliseconds(kGenerous), [&] { return indexes.size() >= n; });
-    }
-    std::vector<uint64_t> Indexes()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return indexes;
-    }
-};
-
-// Destroys the client when the test's locals go: it is declared after them, so its
-// worker is joined before the collector and events it calls back into disappear.
-struct ClientDeleter {
-    void operator()(CMessageClient* client) const { DestroyMessageClient(&client); }
-};
-using ClientPtr = std::unique_ptr<CMessageClient, ClientDeleter>;
-
-ClientPtr MakeClient(void* owner, MessageCallback callback)
+int Send(uint64_t index, int a = 0, int b = 0, WORD type = 6)
 {
-    CMessageClient* client = CreateMessageClient(owner, 0, callback, 0);
-    EXPECT_EQ(RegisterMessageClient(0x0201001C, 0, client, callback, owner), 1);
-    return ClientPtr(client);
+    CVESKMessage m = Indexed(index, type);
+    return Services::Bus()->Dispatch(m, a, b);
 }
-
-class MessageBusTest : public HostFixture {
-protected:
-    static ClientPtr Client(Collector& c) { return MakeClient(&c, &Collector::Callback); }
-    static int Send(uint64_t index, int a = 0, int b = 0)
-    {
-        CVESKMessage m = Indexed(index);
-        return Services::Bus()->Dispatch(m, a, b);
-    }
-};
 
 std::vector<uint64_t> Range(uint64_t first, uint64_t last)
 {
@@ -85,48 +27,44 @@ std::vector<uint64_t> Range(uint64_t first, uint64_t last)
     return v;
 }
 
+// Holds the worker inside a delivery: `inside` is set there, and it goes on at `gate`.
+struct Hold {
+    CEvent inside{false, true}, gate{false, true};
+    void operator()()
+    {
+        inside.SetEvent();
+        gate.Lock();
+    }
+};
+
+using MessageBusTest = HostFixture;
 }  // namespace
 
-TEST_F(MessageBusTest, StartsInactiveThenDeliversInOrderOnItsOwnThread)
+TEST_F(MessageBusTest, DeliversInOrderOnItsOwnThreadAndPauseStopsIntakeWhileTheQueueDrains)
 {
     Collector c;
-    ClientPtr client = Client(c);
-    EXPECT_EQ(Services::Bus()->ClientCount(), 1u);
+    Hold hold;
+    ClientPtr client = MakeClient(c);
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() == 1) hold();
+    };
     EXPECT_FALSE(client->IsActive());
     EXPECT_EQ(Send(0), 0);  // not resumed yet: not taken
     client->Resume();
-    EXPECT_TRUE(client->IsActive());
-    for (uint64_t i = 1; i <= 200; ++i) EXPECT_EQ(Send(i), 1);
-    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
-    EXPECT_EQ(c.Indexes(), Range(1, 200));
-    for (const std::thread::id& id : c.threads) {
-        EXPECT_NE(id, std::this_thread::get_id());
-        EXPECT_EQ(id, c.threads.front());
-    }
-}
-
-TEST_F(MessageBusTest, PauseStopsIntakeWhileTheQueueDrains)
-{
-    Collector c;
-    CEvent inside(false, true), gate(false, true);
-    ClientPtr client = Client(c);
-    c.before = [&](CVESKMessage* m) {
-        if (m->GetMessageIndex() == 1) {
-            inside.SetEvent();
-            gate.Lock();
-        }
-    };
-    client->Resume();
-    for (uint64_t i = 1; i <= 50; ++i) Send(i);
-    ASSERT_TRUE(inside.Lock(kGenerous));
+    for (uint64_t i = 1; i <= 50; ++i) EXPECT_EQ(Send(i), 1);
+    ASSERT_TRUE(hold.inside.Lock(kGenerous));
     client->Pause();
     EXPECT_FALSE(client->IsActive());
     EXPECT_EQ(Send(999), 0);  // paused: not taken
     EXPECT_EQ(client->GetNumMessagesInFIFO(), 49u);
     EXPECT_EQ(client->WaitUntilEmpty(1), 49u);  // the callback is held: the limit runs out
-    gate.SetEvent();
+    hold.gate.SetEvent();
     EXPECT_EQ(client->WaitUntilEmpty(kGenerous), 0u);  // still paused, yet drained
     EXPECT_EQ(c.Indexes(), Range(1, 50));
+    for (const std::thread::id& id : c.threads) {
+        EXPECT_NE(id, std::this_thread::get_id());
+        EXPECT_EQ(id, c.threads.front());
+    }
 
     client->Resume();
     EXPECT_EQ(Send(51), 1);
@@ -139,7 +77,7 @@ TEST_F(MessageBusTest, APauseFromTheWorkerKeepsIntakeAndAHostPauseStands)
     Collector c;
     CEvent inside(false, false), proceed(false, false);
     std::atomic<unsigned long> queuedInside{99};
-    ClientPtr client = Client(c);
+    ClientPtr client = MakeClient(c);
     c.before = [&](CVESKMessage* m) {
         if (m->GetMessageIndex() % 10 != 1) return;
         client->Pause();  // a roll-over, from inside the callback
@@ -171,41 +109,28 @@ TEST_F(MessageBusTest, APauseFromTheWorkerKeepsIntakeAndAHostPauseStands)
     EXPECT_EQ(c.Indexes(), (std::vector<uint64_t>{1, 2, 11}));
 }
 
-TEST_F(MessageBusTest, SourceFiltersAreBothAppliedAndMinusOneMatchesAny)
+TEST_F(MessageBusTest, SourceAndContentFiltersDecideBeforeQueueing)
 {
     Collector any, both, second;
-    ClientPtr a = Client(any);  // default filters: any source
-    ClientPtr b = Client(both);
-    ClientPtr s = Client(second);
+    ClientPtr a = MakeClient(any);  // default filters: any source
+    ClientPtr b = MakeClient(both);
+    ClientPtr s = MakeClient(second);
     b->SetSourceFilter(7, -1);
     b->SetSourceFilter2(-1, 2);  // together: source (7, 2) only
     s->SetSourceFilter(-1, -1);
     s->SetSourceFilter2(1, -1);
-    a->Resume();
-    b->Resume();
-    s->Resume();
+    ASSERT_NE(a->GetFilters(), nullptr);
+    a->GetFilters()->ExcludeMessageType(7);
+    for (CMessageClient* c : {a.get(), b.get(), s.get()}) c->Resume();
     EXPECT_EQ(Send(1, 7, 2), 2);
     EXPECT_EQ(Send(2, 7, 3), 1);
     EXPECT_EQ(Send(3, 1, 2), 2);
     EXPECT_EQ(Send(4, -5, 100), 1);
+    EXPECT_EQ(Send(5, 0, 0, 7), 0);  // excluded by content, the others by source
     for (CMessageClient* c : {a.get(), b.get(), s.get()}) c->WaitUntilEmpty(INFINITE);
     EXPECT_EQ(any.Indexes(), (std::vector<uint64_t>{1, 2, 3, 4}));
     EXPECT_EQ(both.Indexes(), std::vector<uint64_t>{1});
     EXPECT_EQ(second.Indexes(), std::vector<uint64_t>{3});
-}
-
-TEST_F(MessageBusTest, ContentFiltersDecideBeforeQueueing)
-{
-    Collector c;
-    ClientPtr client = Client(c);
-    ASSERT_NE(client->GetFilters(), nullptr);
-    client->GetFilters()->ExcludeMessageType(7);
-    client->Resume();
-    CVESKMessage kept = Indexed(1, 6), dropped = Indexed(2, 7);
-    EXPECT_EQ(Services::Bus()->Dispatch(kept), 1);
-    EXPECT_EQ(Services::Bus()->Dispatch(dropped), 0);
-    client->WaitUntilEmpty(INFINITE);
-    EXPECT_EQ(c.Indexes(), std::vector<uint64_t>{1});
 }
 
 TEST_F(MessageBusTest, AMillionMessagesFromTwoThreadsAllArriveInTheirOrder)
@@ -213,21 +138,20 @@ TEST_F(MessageBusTest, AMillionMessagesFromTwoThreadsAllArriveInTheirOrder)
     constexpr uint64_t kEach = 500000;
     constexpr uint64_t kSecond = 1ull << 40;  // indexes of the second sender start here
     struct Counter {
-        uint64_t count = 0, lastFirst = 0, lastSecond = kSecond, outOfOrder = 0;
+        uint64_t count = 0, last[2] = {0, kSecond}, outOfOrder = 0;  // last index per sender
         static void Callback(void* owner, CVESKMessage* m)
         {
             auto* self = static_cast<Counter*>(owner);  // only the worker touches it
             const uint64_t i = m->GetMessageIndex();
-            uint64_t& last = i >= kSecond ? self->lastSecond : self->lastFirst;
-            if (i != last + 1) ++self->outOfOrder;
+            uint64_t& last = self->last[i >= kSecond];
+            self->outOfOrder += i != last + 1;
             last = i;
             ++self->count;
         }
     } counter;
     ClientPtr client = MakeClient(&counter, &Counter::Callback);
     client->Resume();
-    auto bus = Services::Bus();
-    auto send = [&](uint64_t base) {
+    auto send = [bus = Services::Bus()](uint64_t base) {
         CVESKMessage m = Indexed(0);
         for (uint64_t i = 1; i <= kEach; ++i) {
             m.SetMessageIndex(base + i);
@@ -245,20 +169,17 @@ TEST_F(MessageBusTest, AMillionMessagesFromTwoThreadsAllArriveInTheirOrder)
 TEST_F(MessageBusTest, TerminateDropsTheQueueAndStopEndsDelivery)
 {
     Collector c;
-    CEvent inside(false, true), gate(false, true);
-    ClientPtr client = Client(c);
-    c.before = [&](CVESKMessage*) {
-        inside.SetEvent();
-        gate.Lock();
-    };
+    Hold hold;
+    ClientPtr client = MakeClient(c);
+    c.before = [&](CVESKMessage*) { hold(); };
     client->Resume();
     for (uint64_t i = 1; i <= 10; ++i) Send(i);
-    ASSERT_TRUE(inside.Lock(kGenerous));
+    ASSERT_TRUE(hold.inside.Lock(kGenerous));
     client->Terminate(3);
     EXPECT_EQ(client->GetNumMessagesInFIFO(), 0u);
     EXPECT_EQ(client->GetTerminateReason(), 3);
     EXPECT_TRUE(client->IsActive());  // Terminate drops, it does not pause
-    gate.SetEvent();
+    hold.gate.SetEvent();
     EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
     EXPECT_EQ(c.Indexes(), std::vector<uint64_t>{1});  // only the one in the callback
 
@@ -275,11 +196,10 @@ TEST_F(MessageBusTest, TerminateDropsTheQueueAndStopEndsDelivery)
 TEST_F(MessageBusTest, InjectedMessagesComeFromTheSendersOwnSource)
 {
     Collector mine, others;
-    ClientPtr a = Client(mine);
-    ClientPtr b = Client(others);
+    ClientPtr a = MakeClient(mine);
+    ClientPtr b = MakeClient(others);
     CMessageSender* sender = CreateMessageSender("Logger", "Logger Replayer");
     ASSERT_NE(sender, nullptr);
-    EXPECT_EQ(sender->GetName(), "Logger");
     a->SetSourceFilter(sender->GetSourceA(), sender->GetSourceB());
     b->SetSourceFilter(sender->GetSourceA() + 1, -1);
     a->Resume();
@@ -297,18 +217,16 @@ TEST_F(MessageBusTest, InjectedMessagesComeFromTheSendersOwnSource)
 TEST_F(MessageBusTest, DestroyWaitsForACallbackInProgressOnAnotherThread)
 {
     Collector c;
-    CMessageClient* client = CreateMessageClient(&c, 0, &Collector::Callback, 0);
-    RegisterMessageClient(0x0201001C, 0, client, &Collector::Callback, &c);
-    CEvent inside(false, true), gate(false, true);
+    Hold hold;
     std::atomic<bool> callbackDone{false};
     c.before = [&](CVESKMessage*) {
-        inside.SetEvent();
-        gate.Lock();
+        hold();
         callbackDone = true;
     };
+    CMessageClient* client = MakeClient(c).release();
     client->Resume();
     for (uint64_t i = 1; i <= 5; ++i) Send(i);
-    ASSERT_TRUE(inside.Lock(kGenerous));
+    ASSERT_TRUE(hold.inside.Lock(kGenerous));
     std::atomic<bool> doneWhenDestroyed{false};
     size_t deliveredWhenDestroyed = 0;
     std::thread destroyer([&] {
@@ -316,7 +234,7 @@ TEST_F(MessageBusTest, DestroyWaitsForACallbackInProgressOnAnotherThread)
         doneWhenDestroyed = callbackDone.load();
         deliveredWhenDestroyed = c.Indexes().size();
     });
-    gate.SetEvent();
+    hold.gate.SetEvent();
     destroyer.join();
     EXPECT_EQ(client, nullptr);
     EXPECT_TRUE(doneWhenDestroyed.load());  // joined after the callback returned
@@ -342,8 +260,7 @@ TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
     // Never destroyed: the detached worker may still be leaving SetEvent when the test ends.
     static SelfDestroying& self = *new SelfDestroying;
     self.destroyed.ResetEvent();
-    self.client = CreateMessageClient(&self, 0, &SelfDestroying::Callback, 0);
-    RegisterMessageClient(0x0201001C, 0, self.client, &SelfDestroying::Callback, &self);
+    self.client = MakeClient(&self, &SelfDestroying::Callback).release();
     self.client->Resume();
     Send(1);
     Send(2);
@@ -352,4 +269,3 @@ TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
     EXPECT_EQ(Services::Bus()->ClientCount(), 0u);
     EXPECT_EQ(Send(3), 0);
 }
-

@@ -1,24 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
-#include <regex>
 
-#include "platform/Recoder.h"
-#include "platform/SignalDb.h"
-#include "platform/SimDevice.h"
-#include "tests/support/TestEnv.h"
+#include "tests/platform/PlatformTest.h"
 
 namespace {
-std::shared_ptr<CSvmDb> Bundled()
-{
-    return CSvmDb::LoadFromFile(CString(VKL_SOURCE_DIR) + "/data/signals.json");
-}
-
-CVESKMessage Message(const std::vector<BYTE>& block, int kind = 1)
-{
-    return CVESKMessage(kind, 2, block.data(), static_cast<int>(block.size()), 0);
-}
-
 // The bundled database's signals under other native layout values.
 std::shared_ptr<CSvmDb> WithLayout(int s, int i, int mode, int l)
 {
@@ -31,60 +18,42 @@ std::shared_ptr<CSvmDb> WithLayout(int s, int i, int mode, int l)
     return CSvmDb::LoadFromText(text, "layout variant");
 }
 
-class RecoderTest : public HostFixture {
-protected:
-    std::shared_ptr<CSvmDb> db = Bundled();
-    CConverter recoder{db};
-
-    ColumnValues Decode(const CVESKMessage& m, const ColumnSelection& selection = {})
-    {
-        ColumnValues values;
-        DecodeRequest request;
-        request.message = &m;
-        EXPECT_TRUE(recoder.DecodeToColumns(request, values, selection));
-        return values;
-    }
-};
+using RecoderTest = SignalsFixture;
 }  // namespace
 
-TEST_F(RecoderTest, TraceRangesNamesAndLayoutValues)
+TEST_F(RecoderTest, TraceRangesAndNamesOfBothSides)
 {
     int first = 5, last = 0;
-    recoder.GetTraceIdRange(0, 0, first, last);
+    recoder->GetTraceIdRange(0, 0, first, last);
     EXPECT_EQ(first, 0);
     EXPECT_EQ(last, 700);
-    recoder.GetTraceIdRange(1, 0, first, last);
+    recoder->GetTraceIdRange(1, 0, first, last);
     EXPECT_EQ(last, 900);
     CString name;
     int flag = 0;
-    EXPECT_TRUE(recoder.GetComTraceName(9, 501, name, flag));
+    EXPECT_TRUE(recoder->GetComTraceName(9, 501, name, flag));
     EXPECT_EQ(name, "EE_HANDLER__EE__EE_LOG_RESET");
     EXPECT_EQ(flag, 1);
-    EXPECT_FALSE(recoder.GetComTraceName(9, 599, name, flag));
+    EXPECT_FALSE(recoder->GetComTraceName(9, 599, name, flag));
     EXPECT_EQ(flag, 0);
     EXPECT_TRUE(name.IsEmpty());
-    EXPECT_FALSE(recoder.GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
-    EXPECT_TRUE(recoder.GetAppTraceName(6, 300, name, flag));
+    EXPECT_FALSE(recoder->GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
+    EXPECT_TRUE(recoder->GetAppTraceName(6, 300, name, flag));
     EXPECT_EQ(name, "Diag__comMem__EE_LOG");
-    EXPECT_EQ(flag, 1);
-
-    EXPECT_EQ(recoder.GetSignalIdSize(0), 4);
-    EXPECT_EQ(recoder.GetHeaderFieldSize(0), 2);
-    EXPECT_TRUE(recoder.GetSignalName(0x1005, name));
-    EXPECT_EQ(name, "SIM_STATUS_IND");
-    EXPECT_TRUE(recoder.GetAltSignalName(0x1005, name));
+    EXPECT_TRUE(recoder->GetAltSignalName(0x1005, name));
     EXPECT_EQ(name, "USIM_STATUS_IND");
-    EXPECT_FALSE(recoder.GetAltSignalName(0x1000, name));  // no alternative name
-    EXPECT_FALSE(recoder.GetSignalName(0xDEAD, name));
+    EXPECT_FALSE(recoder->GetAltSignalName(0x1000, name));  // no alternative name
 }
 
-TEST_F(RecoderTest, DecodesFieldsAndEnumsOfGeneratedSignals)
+TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
 {
-    CSimDevice sim({.seed = 5}, db);
-    const SignalInfo* s = db->FindSignalByName("RRC_STATE_IND");
-    for (int type : {6, 5, 7}) {
-        const CVESKMessage m = Message(sim.SignalBlock(type, *s));
-        ColumnValues values;
+    CSimDevice sim({.seed = 4, .mix = {.signals = 1, .loggedSignals = 1, .loggedSignals2 = 1, .commands = 0, .traces = 0, .otherKinds = 0}}, db);
+    std::set<CString> signals;
+    for (int i = 0; i < 600; ++i) {
+        const CVESKMessage m = sim.Next();
+        const int type = m.GetMessageType();
+        ASSERT_TRUE(m.GetKind() == 1 && (type == 5 || type == 6 || type == 7)) << type;
+        ColumnValues v;
         std::vector<std::pair<CString, CString>> called;
         DecodeRequest request;
         request.message = &m;
@@ -92,63 +61,76 @@ TEST_F(RecoderTest, DecodesFieldsAndEnumsOfGeneratedSignals)
         request.callback = [](void* ctx, const CString& n, const CString& t) {
             static_cast<std::vector<std::pair<CString, CString>>*>(ctx)->emplace_back(n, t);
         };
-        ASSERT_TRUE(recoder.DecodeToColumns(request, values, {}));
-        EXPECT_EQ(values["Signal"], "RRC_STATE_IND") << type;
-        EXPECT_EQ(values["Signal ID"], "0x1001");
-        EXPECT_EQ(values["Symbol"], type == 6 ? "SIGNAL" : "LOGGED_SIGNAL");
-        EXPECT_EQ(values["Device"], "2");
-        EXPECT_EQ(values["Message Type"], std::to_string(type).c_str());
-        EXPECT_EQ(values["Length"], std::to_string(m.GetDataLength()).c_str());
-        EXPECT_EQ(values["Data"].GetLength(), 3 * m.GetDataLength() - 1);
-        // Every field by name, enumerations by their names.
-        const std::string decoded = values["Decoded"].str();
-        std::smatch match;
-        EXPECT_TRUE(std::regex_match(decoded, match,
-                                     std::regex("state=(IDLE|CONNECTING|CONNECTED|RELEASING), rat=(GSM|UMTS|LTE|NR), "
-                                                "cell\\.mcc=\\d+, cell\\.mnc=\\d+, cell\\.cid=\\d+")))
-            << decoded;
-        ASSERT_EQ(called.size(), values.size());
-        for (const auto& [name, text] : called) EXPECT_EQ(values[name], text) << name;
+        ASSERT_TRUE(recoder->DecodeToColumns(request, v, {}));
+        ASSERT_EQ(called.size(), v.size());
+        for (const auto& [name, text] : called) EXPECT_EQ(v[name], text) << name;
+
+        const SignalInfo* info = db->FindSignalByName(v["Signal"]);
+        ASSERT_NE(info, nullptr) << v["Signal ID"];
+        signals.insert(info->name);
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%X", info->id);
+        EXPECT_EQ(v["Signal ID"], id);
+        EXPECT_EQ(v["Symbol"], type == 6 ? "SIGNAL" : "LOGGED_SIGNAL");
+        EXPECT_EQ(v["Device"], std::to_string(m.GetDeviceNumber()).c_str());
+        EXPECT_EQ(v["Message Type"], std::to_string(type).c_str());
+        EXPECT_EQ(v["Length"], std::to_string(m.GetDataLength()).c_str());
+        EXPECT_EQ(v["Data"].GetLength(), 3 * m.GetDataLength() - 1);
+
+        // One "name=" per leaf in order, each enumeration by one of its names, levels plausible.
+        std::vector<NativeField> fields;
+        db->NativeLayout(*info->body, fields);
+        const std::string decoded = v["Decoded"].str();
+        size_t at = 0;
+        for (const NativeField& f : fields) {
+            at = decoded.find(f.path.str() + "=", at);
+            ASSERT_NE(at, std::string::npos) << f.path << " in " << decoded;
+            at += f.path.GetLength() + 1;
+            if (f.enumType) {
+                const std::string value = decoded.substr(at, decoded.find(',', at) - at);
+                EXPECT_FALSE(value.empty() || isdigit(static_cast<unsigned char>(value[0]))) << f.path << "=" << value;
+            }
+            if (f.typeName == "float") {
+                const double level = std::stod(decoded.substr(at));
+                EXPECT_TRUE(level >= -140 && level <= 40) << f.path << "=" << level;
+            }
+        }
     }
+    EXPECT_EQ(signals.size(), db->Signals().size());  // every signal turned up
 }
 
 TEST_F(RecoderTest, DecodesHandMadeBodiesField_by_Field)
 {
-    const SignalInfo* rrc = db->FindSignalByName("RRC_STATE_IND");
+    auto body = [&](const char* signal, std::vector<BYTE> bytes, int length = -1) {
+        return recoder->DecodeBody(*db->FindSignalByName(signal), bytes.data(), length < 0 ? static_cast<int>(bytes.size()) : length);
+    };
     // state CONNECTED (2), rat NR (3), gap, cell 262 / 1 / 0x01020304 (cid aligned to 4).
-    const BYTE body[] = {2, 3, 0x06, 0x01, 0x01, 0x00, 0, 0, 0x04, 0x03, 0x02, 0x01};
-    EXPECT_EQ(recoder.DecodeBody(*rrc, body, sizeof body), "state=CONNECTED, rat=NR, cell.mcc=262, cell.mnc=1, cell.cid=16909060");
-    EXPECT_EQ(recoder.DecodeBody(*rrc, body, 5), "state=CONNECTED, rat=NR, cell.mcc=262");  // cut inside mnc
-    const BYTE unknownEnum[] = {9, 3};
-    EXPECT_EQ(recoder.DecodeBody(*rrc, unknownEnum, 2), "state=9, rat=NR");
+    const std::vector<BYTE> rrc = {2, 3, 0x06, 0x01, 0x01, 0x00, 0, 0, 0x04, 0x03, 0x02, 0x01};
+    EXPECT_EQ(body("RRC_STATE_IND", rrc), "state=CONNECTED, rat=NR, cell.mcc=262, cell.mnc=1, cell.cid=16909060");
+    EXPECT_EQ(body("RRC_STATE_IND", rrc, 5), "state=CONNECTED, rat=NR, cell.mcc=262");  // cut inside mnc
+    EXPECT_EQ(body("RRC_STATE_IND", {9, 3}), "state=9, rat=NR");                          // unknown enum value
 
     // Signed and unsigned widths, a 2-byte enum in a union, floats, arrays and text.
-    const BYTE error[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12};
-    EXPECT_EQ(recoder.DecodeBody(*db->FindSignalByName("ERROR_REPORT_IND"), error, sizeof error), "code=-2, detail.cause=T300_EXPIRY");
-    const BYTE power[] = {0x00, 0x00, 0xC0, 0x3F, 0x00, 0x00, 0x20, 0xC1, 0xF6};  // 1.5, -10, -10
-    EXPECT_EQ(recoder.DecodeBody(*db->FindSignalByName("PHY_POWER_IND"), power, sizeof power), "txPower=1.5, pathLoss=-10, headroom=-10");
-    const BYTE scan[] = {78, 0, 0, 0, 0xFF, 0xFF, 0x10, 0x00, 0x20};  // band 78, rssi -1, 16, then half an element
-    EXPECT_EQ(recoder.DecodeBody(*db->FindSignalByName("BAND_SCAN_CNF"), scan, sizeof scan), "band=BAND_78, rssi=[-1, 16]");
+    EXPECT_EQ(body("ERROR_REPORT_IND", {0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12}), "code=-2, detail.cause=T300_EXPIRY");
+    EXPECT_EQ(body("PHY_POWER_IND", {0x00, 0x00, 0xC0, 0x3F, 0x00, 0x00, 0x20, 0xC1, 0xF6}),  // 1.5, -10, -10
+              "txPower=1.5, pathLoss=-10, headroom=-10");
+    EXPECT_EQ(body("BAND_SCAN_CNF", {78, 0, 0, 0, 0xFF, 0xFF, 0x10, 0x00, 0x20}),  // band 78, rssi -1, 16, half an element
+              "band=BAND_78, rssi=[-1, 16]");
     std::vector<BYTE> sms(33, 0);
-    sms[0] = 3;
-    sms[1] = 'h';
-    sms[2] = 'i';
-    sms[3] = 0x07;
-    EXPECT_EQ(recoder.DecodeBody(*db->FindSignalByName("SMS_DELIVER_IND"), sms.data(), static_cast<int>(sms.size())),
-              "length=3, text=\"hi\\x07\"");
+    sms[0] = 3, sms[1] = 'h', sms[2] = 'i', sms[3] = 0x07;
+    EXPECT_EQ(body("SMS_DELIVER_IND", sms), "length=3, text=\"hi\\x07\"");
 }
 
 TEST_F(RecoderTest, NativeHeaderLayouts)
 {
     // S 2, I 4, E 2: field 1 at 0, field 2 at 2, body length at 4, identifier at 8, body at 12.
     CSimDevice sim({.seed = 1}, db);
-    const SignalInfo* s = db->FindSignalByName("TEST_STRUCT_IND");
-    std::vector<BYTE> block = sim.SignalBlock(6, *s);
+    std::vector<BYTE> block = sim.SignalBlock(6, *db->FindSignalByName("TEST_STRUCT_IND"));
     ASSERT_EQ(block.size(), 8u + 12 + 12);
     EXPECT_EQ(block[8 + 4] | block[8 + 5] << 8, 12);
     EXPECT_EQ(block[8 + 8] | block[8 + 9] << 8, 0x1000);
     NativeSignal sig;
-    ASSERT_TRUE(recoder.ParseSignal(block.data(), static_cast<int>(block.size()), sig));
+    ASSERT_TRUE(recoder->ParseSignal(block.data(), static_cast<int>(block.size()), sig));
     EXPECT_EQ(sig.bodyOffset, 8 + 12);
     EXPECT_EQ(sig.bodyLength, 12);
     EXPECT_EQ(sig.field1, static_cast<uint32_t>(block[8] | block[9] << 8));
@@ -156,10 +138,9 @@ TEST_F(RecoderTest, NativeHeaderLayouts)
     // S 1, L 0: a type-5 header has its logging words at 4 and 8 (a 2-byte gap), the
     // identifier (I 2) at 14 and the body at 16.
     auto narrow = WithLayout(1, 2, 1, 0);
-    CConverter narrowRecoder(narrow);
     CSimDevice narrowSim({.seed = 1}, narrow);
     block = narrowSim.SignalBlock(5, *narrow->FindSignalByName("TEST_STRUCT_IND"));
-    ASSERT_TRUE(narrowRecoder.ParseSignal(block.data(), static_cast<int>(block.size()), sig));
+    ASSERT_TRUE(CConverter(narrow).ParseSignal(block.data(), static_cast<int>(block.size()), sig));
     EXPECT_EQ(sig.logWord1, static_cast<uint32_t>(block[8 + 4] | block[8 + 5] << 8 | block[8 + 6] << 16 | block[8 + 7] << 24));
     EXPECT_EQ(sig.logWord2, 0xC0DEu);
     EXPECT_EQ(block[8 + 14] | block[8 + 15] << 8, 0x1000);
@@ -176,21 +157,20 @@ TEST_F(RecoderTest, NativeHeaderLayouts)
                     for (int type : {5, 6, 7})
                         for (const SignalInfo& info : variant->Signals()) {
                             const std::vector<BYTE> b = g.SignalBlock(type, info);
-                            const std::string where = "S" + std::to_string(S) + " I" + std::to_string(I) + " mode" +
-                                                      std::to_string(mode) + " L" + std::to_string(L) + " type " +
-                                                      std::to_string(type) + " " + info.name.str();
-                            ASSERT_TRUE(r.ParseSignal(b.data(), static_cast<int>(b.size()), sig)) << where;
-                            EXPECT_EQ(sig.id, info.id) << where;
-                            EXPECT_EQ(sig.bodyOffset % 4, 0) << where;
-                            EXPECT_EQ(sig.bodyOffset + sig.bodyLength, static_cast<int>(b.size())) << where;
-                            EXPECT_EQ(sig.bodyLength, variant->BodySize(*info.body)) << where;
+                            SCOPED_TRACE(testing::Message() << "S" << S << " I" << I << " mode" << mode << " L" << L
+                                                            << " type " << type << " " << info.name);
+                            ASSERT_TRUE(r.ParseSignal(b.data(), static_cast<int>(b.size()), sig));
+                            EXPECT_EQ(sig.id, info.id);
+                            EXPECT_EQ(sig.bodyOffset % 4, 0);
+                            EXPECT_EQ(sig.bodyOffset + sig.bodyLength, static_cast<int>(b.size()));
+                            EXPECT_EQ(sig.bodyLength, variant->BodySize(*info.body));
                         }
                 }
 }
 
 TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
 {
-    CVESKMessage trace = Message(CSimDevice::TraceBlock(4, 9, 501, 180));
+    CVESKMessage trace = FromBlock(CSimDevice::TraceBlock(4, 9, 501, 180));
     trace.SetPCTimeStamp(CSystemTime(2011, 3, 3, 9, 5, 3, 7));
     ColumnValues v = Decode(trace);
     EXPECT_EQ(v["PC Time Stamp"], "09:05:03.007");
@@ -198,11 +178,14 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
     EXPECT_EQ(v["Signal"], "EE_HANDLER__EE__EE_LOG_RESET");
     EXPECT_EQ(v["Signal ID"], "9/501");
     EXPECT_EQ(v["Decoded"], "format=4, group=9, id=501, dsp=180");
-    EXPECT_EQ(Decode(Message(CSimDevice::TraceBlock(0, 6, 300, 0)))["Signal"], "Diag__comMem__EE_LOG");  // App side
-    EXPECT_EQ(Decode(Message(CSimDevice::TraceBlock(0, 70, 7, 0)))["Signal"], "");
+    EXPECT_EQ(Decode(FromBlock(CSimDevice::TraceBlock(0, 6, 300, 0)))["Signal"], "Diag__comMem__EE_LOG");  // App side
+    EXPECT_EQ(Decode(FromBlock(CSimDevice::TraceBlock(0, 70, 7, 0)))["Signal"], "");
+    // The selection limits the columns.
+    v = Decode(trace, {{"Signal", 0}, {"Data", 1}});
+    EXPECT_EQ(v.size(), 2u);
+    EXPECT_EQ(v["Signal"], "EE_HANDLER__EE__EE_LOG_RESET");
 
-    const std::vector<BYTE> command = {67, 0, 0, 0, 0, 0, 0, 0, 0x2A, 0};
-    v = Decode(Message(command));
+    v = Decode(FromBlock({67, 0, 0, 0, 0, 0, 0, 0, 0x2A, 0}));
     EXPECT_EQ(v["Symbol"], "COMMAND");
     EXPECT_EQ(v["Signal ID"], "0x2A");
     EXPECT_EQ(v["Data"], "43 00 00 00 00 00 00 00 2A 00");
@@ -210,34 +193,26 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
     // An unknown signal decodes, without fields; other kinds carry no signals.
     CSimDevice sim({.seed = 2}, db);
     std::vector<BYTE> block = sim.SignalBlock(6, *db->FindSignalByName("TEST_STRUCT_IND"));
+    EXPECT_EQ(Decode(FromBlock(block, 2))["Signal"], "");
     block[8 + 8] = 0xEF;
     block[8 + 9] = 0xBE;
-    v = Decode(Message(block));
+    v = Decode(FromBlock(block));
     EXPECT_EQ(v["Signal ID"], "0xBEEF");
     EXPECT_EQ(v["Signal"], "");
     EXPECT_EQ(v["Decoded"], "");
-    v = Decode(Message(sim.SignalBlock(6, *db->FindSignalByName("TEST_STRUCT_IND")), 2));
-    EXPECT_EQ(v["Kind"], "2");
-    EXPECT_EQ(v["Signal"], "");
 
-    // The selection limits the columns and the callbacks.
-    v = Decode(trace, {{"Signal", 0}, {"Data", 1}});
-    EXPECT_EQ(v.size(), 2u);
-    EXPECT_EQ(v["Signal"], "EE_HANDLER__EE__EE_LOG_RESET");
-
-    // Messages that cannot be decoded.
+    // Messages that cannot be decoded, and an empty one.
     CVESKMessage unreadable(1, 0, nullptr, -1, 0);
     DecodeRequest bad;
-    bad.message = &unreadable;
     ColumnValues none;
-    EXPECT_FALSE(recoder.DecodeToColumns(bad, none, {}));
-    bad.message = nullptr;
-    EXPECT_FALSE(recoder.DecodeToColumns(bad, none, {}));
+    EXPECT_FALSE(recoder->DecodeToColumns(bad, none, {}));
+    bad.message = &unreadable;
+    EXPECT_FALSE(recoder->DecodeToColumns(bad, none, {}));
     EXPECT_EQ(Decode(CVESKMessage(1, 0, nullptr, 0, 0))["Data"], "");
 
     // Every prefix of a signal message decodes without reading past its end.
     block = sim.SignalBlock(7, *db->FindSignalByName("MEAS_REPORT_IND"));
-    for (size_t n = 0; n <= block.size(); ++n) Decode(Message(std::vector<BYTE>(block.begin(), block.begin() + static_cast<long>(n))));
+    for (size_t n = 0; n <= block.size(); ++n) Decode(FromBlock(std::vector<BYTE>(block.begin(), block.begin() + static_cast<long>(n))));
     // Random bytes behind every message type, under two layouts.
     std::mt19937 random(42);
     CConverter narrow(WithLayout(1, 2, 0, 0));
@@ -246,18 +221,14 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
         for (BYTE& b : junk) b = static_cast<BYTE>(random());
         static const int types[] = {5, 6, 7, 67, CConverter::kTraceMessageType};
         if (junk.size() >= 2) junk[0] = static_cast<BYTE>(types[random() % 5]), junk[1] = 0;
-        const CVESKMessage m = Message(junk);
-        ColumnValues values;
+        const CVESKMessage m = FromBlock(junk);
         DecodeRequest request;
         request.message = &m;
-        ASSERT_TRUE((i % 2 ? narrow : recoder).DecodeToColumns(request, values, {}));
+        ASSERT_TRUE((i % 2 ? narrow : *recoder).DecodeToColumns(request, none, {}));
     }
     // A type-7 skip count beyond the data is no signal.
     std::vector<BYTE> skip(40, 0);
-    skip[0] = 7;
-    skip[8 + 8] = 0xFF;
-    skip[8 + 11] = 0x7F;
+    skip[0] = 7, skip[8 + 8] = 0xFF, skip[8 + 11] = 0x7F;
     NativeSignal sig;
-    EXPECT_FALSE(recoder.ParseSignal(skip.data(), static_cast<int>(skip.size()), sig));
+    EXPECT_FALSE(recoder->ParseSignal(skip.data(), static_cast<int>(skip.size()), sig));
 }
-
