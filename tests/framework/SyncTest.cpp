@@ -6,10 +6,10 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <string>
 #include <memory>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "framework/Sync.h"
@@ -17,34 +17,28 @@
 
 namespace {
 
-TEST(EventTest, ManualResetStaysSignalledUntilReset)
+TEST(EventTest, ManualAndAutoResetWithZeroAndTimedWaits)
 {
-    CEvent ev(false, true);
-    EXPECT_FALSE(ev.Lock(0));
-    EXPECT_FALSE(ev.Lock(20)) << "an unsignalled event times out";
-    ev.SetEvent();
-    EXPECT_TRUE(ev.Lock(0));
-    EXPECT_TRUE(ev.Lock(0));
-    EXPECT_TRUE(ev.Lock());
-    ev.ResetEvent();
-    EXPECT_FALSE(ev.IsSignalled());
+    CEvent manual(false, true);
+    EXPECT_FALSE(manual.Lock(0));
+    EXPECT_FALSE(manual.Lock(20)) << "an unsignalled event times out";
+    manual.SetEvent();
+    EXPECT_TRUE(manual.Lock(0));
+    EXPECT_TRUE(manual.Lock()) << "a manual-reset event stays signalled";
+    manual.ResetEvent();
+    EXPECT_FALSE(manual.Lock(0));
+    CEvent manualOn(true, true);
+    EXPECT_TRUE(manualOn.Lock(0) && manualOn.Lock(0));
 
-    CEvent on(true, true);
-    EXPECT_TRUE(on.Lock(0));
-    EXPECT_TRUE(on.Lock(0));
-}
-
-TEST(EventTest, AutoResetIsConsumedByOneWait)
-{
-    CEvent ev(true, false);
-    EXPECT_TRUE(ev.Lock(0));
-    EXPECT_FALSE(ev.Lock(0));
-    ev.SetEvent();
-    ev.SetEvent();  // not counted: still one waiter released
-    EXPECT_TRUE(ev.Wait(0));
-    EXPECT_FALSE(ev.Wait(0));
-    CEvent off;  // default: auto reset, not signalled
-    EXPECT_FALSE(off.Lock(0));
+    CEvent autoOn(true, false);
+    EXPECT_TRUE(autoOn.Lock(0));
+    EXPECT_FALSE(autoOn.Lock(0)) << "an auto-reset event is consumed by one wait";
+    autoOn.SetEvent();
+    autoOn.SetEvent();  // not counted: still one waiter released
+    EXPECT_TRUE(autoOn.Lock(0));
+    EXPECT_FALSE(autoOn.Lock(20));
+    CEvent byDefault;
+    EXPECT_FALSE(byDefault.Lock(0)) << "default: auto reset, not signalled";
 }
 
 // Waits until the thread is asleep (in the kernel), so that what follows must wake it
@@ -63,28 +57,16 @@ void WaitUntilAsleep(DWORD tid)
     }
 }
 
-// Starts n threads that each report their id and then run `wait`; returns once every one
-// of them is asleep.
-std::vector<std::thread> StartSleepers(int n, const std::function<void()>& wait)
+// Starts n workers that run `wait`; returns once every one of them is asleep.
+std::vector<std::unique_ptr<CWinThread>> StartSleepers(int n, const std::function<void()>& wait)
 {
-    std::mutex m;
-    std::vector<DWORD> ids;
-    CEvent allKnown(false, true);
-    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<CWinThread>> threads;
     for (int i = 0; i < n; ++i)
-        threads.emplace_back([&, wait] {
-            bool last = false;
-            {
-                std::lock_guard<std::mutex> lock(m);
-                ids.push_back(GetCurrentThreadId());
-                last = static_cast<int>(ids.size()) == n;
-            }
-            // Set last of all: once it is set, the caller may return and drop m and allKnown.
-            if (last) allKnown.SetEvent();
+        threads.push_back(CWinThread::Start([wait]() -> UINT {
             wait();
-        });
-    allKnown.Lock();
-    for (DWORD id : ids) WaitUntilAsleep(id);
+            return 0;
+        }));
+    for (auto& t : threads) WaitUntilAsleep(t->GetThreadId());
     return threads;
 }
 
@@ -97,12 +79,11 @@ TEST(EventTest, SetFromAnotherThreadWakesWaiters)
         if (gate.Lock()) ++woken;
     });
     gate.SetEvent();
-    for (auto& t : threads) t.join();
+    for (auto& t : threads) t->WaitForEnd();
     EXPECT_EQ(woken.load(), 3);
 
     // Auto reset: each set releases exactly one waiter, and the event is reset by it.
-    CEvent one(false, false);
-    CEvent report(false, false);
+    CEvent one(false, false), report(false, false);
     std::atomic<int> through{0};
     threads = StartSleepers(2, [&] {
         one.Lock();
@@ -114,7 +95,7 @@ TEST(EventTest, SetFromAnotherThreadWakesWaiters)
     EXPECT_FALSE(one.Lock(0)) << "the released waiter reset the event";
     EXPECT_EQ(through.load(), 1);
     one.SetEvent();
-    for (auto& t : threads) t.join();
+    for (auto& t : threads) t->WaitForEnd();
     EXPECT_EQ(through.load(), 2);
 }
 
@@ -137,7 +118,7 @@ TEST(EventTest, WaiterMayDestroyWhatWokeIt)
     }
 }
 
-TEST(CriticalSectionTest, RecursiveAndExclusive)
+TEST(CriticalSectionTest, RecursiveForItsOwnerOnly)
 {
     CCriticalSection cs;
     cs.Lock();
@@ -146,88 +127,65 @@ TEST(CriticalSectionTest, RecursiveAndExclusive)
     bool otherGot = true;
     std::thread([&] { otherGot = cs.TryLock(); }).join();
     EXPECT_FALSE(otherGot);
-    cs.Unlock();
-    cs.Unlock();
-    std::thread([&] { otherGot = cs.TryLock(); }).join();
-    EXPECT_FALSE(otherGot) << "still held once";
-    cs.Unlock();
-    std::thread([&] {
-        otherGot = cs.TryLock();
-        if (otherGot) cs.Unlock();
-    }).join();
+    for (int i = 0; i < 3; ++i) cs.Unlock();
+    std::thread([&] { if ((otherGot = cs.TryLock())) cs.Unlock(); }).join();
     EXPECT_TRUE(otherGot);
 }
 
-UINT ReturnArgument(void* arg)
-{
-    return *static_cast<UINT*>(arg);
-}
+UINT ReturnArgument(void* arg) { return *static_cast<UINT*>(arg); }
 
 TEST(WinThreadTest, StartWaitAndExitCode)
 {
     UINT value = 42;
     auto t = CWinThread::Start(&ReturnArgument, &value);
     EXPECT_TRUE(t->WaitForEnd());
-    EXPECT_TRUE(t->HasEnded());
     EXPECT_EQ(t->GetExitCode(), 42u);
 
-    // A thread that runs until told: not ended yet, then ended with its code.
-    auto go = std::make_shared<CEvent>(false, true);
+    // A thread that runs until told: not ended yet, then ended with its code. Its id is
+    // known right after Start, and is the worker's own.
+    CEvent go(false, true);
     std::atomic<DWORD> seenId{0};
-    std::atomic<bool> wasCurrent{false};
-    std::unique_ptr<CWinThread> worker;
-    CEvent started(false, true);
-    worker = CWinThread::Start(
-        [&, go]() -> UINT {
+    auto worker = CWinThread::Start(
+        [&]() -> UINT {
             seenId = GetCurrentThreadId();
-            started.Lock();
-            wasCurrent = worker->IsCurrent();
-            go->Lock();
+            go.Lock();
             return 7;
         },
         THREAD_PRIORITY_BELOW_NORMAL);
-    // The id is known right after Start, and is the worker's own.
     const DWORD id = worker->GetThreadId();
-    EXPECT_NE(id, 0u);
     EXPECT_NE(id, GetCurrentThreadId());
     EXPECT_FALSE(worker->IsCurrent());
-    started.SetEvent();
-    EXPECT_FALSE(worker->WaitForEnd(0));
     EXPECT_FALSE(worker->WaitForEnd(20));
     EXPECT_FALSE(worker->HasEnded());
-    go->SetEvent();
+    go.SetEvent();
     EXPECT_TRUE(worker->WaitForEnd());
     EXPECT_EQ(worker->GetExitCode(), 7u);
     EXPECT_EQ(seenId.load(), id);
-    EXPECT_TRUE(wasCurrent.load());
 }
 
 TEST(WinThreadTest, DroppedWhileRunningFinishesOnItsOwn)
 {
     auto go = std::make_shared<CEvent>(false, true);
     auto done = std::make_shared<CEvent>(false, true);
-    {
-        auto t = CWinThread::Start([go, done]() -> UINT {
-            go->Lock();
-            done->SetEvent();
-            return 0;
-        });
-    }  // dropped while the thread waits
+    CWinThread::Start([go, done]() -> UINT {
+        go->Lock();
+        done->SetEvent();
+        return 0;
+    }).reset();  // dropped while the thread waits
     go->SetEvent();
     EXPECT_TRUE(done->Lock());
 }
 
 TEST(QueueWndTest, PostedAndSentMessagesArriveInOrder)
 {
-    std::vector<WindowMessage> handled;
+    std::vector<UINT> handled;
     CQueueWnd wnd([&](const WindowMessage& m) -> LRESULT {
-        handled.push_back(m);
+        handled.push_back(m.message);
         return static_cast<LRESULT>(m.wParam * 2);
     });
     EXPECT_TRUE(wnd.PostMessage(WM_USER + 1, 10, -1));
     EXPECT_EQ(wnd.SendMessage(WM_USER + 2, 21, 5), 42);
-    ASSERT_EQ(handled.size(), 1u) << "only sent messages reach the handler";
-    EXPECT_EQ(handled[0].message, WM_USER + 2);
+    EXPECT_EQ(handled, std::vector<UINT>{WM_USER + 2}) << "only sent messages reach the handler";
     wnd.PostMessage(WM_USER + 1, 11);
     EXPECT_EQ(wnd.Size(), 3u);
     EXPECT_EQ(wnd.Count(WM_USER + 1), 2u);
@@ -236,14 +194,13 @@ TEST(QueueWndTest, PostedAndSentMessagesArriveInOrder)
     EXPECT_TRUE(wnd.WaitFor(WM_USER + 2, 0));
     WindowMessage m;
     ASSERT_TRUE(wnd.GetMessage(m, 0));
-    EXPECT_EQ(m.message, WM_USER + 1);
-    EXPECT_EQ(m.wParam, 10u);
-    EXPECT_EQ(m.lParam, -1);
+    EXPECT_EQ(std::tuple(m.message, m.wParam, m.lParam), std::tuple(UINT{WM_USER + 1}, WPARAM{10}, LPARAM{-1}));
     ASSERT_TRUE(wnd.GetMessage(m, 0));
     EXPECT_EQ(m.wParam, 11u);
     EXPECT_FALSE(wnd.GetMessage(m, 0));
     EXPECT_FALSE(wnd.WaitFor(WM_USER + 9, 20));
 
+    // Without a handler a sent message is answered 0 and queued.
     CQueueWnd bare;
     EXPECT_EQ(bare.SendMessage(WM_USER), 0);
     EXPECT_EQ(bare.Count(WM_USER), 1u);
