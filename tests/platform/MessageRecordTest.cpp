@@ -23,8 +23,13 @@ void* operator new(std::size_t size)
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+// The replacement pair matches (operator new takes from malloc); GCC only sees free() meet
+// a pointer that an inlined new-expression got from operator new.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 std::vector<uint8_t> Store(CVESKMessage m, const std::string& path)

@@ -1,11 +1,11 @@
 #include <atomic>
-#include <mutex>
 
 #include "framework/Archive.h"
 #include "logger/Logger.h"
 #include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
 #include "tests/logfile/LogFileBytes.h"
+#include "tests/support/BusClient.h"
 #include "tests/support/TestEnv.h"
 
 namespace {
@@ -33,44 +33,11 @@ void WriteLog(const std::string& path, int count)
     f.Close();
 }
 
-// A message client on the bus that keeps the indexes it receives and lets a test wait
-// for a number of them.
-class Receiver {
-public:
-    Receiver()
-    {
-        m_client = CreateMessageClient(this, 0, &Receiver::OnMessage, 0);
-        RegisterMessageClient(0x0201001C, 0, m_client, &Receiver::OnMessage, this);
-        m_client->Resume();
-    }
-    ~Receiver() { DestroyMessageClient(&m_client); }
-
-    bool WaitFor(size_t count, DWORD ms = 10000)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_indexes.size() >= count; });
-    }
-    std::vector<uint64_t> Indexes()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_indexes;
-    }
-    void Drain() { m_client->WaitUntilEmpty(10000); }
-
-private:
-    static void OnMessage(void* owner, CVESKMessage* m)
-    {
-        auto* self = static_cast<Receiver*>(owner);
-        {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_indexes.push_back(m->GetMessageIndex());
-        }
-        self->m_cv.notify_all();
-    }
-    CMessageClient* m_client = nullptr;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<uint64_t> m_indexes;
+// A registered, resumed client that records what the player sends through the bus.
+struct Receiver : Collector {
+    Receiver() { client->Resume(); }
+    void Drain() { client->WaitUntilEmpty(kGenerous); }
+    ClientPtr client = MakeClient(*this);
 };
 
 class PlayerTest : public HostFixture {};
