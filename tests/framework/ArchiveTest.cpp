@@ -2,10 +2,8 @@
 // the give-back of read-ahead that lets one fresh loading archive read one record.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <functional>
-#include <new>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,25 +11,8 @@
 #include "framework/Archive.h"
 #include "framework/File.h"
 #include "tests/framework/Helpers.h"
+#include "tests/support/LargestAllocation.h"
 #include "tests/support/TestEnv.h"
-
-// The largest single allocation made while tracking is on: a declared string length
-// must never turn into an allocation of that size.
-namespace {
-// (Tracking is only on while this thread alone allocates.)
-std::atomic<bool> g_trackAllocs{false};
-std::atomic<size_t> g_largestAlloc{0};
-}  // namespace
-
-// The array forms and the sized delete[] end up here too.
-void* operator new(size_t n)
-{
-    if (g_trackAllocs && n > g_largestAlloc) g_largestAlloc = n;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -119,12 +100,10 @@ TEST_F(ArchiveTest, DeclaredLengthPastTheEndIsEndOfFileWithoutAllocatingIt)
     };
     for (const Bytes& bytes : hostile) {
         SCOPED_TRACE(bytes.size());
-        g_largestAlloc = 0;
-        g_trackAllocs = true;
-        const auto cause = CauseOf<CArchiveException>([&] { LoadString(bytes); });
-        g_trackAllocs = false;
+        std::optional<CArchiveException::Cause> cause;
+        const size_t largest = LargestAllocationOf([&] { cause = CauseOf<CArchiveException>([&] { LoadString(bytes); }); });
         EXPECT_EQ(cause, CArchiveException::endOfFile);
-        EXPECT_LT(g_largestAlloc.load(), size_t{1} << 20);
+        EXPECT_LT(largest, size_t{1} << 20);
     }
 }
 

@@ -1,35 +1,7 @@
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "framework/Archive.h"
 #include "platform/VESKMessage.h"
+#include "tests/support/LargestAllocation.h"
 #include "tests/support/TestEnv.h"
-
-// The largest single allocation made while tracking is on: a damaged data length must be
-// refused without asking for the memory it names.
-namespace {
-std::atomic<bool> g_bTrackAllocations{false};
-std::atomic<size_t> g_nLargestAllocation{0};
-}  // namespace
-
-void* operator new(std::size_t size)
-{
-    if (g_bTrackAllocations.load(std::memory_order_relaxed)) {
-        size_t largest = g_nLargestAllocation.load(std::memory_order_relaxed);
-        while (size > largest && !g_nLargestAllocation.compare_exchange_weak(largest, size)) {
-        }
-    }
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-// The replacement pair matches (operator new takes from malloc); GCC only sees free() meet
-// a pointer that an inlined new-expression got from operator new.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 std::vector<uint8_t> Store(CVESKMessage m, const std::string& path)
@@ -58,15 +30,14 @@ std::pair<int, size_t> LoadDamaged(const std::string& path, const std::vector<ui
 {
     WriteAll(path, bytes);
     int cause = -1;
-    g_nLargestAllocation = 0;
-    g_bTrackAllocations = true;
-    try {
-        Load(path);
-    } catch (const CArchiveException& e) {
-        cause = e.m_cause;
-    }
-    g_bTrackAllocations = false;
-    return {cause, g_nLargestAllocation.load()};
+    const size_t largest = LargestAllocationOf([&] {
+        try {
+            Load(path);
+        } catch (const CArchiveException& e) {
+            cause = e.m_cause;
+        }
+    });
+    return {cause, largest};
 }
 }  // namespace
 
