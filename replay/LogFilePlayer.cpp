@@ -15,6 +15,7 @@ struct CLogFilePlayer::State {
     CWnd* pWnd = nullptr;
     CLogFile file;
     std::mutex fileLock;             // the thread and the host's calls take turns on the file
+    std::mutex stepLock;             // held by the thread from the run test to the counted message
     CEvent evStop{false, true};      // manual reset: the thread ends at its next boundary
     CEvent evRun{true, true};        // manual reset: reset while paused
     CEvent evWake{false, false};     // interrupts the pause between two messages
@@ -105,6 +106,9 @@ bool CLogFilePlayer::Pause()
         m_state->evWake.SetEvent();
     }
     m_state->playing = false;
+    // A message already on its way is sent and counted before Pause returns; after it,
+    // nothing moves until Resume.
+    std::lock_guard<std::mutex> step(m_state->stepLock);
     return true;
 }
 
@@ -153,10 +157,15 @@ UINT CLogFilePlayer::PlayFunc(void* pState)
             bool failed = false;
             bool showError = false;
             {
+                // A Pause that came after the run test waits for this message to be
+                // counted; one that came before it is seen here and nothing is sent.
+                std::lock_guard<std::mutex> step(s.stepLock);
+                if (!s.evRun.Lock(0)) continue;
                 std::lock_guard<std::mutex> lock(s.fileLock);
                 if (!s.file.IsOpen() || s.file.GetPosition() >= end) break;
                 try {
                     s.ReplayOne();
+                    ++s.counter;
                 } catch (const CArchiveException&) {
                     failed = true;
                     try {
@@ -174,7 +183,6 @@ UINT CLogFilePlayer::PlayFunc(void* pState)
                 more = false;
                 break;
             }
-            ++s.counter;
             const unsigned int pause = s.speed;
             if (pause) s.evWake.Lock(pause);
         }

@@ -127,7 +127,12 @@ TEST_F(PlayerTest, LoopingKeepsReplayingUntilPausedAndCloseReturnsPromptly)
     ASSERT_TRUE(player->Play());
     player.reset();
     const auto received = rx.Indexes();
-    for (size_t i = 0; i < received.size(); ++i) ASSERT_EQ(received[i], i % 3 + 1) << "at " << i;
+    // Passes of 1, 2, 3 without a gap until the first pause; the rewind and the second load
+    // start again at 1 wherever the replay stood.
+    ASSERT_GE(received.size(), 30u);
+    for (size_t i = 0; i < 30; ++i) ASSERT_EQ(received[i], i % 3 + 1) << "at " << i;
+    for (size_t i = 30; i < received.size(); ++i)
+        ASSERT_TRUE(received[i] == 1 || received[i] == received[i - 1] % 3 + 1) << "at " << i << ": " << received[i];
 }
 
 TEST_F(PlayerTest, StepAtTheEnd)
