@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <filesystem>
 
 #include "logger/LoggerManager.h"
@@ -16,11 +17,14 @@ TEST_F(ManagerTest, GeneratedNamesCountUp)
 {
     CLogger* first = manager->AddNewLogger("", true, false, -1, 0, 0, 0);
     CLogger* second = manager->AddNewLogger("", true, false, -1, 0, 0, 0);
-    EXPECT_EQ(first->GetFileName().Right(13), "LogFile1.vkl");
-    EXPECT_EQ(second->GetFileName().Right(13), "LogFile2.vkl");
-    EXPECT_NE(first, second);
+    // The count lives as long as the process: LogFile1.vkl, then LogFile2.vkl in a fresh one.
+    int n = 0;
+    ASSERT_EQ(std::sscanf(first->GetFileName().c_str(), "LogFile%d.vkl", &n), 1) << first->GetFileName();
+    CString next;
+    next.Format("LogFile%d.vkl", n + 1);
+    EXPECT_EQ(second->GetFileName(), next);
     EXPECT_EQ(manager->GetLoggerList()->size(), 2u);
-    EXPECT_TRUE(FileExists(LogDir() + "LogFile1.vkl"));
+    EXPECT_TRUE(FileExists(LogDir() + first->GetFileName().str()));
 }
 
 TEST_F(ManagerTest, DirectoryIsSplitOffAndOnlyFileNamesCompare)
