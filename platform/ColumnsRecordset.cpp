@@ -9,10 +9,6 @@
 #include "framework/File.h"
 #include "platform/Services.h"
 
-#ifndef VKL_DATA_DIR
-#define VKL_DATA_DIR "data"
-#endif
-
 namespace {
 
 constexpr const char* kCreateTable = "CREATE TABLE Columns(ColumnIndex INTEGER, ColumnName TEXT)";
@@ -117,7 +113,7 @@ CString CColumnsRecordset::DatabasePath()
 
 CString CColumnsRecordset::ShippedColumnList()
 {
-    return CString(VKL_DATA_DIR) + "/columns.txt";
+    return Services::DataDirectory() + "/columns.txt";
 }
 
 void CColumnsRecordset::Open(const CString& sortField)

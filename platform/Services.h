@@ -1,6 +1,6 @@
 #pragma once
 // The registry of host services: the one place where the library reaches the settings
-// store, home directory, clock, free-space query, trace sink, device link, message bus,
+// store, home directory, bundled data, clock, free-space query, trace sink, device link, message bus,
 // Recoder and signal database. Every service has a default that works on a fresh
 // machine; a host installs its own at start-up, a test through CScopedServices.
 // Library code reaches host services only through here.
@@ -21,6 +21,7 @@ class CSvmDb;
 struct HostServices {
     std::shared_ptr<ISettingsStore> settings;
     CString homeDirectory;  // no trailing separator
+    CString dataDirectory;  // the bundled data (signal database, column list)
     std::shared_ptr<IClock> clock;
     std::shared_ptr<IFreeSpace> freeSpace;
     std::shared_ptr<ITraceSink> trace;  // null: trace output off
@@ -34,6 +35,7 @@ namespace Services {
 // Copies of the installed services (defaults made on first use).
 std::shared_ptr<ISettingsStore> Settings();
 CString HomeDirectory();
+CString DataDirectory();
 std::shared_ptr<IClock> Clock();
 std::shared_ptr<IFreeSpace> FreeSpace();
 std::shared_ptr<ITraceSink> Trace();
@@ -49,6 +51,9 @@ void Install(const HostServices& services);
 // The per-user data directory used when no home directory is installed:
 // $XDG_DATA_HOME/vkl or ~/.local/share/vkl (created with its "Bin Logs" folder).
 CString DefaultHomeDirectory();
+// The bundled data used when none is installed: share/vkl beside an installed library,
+// else the source tree's data/ folder.
+CString DefaultDataDirectory();
 }  // namespace Services
 
 // Installs services for the life of the object and puts the previous ones back.

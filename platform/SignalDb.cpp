@@ -8,10 +8,6 @@
 
 #include "platform/Services.h"
 
-#ifndef VKL_DATA_DIR
-#define VKL_DATA_DIR "data"
-#endif
-
 using nlohmann::json;
 
 CString CEnum::NameOf(int64_t value) const
@@ -408,11 +404,6 @@ std::shared_ptr<CSvmDb> CSvmDb::LoadOrEmpty(const CString& path)
     }
     std::fprintf(stderr, "warning: signal database %s; decoding without signals\n", problem.c_str());
     return std::make_shared<CSvmDb>();
-}
-
-std::shared_ptr<CSvmDb> CSvmDb::LoadDefault()
-{
-    return LoadOrEmpty(CString(VKL_DATA_DIR) + "/signals.json");
 }
 
 CSvmDb* CSvmDb::Instance(int, int)

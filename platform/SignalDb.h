@@ -134,9 +134,6 @@ public:
     CSvmDb(const CSvmDb&) = delete;
     CSvmDb& operator=(const CSvmDb&) = delete;
 
-    // The bundled default (data/signals.json); an empty database and one warning on
-    // stderr when it cannot be loaded.
-    static std::shared_ptr<CSvmDb> LoadDefault();
     // Throws CSignalDbException for a missing or malformed description.
     static std::shared_ptr<CSvmDb> LoadFromFile(const CString& path);
     static std::shared_ptr<CSvmDb> LoadFromText(const std::string& json, const CString& nameForMessages);

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 secs="${1:-20}"; only="${2:-}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVKL_SANITIZE=address -DVKL_FUZZ=ON -DVKL_TESTS=OFF -DVKL_BENCH=OFF >/dev/null
+  -DVKL_SANITIZE=address -DVKL_FUZZ=ON -DVKL_TESTS=OFF -DVKL_BENCH=OFF -DVKL_WERROR="${VKL_WERROR:-OFF}" >/dev/null
 cmake --build build-fuzz -j2
 shopt -s nullglob
 for bin in build-fuzz/fuzz/fuzz_*; do

@@ -3,6 +3,7 @@
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh asan       ASan+UBSan build in build-asan/
 #   scripts/test.sh tsan       TSan build in build-tsan/
+# VKL_WERROR=ON turns compiler warnings into errors (CI sets it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,6 +14,6 @@ case "$mode" in
   tsan)   dir=build-tsan; opts=(-DCMAKE_BUILD_TYPE=Debug -DVKL_SANITIZE=thread) ;;
   *) echo "usage: $0 [normal|asan|tsan]" >&2; exit 2 ;;
 esac
-cmake -S . -B "$dir" "${opts[@]}" >/dev/null
+cmake -S . -B "$dir" "${opts[@]}" -DVKL_WERROR="${VKL_WERROR:-OFF}" >/dev/null
 cmake --build "$dir" -j2
 cd "$dir" && ctest --output-on-failure -j2 --timeout 600

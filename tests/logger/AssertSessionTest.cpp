@@ -2,7 +2,7 @@
 
 #include "logger/LoggerManager.h"
 #include "platform/MessageBus.h"
-#include "platform/SimDevice.h"
+#include "sim/SimDevice.h"
 #include "tests/logger/LoggerTestSupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
-#include "platform/SimDevice.h"
+#include "sim/SimDevice.h"
 #include "tests/support/BusClient.h"
 #include "tests/support/TestEnv.h"
 

@@ -13,7 +13,7 @@
 #include "platform/DeviceLink.h"
 #include "platform/MessageBus.h"
 #include "platform/Services.h"
-#include "platform/SimDevice.h"
+#include "sim/SimDevice.h"
 #include "platform/Trace.h"
 #include "replay/LogFilePlayer.h"
 #include "tools/vkl/Host.h"

@@ -1,4 +1,4 @@
-#include "platform/SimDevice.h"
+#include "sim/SimDevice.h"
 
 #include <algorithm>
 #include <cstring>

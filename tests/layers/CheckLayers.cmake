@@ -1,0 +1,42 @@
+# Fails when a source file includes a header of a layer it may not use.
+#   cmake -DSOURCE_DIR=<repo> "-DLAYERS=framework=;platform=framework;..." -P CheckLayers.cmake
+# LAYERS names each folder with the folders it may use (comma-separated), as the build
+# defines them; a folder may include its own headers and those of the folders it uses.
+# The standard library and third-party headers (<...>) are not checked.
+if(NOT SOURCE_DIR OR NOT LAYERS)
+  message(FATAL_ERROR "SOURCE_DIR and LAYERS must be set")
+endif()
+set(layers)
+foreach(entry ${LAYERS})
+  string(REGEX REPLACE "=.*" "" name "${entry}")
+  string(REGEX REPLACE "^[^=]*=" "" uses "${entry}")
+  string(REPLACE "," ";" uses "${uses}")
+  list(APPEND layers ${name})
+  set(uses_${name} ${uses})
+endforeach()
+
+set(violations 0)
+foreach(layer ${layers})
+  set(allowed ${layer} ${uses_${layer}})
+  file(GLOB files ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
+  foreach(file ${files})
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+      string(REGEX MATCH "^[^/]+" top "${header}")
+      if(NOT header MATCHES "/")
+        set(top ${layer})  # a header beside the file
+      endif()
+      list(FIND allowed "${top}" ok)
+      if(ok EQUAL -1)
+        file(RELATIVE_PATH rel ${SOURCE_DIR} ${file})
+        message(SEND_ERROR "${rel}: includes \"${header}\", but ${layer} may use only: ${allowed}")
+        math(EXPR violations "${violations} + 1")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(violations GREATER 0)
+  message(FATAL_ERROR "${violations} include(s) run against the layers")
+endif()
+message(STATUS "layers: every include runs downward")
