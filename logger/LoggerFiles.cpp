@@ -96,6 +96,7 @@ bool CLogger::OpenCurrentFile(int bWrite)
     m_nPages = 1;
     m_nMsgsInPage = 1;
     WriteTrace(("Open file:\t" + CString(bWrite ? "wr\t" : "rd\t") + path + "\n").c_str());
+    if (bWrite) NotifyLogFileOpened(path);
     return true;
 }
 

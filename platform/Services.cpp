@@ -31,6 +31,11 @@ std::shared_ptr<ITraceSink> Trace()
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_services.trace;
 }
+std::shared_ptr<ILogFileObserver> FileObserver()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_services.fileObserver;
+}
 std::shared_ptr<CDeviceLink> DeviceLink() { return Get(&HostServices::deviceLink); }
 std::shared_ptr<CMessageBus> Bus() { return Get(&HostServices::bus); }
 std::shared_ptr<CConverter> Recoder() { return Get(&HostServices::recoder); }

@@ -13,6 +13,7 @@ class ISettingsStore;
 class IClock;
 class IFreeSpace;
 class ITraceSink;
+class ILogFileObserver;
 class CDeviceLink;
 class CMessageBus;
 class CConverter;
@@ -25,6 +26,7 @@ struct HostServices {
     std::shared_ptr<IClock> clock;
     std::shared_ptr<IFreeSpace> freeSpace;
     std::shared_ptr<ITraceSink> trace;  // null: trace output off
+    std::shared_ptr<ILogFileObserver> fileObserver;  // null: nobody listens
     std::shared_ptr<CDeviceLink> deviceLink;
     std::shared_ptr<CMessageBus> bus;
     std::shared_ptr<CConverter> recoder;
@@ -39,6 +41,7 @@ CString DataDirectory();
 std::shared_ptr<IClock> Clock();
 std::shared_ptr<IFreeSpace> FreeSpace();
 std::shared_ptr<ITraceSink> Trace();
+std::shared_ptr<ILogFileObserver> FileObserver();
 std::shared_ptr<CDeviceLink> DeviceLink();
 std::shared_ptr<CMessageBus> Bus();
 std::shared_ptr<CConverter> Recoder();

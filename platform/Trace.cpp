@@ -33,3 +33,8 @@ void WriteTrace(const char* text)
 {
     if (auto sink = Services::Trace()) sink->Write(text ? text : "");
 }
+
+void NotifyLogFileOpened(const CString& path)
+{
+    if (auto observer = Services::FileObserver()) observer->OpenedForWriting(path);
+}

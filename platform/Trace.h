@@ -39,3 +39,15 @@ private:
 
 // Sends one text to the installed sink; nothing when none is installed.
 void WriteTrace(const char* text);
+
+// The host's ear for the log files that loggers open for writing (none by default): a
+// host that reports what a recording made listens here. Called from whichever thread
+// opens the file (a roll-over runs on the logger's message worker).
+class ILogFileObserver {
+public:
+    virtual ~ILogFileObserver() = default;
+    virtual void OpenedForWriting(const CString& path) = 0;
+};
+
+// Tells the installed observer; nothing when none is installed.
+void NotifyLogFileOpened(const CString& path);

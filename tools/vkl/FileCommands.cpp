@@ -1,6 +1,7 @@
 // vkl repair, vkl describe: the commands that change a file on the user's request.
 #include "tools/vkl/FileCommands.h"
 
+#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "framework/MessageBox.h"
@@ -8,6 +9,7 @@
 #include "platform/Services.h"
 #include "platform/Settings.h"
 #include "platform/VESKMessage.h"
+#include "tools/vkl/Commands.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 
@@ -93,6 +95,20 @@ int CmdDescribe(const std::string& path, const std::string& text)
     file.Close();
     Say(path + ": description set");
     return kOk;
+}
+
+void AddFileCommands(CLI::App& app, CommandList& out)
+{
+    auto repairFile = std::make_shared<std::string>();
+    auto* cRepair = app.add_subcommand("repair", "Repair a damaged log file");
+    cRepair->add_option("FILE", *repairFile, "Log file")->required();
+    out.push_back({cRepair, [repairFile] { return CmdRepair(*repairFile); }});
+
+    auto desc = std::make_shared<std::pair<std::string, std::string>>();
+    auto* c = app.add_subcommand("describe", "Set a log file's description");
+    c->add_option("FILE", desc->first, "Log file")->required();
+    c->add_option("TEXT", desc->second, "Description")->required();
+    out.push_back({c, [desc] { return CmdDescribe(desc->first, desc->second); }});
 }
 
 }  // namespace vkl

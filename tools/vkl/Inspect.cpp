@@ -1,5 +1,6 @@
 #include "tools/vkl/Inspect.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "logfile/LogFile.h"
 #include "platform/VESKMessage.h"
+#include "tools/vkl/Commands.h"
 #include "tools/vkl/Host.h"
 
 namespace vkl {
@@ -257,6 +259,32 @@ int CmdMessages(const std::string& path, std::optional<uint64_t> from, std::opti
     file.Close();
     if (json) std::printf("%s\n", nlohmann::json{{"file", path}, {"messages", list}}.dump(2).c_str());
     return status;
+}
+
+void AddInspectCommands(CLI::App& app, CommandList& out)
+{
+    struct InfoOptions {
+        std::vector<std::string> files;
+        bool json = false;
+    };
+    auto info = std::make_shared<InfoOptions>();
+    auto* cInfo = app.add_subcommand("info", "Summarise log files (never changes them)");
+    cInfo->add_option("FILE", info->files, "Log files")->required();
+    cInfo->add_flag("--json", info->json, "One JSON document");
+    out.push_back({cInfo, [info] { return CmdInfo(info->files, info->json); }});
+
+    struct MessagesOptions {
+        std::string file;
+        std::optional<uint64_t> from, to;
+        bool json = false;
+    };
+    auto msg = std::make_shared<MessagesOptions>();
+    auto* c = app.add_subcommand("messages", "List the records of a log file (never changes it)");
+    c->add_option("FILE", msg->file, "Log file")->required();
+    c->add_option("--from", msg->from, "First message index");
+    c->add_option("--to", msg->to, "Last message index");
+    c->add_flag("--json", msg->json, "One JSON document");
+    out.push_back({c, [msg] { return CmdMessages(msg->file, msg->from, msg->to, msg->json); }});
 }
 
 }  // namespace vkl

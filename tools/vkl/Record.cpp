@@ -1,4 +1,5 @@
 // vkl record, vkl demo: the simulated device recorded through the logger manager.
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -13,9 +14,10 @@
 #include "platform/DeviceLink.h"
 #include "platform/MessageBus.h"
 #include "platform/Services.h"
-#include "sim/SimDevice.h"
 #include "platform/Trace.h"
 #include "replay/LogFilePlayer.h"
+#include "sim/SimDevice.h"
+#include "tools/vkl/Commands.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Record.h"
@@ -23,21 +25,13 @@
 namespace vkl {
 namespace {
 
-// Notes every file a logger opens for writing (from its trace lines), and passes the
-// lines on to the host's own trace output.
-class OpenedFiles : public ITraceSink {
+// Notes every file a logger opens for writing.
+class OpenedFiles : public ILogFileObserver {
 public:
-    explicit OpenedFiles(std::shared_ptr<ITraceSink> next) : m_next(std::move(next)) {}
-    void Write(const CString& text) override
+    void OpenedForWriting(const CString& path) override
     {
-        if (m_next) m_next->Write(text);
-        static const char kPrefix[] = "Open file:\twr\t";
-        if (text.Left(sizeof kPrefix - 1) == kPrefix) {
-            std::string path = text.Mid(sizeof kPrefix - 1).str();
-            while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_paths.push_back(CFile::OsPath(path.c_str()));
-        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.push_back(CFile::OsPath(path.c_str()));
     }
     std::vector<std::string> Paths()
     {
@@ -46,7 +40,6 @@ public:
     }
 
 private:
-    std::shared_ptr<ITraceSink> m_next;
     std::mutex m_mutex;
     std::vector<std::string> m_paths;
 };
@@ -133,9 +126,9 @@ bool RecordBytes(const std::string& path, std::vector<BYTE>& out)
 int CmdRecord(const RecordOptions& o)
 {
     InstallInterruptHandler();
-    auto opened = std::make_shared<OpenedFiles>(Services::Trace());
+    auto opened = std::make_shared<OpenedFiles>();
     HostServices services = Services::Current();
-    services.trace = opened;
+    services.fileObserver = opened;
     CScopedServices scoped(services);
 
     CSimDevice sim({.seed = o.seed, .devices = 3, .assertEvery = o.assertEvery});
@@ -189,9 +182,9 @@ int CmdDemo(const DemoOptions& o)
     for (const auto& e : std::filesystem::directory_iterator(dir))
         if (e.path().extension() == ".vkl") std::filesystem::remove(e.path());
 
-    auto opened = std::make_shared<OpenedFiles>(Services::Trace());
+    auto opened = std::make_shared<OpenedFiles>();
     HostServices services = Services::Current();
-    services.trace = opened;
+    services.fileObserver = opened;
     CScopedServices scoped(services);
 
     // 1. A session of three devices with asserts, limited to 1 MB per file.
@@ -268,6 +261,29 @@ int CmdDemo(const DemoOptions& o)
         return kFailed;
     }
     return kOk;
+}
+
+void AddRecordCommands(CLI::App& app, CommandList& out)
+{
+    auto demo = std::make_shared<DemoOptions>();
+    auto* cDemo = app.add_subcommand("demo", "Record a simulated session, replay it into a second log, and summarise");
+    cDemo->add_option("--dir", demo->dir, "Directory for the demo's logs")->capture_default_str();
+    out.push_back({cDemo, [demo] { return CmdDemo(*demo); }});
+
+    auto rec = std::make_shared<RecordOptions>();
+    auto* c = app.add_subcommand("record", "Record the simulated device into a log-file set");
+    c->add_option("-o,--output", rec->name, "Log file name (default: a date name or the naming convention)");
+    c->add_option("--dir", rec->dir, "Directory of the log files (default: the home directory's \"Bin Logs\")");
+    c->add_option("--device", rec->device, "Record only this device number (default: all)")->check(CLI::Range(-1, 4));
+    c->add_option("--max-size", rec->maxSizeMB, "Largest file in MB before a continuation file starts (0: from free space)");
+    c->add_flag("--bookmark-asserts", rec->bookmarkAsserts, "Bookmark assert messages");
+    c->add_flag("--cut-asserts", rec->cutAsserts, "Start a continuation file after every assert message");
+    auto* oMessages = c->add_option("--messages", rec->messages, "Number of messages to record")->check(CLI::PositiveNumber);
+    c->add_option("--seconds", rec->seconds, "Record for this many seconds")->check(CLI::PositiveNumber)->excludes(oMessages);
+    c->add_option("--assert-every", rec->assertEvery, "One assert every N messages (0: none)");
+    c->add_option("--description", rec->description, "Description written into every file of the set");
+    c->add_option("--seed", rec->seed, "Seed of the simulated device");
+    out.push_back({c, [rec] { return CmdRecord(*rec); }});
 }
 
 }  // namespace vkl

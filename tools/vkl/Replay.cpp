@@ -1,4 +1,5 @@
 // vkl replay: a log file through the message bus, optionally into a second log.
+#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "framework/Window.h"
@@ -6,6 +7,7 @@
 #include "logger/LoggerManager.h"
 #include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
+#include "tools/vkl/Commands.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Record.h"
@@ -67,6 +69,17 @@ int CmdReplay(const ReplayOptions& o)
         (into.empty() ? std::string() : " into " + into));
     if (!LastMessageBox().empty() && LastMessageBox() == "Error reading log file.") status = kFailed;
     return status;
+}
+
+void AddReplayCommand(CLI::App& app, CommandList& out)
+{
+    auto rep = std::make_shared<ReplayOptions>();
+    auto* c = app.add_subcommand("replay", "Replay a log file through the message bus");
+    c->add_option("FILE", rep->file, "Log file")->required();
+    c->add_option("--speed", rep->speedMs, "Pause after each message in ms")->capture_default_str();
+    c->add_flag("--loop", rep->loop, "Start again at the end (until Ctrl-C)");
+    c->add_option("--into", rep->into, "Record the replay into this log file");
+    out.push_back({c, [rep] { return CmdReplay(*rep); }});
 }
 
 }  // namespace vkl
