@@ -13,10 +13,10 @@
 // gives the unread read-ahead back to the file (a seek backwards), so the file position
 // is exactly after the last byte consumed: a fresh archive per record can read records
 // that carry no length of their own.
-#include <bit>
 #include <cstring>
 #include <memory>
 
+#include "framework/Endian.h"
 #include "framework/Exceptions.h"
 #include "framework/File.h"
 #include "framework/String.h"
@@ -109,28 +109,16 @@ private:
     static UINT ClampBufSize(int n) { return n > static_cast<int>(kMinBufSize) ? static_cast<UINT>(n) : kMinBufSize; }
 
     template <typename T>
-    static T FromLE(T v)
-    {
-        if constexpr (std::endian::native == std::endian::big && sizeof(T) > 1) {
-            T out = 0;
-            for (size_t i = 0; i < sizeof(T); ++i) out = static_cast<T>((out << 8) | ((v >> (8 * i)) & 0xFF));
-            return out;
-        }
-        return v;
-    }
-    template <typename T>
     CArchive& PutLE(T v)
     {
-        const T le = FromLE(v);  // the same swap both ways
+        const T le = ToLittleEndian(v);
         Write(&le, sizeof(T));
         return *this;
     }
     template <typename T>
     CArchive& GetLE(T& v)
     {
-        T raw;
-        std::memcpy(&raw, Need(sizeof(T)), sizeof(T));
-        v = FromLE(raw);
+        v = LoadLittleEndian<T>(Need(sizeof(T)));
         return *this;
     }
     // Loading: makes `count` (at least 1) contiguous bytes available, consumes them and

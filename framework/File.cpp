@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "framework/Path.h"
+
 namespace {
 
 // Sentinel bytes for the share-mode emulation, far past any real file offset.
@@ -307,9 +309,7 @@ void CFile::Flush()
 
 CString CFile::GetFileName() const
 {
-    const std::string& s = m_strFileName.str();
-    const size_t cut = s.find_last_of("\\/");
-    return cut == std::string::npos ? m_strFileName : CString(s.substr(cut + 1));
+    return PathFileName(m_strFileName);
 }
 
 CString CFile::GetFileTitle() const

@@ -3,15 +3,17 @@
 #include <new>
 
 #include "framework/Archive.h"
+#include "framework/Endian.h"
 #include "framework/MessageBox.h"
+#include "logfile/LogFormat.h"
 #include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
 
 namespace {
 constexpr const char* kRepairQuestion = "File might be corrupt - Do you want to repair it?";
 constexpr const char* kRepairError = "Error repairing log file";
 constexpr const char* kReopenError = "Error re-opening file for writing.";
-constexpr DWORD kHeaderPosSize = 4;
 }  // namespace
 
 void ReadLogRecord(CFile& file, CVESKMessage& message)
@@ -39,19 +41,18 @@ CLogFile::~CLogFile() = default;
 
 void CLogFile::WriteHeaderPosition(DWORD pos)
 {
-    const BYTE bytes[4] = {static_cast<BYTE>(pos), static_cast<BYTE>(pos >> 8), static_cast<BYTE>(pos >> 16),
-                           static_cast<BYTE>(pos >> 24)};
+    BYTE bytes[LogFormat::kHeaderPosSize];
+    StoreLittleEndian<DWORD>(bytes, pos);
     CFile::Seek(0, begin);
-    CFile::Write(bytes, 4);
+    CFile::Write(bytes, sizeof bytes);
 }
 
 DWORD CLogFile::ReadHeaderPosition()
 {
-    BYTE bytes[4] = {0, 0, 0, 0};
+    BYTE bytes[LogFormat::kHeaderPosSize] = {0, 0, 0, 0};
     CFile::Seek(0, begin);
-    CFile::Read(bytes, 4);  // bytes missing from a shorter file stay 0
-    return static_cast<DWORD>(bytes[0]) | (static_cast<DWORD>(bytes[1]) << 8) | (static_cast<DWORD>(bytes[2]) << 16) |
-           (static_cast<DWORD>(bytes[3]) << 24);
+    CFile::Read(bytes, sizeof bytes);  // bytes missing from a shorter file stay 0
+    return LoadLittleEndian<DWORD>(bytes);
 }
 
 bool CLogFile::AskRepair(bool autoRepair) const
@@ -91,7 +92,7 @@ int CLogFile::Repair()
 {
     try {
         const ULONGLONG length = GetLength();
-        m_dwHeaderPos = length > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(length);
+        m_dwHeaderPos = LogFormat::ClampPosition(length);
         WriteHeaderPosition(m_dwHeaderPos);
         SeekToEnd();
         WriteHeaderAtEnd();
@@ -129,11 +130,11 @@ int CLogFile::OpenImpl(const char* path, int bWrite, int bNew, int bReadOnly)
         CFile::Abort();
         return 0;
     };
-    const bool autoRepair = GetSettingInt(GetSettingsStore(), "Viewer Settings", "Auto Repair Log File", 0) != 0;
+    const bool autoRepair = GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kAutoRepair, 0) != 0;
     m_header.Reset();
 
     try {
-        if (!bWrite || (!bNew && GetLength() >= kHeaderPosSize)) {
+        if (!bWrite || (!bNew && GetLength() >= LogFormat::kHeaderPosSize)) {
             // Reading, or appending to an existing file.
             bool repaired = false;
             m_dwHeaderPos = 0;
@@ -187,7 +188,7 @@ int CLogFile::OpenForInspection(const char* path)
     m_header.Reset();
     try {
         const ULONGLONG length = GetLength();
-        const DWORD clampedLength = length > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(length);
+        const DWORD clampedLength = LogFormat::ClampPosition(length);
         m_dwHeaderPos = ReadHeaderPosition();
         if (m_dwHeaderPos < kFirstRecord || m_dwHeaderPos > clampedLength) {
             // What a repair would make of it: every byte after offset 4 is a record.
@@ -217,14 +218,14 @@ void CLogFile::Close()
     if (m_bWriteMode) {
         try {
             CFile::Flush();
-            if (GetLength() == kHeaderPosSize) {
+            if (GetLength() == LogFormat::kHeaderPosSize) {
                 CFile::Close();
                 CFile::Remove(path);
                 return;
             }
             SeekToEnd();
             const ULONGLONG length = GetLength();
-            const DWORD h = length > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(length);
+            const DWORD h = LogFormat::ClampPosition(length);
             WriteHeaderAtEnd();
             CFile::Flush();
             WriteHeaderPosition(h);
@@ -257,14 +258,14 @@ int CLogFile::SwitchToRead()
     const CString path = GetFilePath();
     try {
         CFile::Flush();
-        if (GetLength() == kHeaderPosSize) {
+        if (GetLength() == LogFormat::kHeaderPosSize) {
             CFile::Close();
             CFile::Remove(path);
             return 0;
         }
         SeekToEnd();
         const ULONGLONG length = GetLength();
-        m_dwHeaderPos = length > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(length);
+        m_dwHeaderPos = LogFormat::ClampPosition(length);
         WriteHeaderAtEnd();
         CFile::Flush();
         WriteHeaderPosition(m_dwHeaderPos);

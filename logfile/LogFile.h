@@ -14,12 +14,13 @@
 // a fresh loading archive placed at the record's start (ReadLogRecord).
 #include "framework/File.h"
 #include "logfile/LogFileHeader.h"
+#include "logfile/LogFormat.h"
 
 class CVESKMessage;
 
 class CLogFile : public CFile {
 public:
-    static constexpr DWORD kFirstRecord = 4;
+    static constexpr DWORD kFirstRecord = LogFormat::kFirstRecord;
 
     CLogFile();
     ~CLogFile() override;

@@ -21,6 +21,7 @@
 #include "framework/Archive.h"
 #include "framework/String.h"
 #include "logfile/LogBookmark.h"
+#include "logfile/LogFormat.h"
 #include "platform/SystemTime.h"
 
 class CDeviceLink;
@@ -29,8 +30,8 @@ using CLogBookmarkList = std::list<CLogBookmark>;
 
 class CLogFileHeader {
 public:
-    static constexpr int kMaxBookmarks = 1000;
-    static constexpr int kMaxDevices = 5;
+    static constexpr int kMaxBookmarks = LogFormat::kMaxBookmarks;
+    static constexpr int kMaxDevices = LogFormat::kMaxDevices;
 
     CLogFileHeader();
     virtual ~CLogFileHeader() = default;

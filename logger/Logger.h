@@ -15,6 +15,7 @@
 #include "framework/String.h"
 #include "framework/Types.h"
 #include "logfile/LogFile.h"
+#include "logfile/LogFormat.h"
 
 class CVESKMessage;
 class CMessageClient;
@@ -22,7 +23,7 @@ class CAllFilters;
 
 class CLogger {
 public:
-    static constexpr int kMessagesPerPage = 3000;
+    static constexpr int kMessagesPerPage = LogFormat::kMessagesPerPage;
     static constexpr DWORD kClientRegistration = 0x0201001C;
     static constexpr DWORD kCloseDrainMs = 500;
 
@@ -110,11 +111,11 @@ protected:
     int m_nNumOfFiles = 1;
     int m_nPages = 1;
     int m_nMsgsInPage = 0;
-    int m_anDevices[5] = {0, 0, 0, 0, 0};
+    int m_anDevices[LogFormat::kMaxDevices] = {0, 0, 0, 0, 0};
     int m_bRecordAllDevices = 0;
     int m_nDeviceId = -1;
     unsigned long m_nMaxFileSizeMB = 0;
-    DWORD m_dwLastMsgPos = 4;
+    DWORD m_dwLastMsgPos = LogFormat::kFirstRecord;
     CString m_strDescription;
     int m_bAddBookmarkInAssert = 0;
     int m_bCutLogInAssert = 0;

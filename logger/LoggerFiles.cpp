@@ -6,22 +6,18 @@
 #include "framework/Exceptions.h"
 #include "framework/File.h"
 #include "framework/MessageBox.h"
+#include "framework/Path.h"
 #include "logger/Logger.h"
 #include "platform/Clock.h"
 #include "platform/MessageBus.h"
 #include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Trace.h"
 
 namespace {
 constexpr const char* kCantOpen = "Can't open log file.";
 constexpr const char* kCantSave =
     "Cannot save log file.\nMake sure the file is not in use and that the specified folder exists.";
-
-bool HasLogExtension(const CString& name)
-{
-    const CString ext = name.Right(4);
-    return ext == ".bin" || ext == ".vkl";
-}
 
 // Moves a file, replacing an existing target; across file systems by copying.
 bool MoveFileReplacing(const CString& from, const CString& to)
@@ -50,8 +46,8 @@ CString CLogger::GetLogFilesPath()
 {
     ISettingsStore* store = GetSettingsStore();
     CString base;
-    if (GetSettingInt(store, "Version Directory", "Use Local", 1) == 0)
-        base = GetSettingString(store, "Version Directory", "Directory", "");
+    if (GetSettingInt(store, SettingsKeys::kVersionDirectory, SettingsKeys::kUseLocal, 1) == 0)
+        base = GetSettingString(store, SettingsKeys::kVersionDirectory, SettingsKeys::kDirectory, "");
     if (base.IsEmpty()) base = GetHomeDirectory(store);
     return base + "\\Bin Logs\\";
 }
@@ -61,7 +57,7 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_strFileName = strName;
     if (m_strFileName.IsEmpty()) {
-        m_bKovaLogName = GetSettingInt(GetSettingsStore(), "Viewer Settings", "KOVA Log Name", 1);
+        m_bKovaLogName = GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kKovaLogName, 1);
         if (m_bKovaLogName != 0) {
             SetVESKFileName();
         } else {
@@ -69,10 +65,10 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
             CSettingsExclusive session(GetSettingsStore());
             BuildLogNameConvention();
             ++m_nLogNameIndex;
-            WriteSettingInt(GetSettingsStore(), "Viewer Settings", "Log Name Index", m_nLogNameIndex);
+            WriteSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kLogNameIndex, m_nLogNameIndex);
         }
     }
-    if (!HasLogExtension(m_strFileName)) m_strFileName += ".vkl";
+    if (!LogFormat::HasLogExtension(m_strFileName)) m_strFileName += LogFormat::kExtension;
     return OpenCurrentFile(bWrite);
 }
 
@@ -102,7 +98,7 @@ bool CLogger::OpenCurrentFile(int bWrite)
 
 void CLogger::SetVESKFileName()
 {
-    m_strFileName = "Log " + FormatTime(LocalTimeNow(), "%d-%b-%y %H;%M;%S") + ".vkl";
+    m_strFileName = "Log " + FormatTime(LocalTimeNow(), "%d-%b-%y %H;%M;%S") + LogFormat::kExtension;
 }
 
 CString CLogger::GetFileName()
@@ -145,7 +141,7 @@ long CLogger::Seek(long lOff, unsigned int nFrom, int bAcrossFiles)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     try {
-        if (bAcrossFiles && (lOff == 4 || static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition()))
+        if (bAcrossFiles && (lOff == static_cast<long>(LogFormat::kFirstRecord) || static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition()))
             return SeekAcrossFiles(lOff, nFrom);
         return static_cast<long>(m_logFile.Seek(static_cast<LONG>(lOff), nFrom));
     } catch (const CException&) {
@@ -155,7 +151,7 @@ long CLogger::Seek(long lOff, unsigned int nFrom, int bAcrossFiles)
 
 long CLogger::SeekAcrossFiles(long lOff, unsigned int nFrom)
 {
-    const bool backwards = lOff == 4;
+    const bool backwards = lOff == static_cast<long>(LogFormat::kFirstRecord);
     long target = lOff;
     for (;;) {
         const CString next = backwards ? m_logFile.GetPrevLogFileName() : m_logFile.GetNextLogFileName();
@@ -210,9 +206,8 @@ bool CLogger::TransferFile(const CString& strFrom, const CString& strTo, bool bM
         if (!result) {
             AfxMessageBox(kCantSave, MB_OK | MB_ICONERROR);
         } else if (bMove) {
-            const int cut = std::max(strTo.ReverseFind('\\'), strTo.ReverseFind('/'));
-            m_strFileName = strTo.Mid(cut + 1);
-            m_strPath = strTo.Left(cut + 1);
+            m_strFileName = PathFileName(strTo);
+            m_strPath = PathFolder(strTo);
         }
         if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
         return result;

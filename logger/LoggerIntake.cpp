@@ -1,31 +1,23 @@
 // CLogger: construction, message intake and writing, pausing, clearing and closing.
 #include "framework/Exceptions.h"
+#include "framework/Path.h"
 #include "logger/Logger.h"
 #include "platform/MessageBus.h"
 #include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Trace.h"
 #include "platform/VESKMessage.h"
-
-namespace {
-constexpr const char* kViewer = "Viewer Settings";
-}  // namespace
 
 CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, const CString& strPath, int nDeviceId,
                  unsigned long nMaxFileSizeMB, int bAddBookmarkInAssert, int bCutLogInAssert)
 {
-    if (strPath.IsEmpty()) {
-        m_strPath = GetLogFilesPath();
-    } else {
-        m_strPath = strPath;
-        const char last = strPath.GetAt(strPath.GetLength() - 1);
-        if (last != '\\' && last != '/') m_strPath += "\\";
-    }
+    m_strPath = strPath.IsEmpty() ? GetLogFilesPath() : WithTrailingSeparator(strPath);
     m_bNewFile = bNewFile;
     m_nNumOfFiles = 1;
     m_nPages = 1;
     m_nMsgsInPage = 0;
 
-    m_bKovaLogName = GetSettingInt(GetSettingsStore(), kViewer, "KOVA Log Name", 1);
+    m_bKovaLogName = GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kKovaLogName, 1);
     ReadNamingSettings();
 
     if (OpenLogFile(strFileName, 1)) {
@@ -43,7 +35,7 @@ CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, cons
     if (m_nMaxFileSizeMB == 0 || m_nMaxFileSizeMB > limit) m_nMaxFileSizeMB = limit;
 
     m_nDeviceId = nDeviceId;
-    m_dwLastMsgPos = 4;
+    m_dwLastMsgPos = LogFormat::kFirstRecord;
     m_strDescription.Empty();
     m_bAddBookmarkInAssert = bAddBookmarkInAssert;
     m_bCutLogInAssert = bCutLogInAssert;
@@ -166,7 +158,7 @@ void CLogger::Clear()
     ReleaseMessageArchive(m_pArchive.get());
     try {
         m_logFile.ClearHeader();
-        m_logFile.SetLength(4);
+        m_logFile.SetLength(LogFormat::kHeaderPosSize);
         m_logFile.SeekToEnd();
     } catch (const CException&) {
     }
@@ -174,7 +166,7 @@ void CLogger::Clear()
 
 unsigned long CLogger::EmptyFIFO()
 {
-    return m_pClient ? m_pClient->WaitUntilEmpty(0xFFFFFFFF) : 0;
+    return m_pClient ? m_pClient->WaitUntilEmpty(INFINITE) : 0;
 }
 
 unsigned long CLogger::GetNumMessagesInFIFO()
@@ -194,7 +186,7 @@ CAllFilters* CLogger::GetFilters()
 
 void CLogger::SetDevice(int nIndex, int nValue)
 {
-    if (nIndex >= 0 && nIndex < 5) m_anDevices[nIndex] = nValue;
+    if (nIndex >= 0 && nIndex < LogFormat::kMaxDevices) m_anDevices[nIndex] = nValue;
 }
 
 void CLogger::SetRecordAllDevices(int bAll)

@@ -2,18 +2,12 @@
 
 #include <algorithm>
 
+#include "framework/Path.h"
+#include "logfile/LogFormat.h"
 #include "platform/MessageBus.h"
 
 CLoggerManager* CLoggerManager::m_pThis = nullptr;
 CSingletonDestroyer<CLoggerManager> CLoggerManager::m_Destroyer;
-
-namespace {
-bool HasLogExtension(const CString& name)
-{
-    const CString ext = name.Right(4);
-    return ext == ".bin" || ext == ".vkl";
-}
-}  // namespace
 
 CLoggerManager* CLoggerManager::Instance()
 {
@@ -37,12 +31,9 @@ CLogger* CLoggerManager::AddNewLogger(CString strFileName, bool bNewFile, bool b
     CString directory;
     if (!strFileName.IsEmpty()) {
         // The directory is split off at the last separator (backslash, or '/').
-        const int cut = std::max(strFileName.ReverseFind('\\'), strFileName.ReverseFind('/'));
-        if (cut >= 0) {
-            directory = strFileName.Left(cut + 1);
-            strFileName = strFileName.Mid(cut + 1);
-        }
-        if (!HasLogExtension(strFileName)) strFileName += ".vkl";
+        directory = PathFolder(strFileName);
+        strFileName = PathFileName(strFileName);
+        if (!LogFormat::HasLogExtension(strFileName)) strFileName += LogFormat::kExtension;
         if (CLogger* existing = FindByFileName(strFileName)) return existing;
     } else {
         strFileName.Format("LogFile%d.vkl", m_nNextLogIndex++);
@@ -56,7 +47,7 @@ CLogger* CLoggerManager::AddNewLogger(CString strFileName, bool bNewFile, bool b
 CLogger* CLoggerManager::AddScriptLogger(CString strFileName, bool bNewFile, bool bClientFlag, const CString& strPath,
                                          void* pOwner)
 {
-    if (strFileName.GetLength() < 4 || !HasLogExtension(strFileName)) strFileName += ".vkl";
+    if (strFileName.GetLength() < 4 || !LogFormat::HasLogExtension(strFileName)) strFileName += LogFormat::kExtension;
     if (CLogger* existing = FindByFileName(strFileName)) {
         if (!IsScriptLogger(existing)) m_ownerRecords.push_back({pOwner, existing});
         return existing;

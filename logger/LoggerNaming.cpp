@@ -1,12 +1,14 @@
 // CLogger: the naming convention and the disk-space guard.
 #include "framework/MessageBox.h"
+#include "framework/Path.h"
 #include "logger/Logger.h"
 #include "platform/Clock.h"
 #include "platform/DiskSpace.h"
 #include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 
 namespace {
-constexpr const char* kViewer = "Viewer Settings";
+using namespace SettingsKeys;
 constexpr uint64_t kMB = 1048576;
 constexpr unsigned long kReserveMB = 251;
 constexpr unsigned long kRequiredMB = 250;
@@ -17,12 +19,12 @@ constexpr unsigned long kMaxFileMB = 4095;
 void CLogger::ReadNamingSettings()
 {
     ISettingsStore* store = GetSettingsStore();
-    m_nLogNameIndex = GetSettingInt(store, kViewer, "Log Name Index", 1);
-    m_strLogNameLocation = GetSettingString(store, kViewer, "Log Name Location", "US");
-    m_strLogNameUSIM = GetSettingString(store, kViewer, "Log Name USIM", "OR");
-    m_nLogNameSetupId = GetSettingInt(store, kViewer, "Log Name SetupId", 1);
-    m_strLogNameScheme = GetSettingString(store, kViewer, "Log Name Scheme", "IDLE");
-    m_strLogNameVersion = GetSettingString(store, kViewer, "Log Name Version", "R40817");
+    m_nLogNameIndex = GetSettingInt(store, kViewerSettings, kLogNameIndex, 1);
+    m_strLogNameLocation = GetSettingString(store, kViewerSettings, kLogNameLocation, "US");
+    m_strLogNameUSIM = GetSettingString(store, kViewerSettings, kLogNameUSIM, "OR");
+    m_nLogNameSetupId = GetSettingInt(store, kViewerSettings, kLogNameSetupId, 1);
+    m_strLogNameScheme = GetSettingString(store, kViewerSettings, kLogNameScheme, "IDLE");
+    m_strLogNameVersion = GetSettingString(store, kViewerSettings, kLogNameVersion, "R40817");
 }
 
 void CLogger::BuildLogNameConvention()
@@ -32,13 +34,11 @@ void CLogger::BuildLogNameConvention()
     ISettingsStore* store = GetSettingsStore();
 
     const CString defaultPath = GetHomeDirectory(store) + "\\Bin Logs\\";
-    m_strPath = GetSettingString(store, kViewer, "Import Export Path", defaultPath.c_str());
-    const char last = m_strPath.IsEmpty() ? '\0' : m_strPath.GetAt(m_strPath.GetLength() - 1);
-    if (last != '\\' && last != '/') m_strPath += "\\";
+    m_strPath = WithTrailingSeparator(GetSettingString(store, kViewerSettings, kImportExportPath, defaultPath.c_str()));
 
     CString timePart;
-    if (GetSettingInt(store, kViewer, "Is Current Log Date", 0) != 0)
-        timePart = GetSettingString(store, kViewer, "Current Log Time", "");
+    if (GetSettingInt(store, kViewerSettings, kIsCurrentLogDate, 0) != 0)
+        timePart = GetSettingString(store, kViewerSettings, kCurrentLogTime, "");
     else
         timePart = FormatTime(LocalTimeNow(), "%d%m_%H%M");
 
@@ -46,7 +46,7 @@ void CLogger::BuildLogNameConvention()
     m_strFileName.AppendFormat("%d", m_nLogNameSetupId);
     m_strFileName += "_" + m_strLogNameScheme;
     m_strFileName.AppendFormat("%d", m_nLogNameIndex);
-    m_strFileName += "_" + timePart + "_" + m_strLogNameVersion + ".vkl";
+    m_strFileName += "_" + timePart + "_" + m_strLogNameVersion + LogFormat::kExtension;
 }
 
 unsigned long CLogger::GetMaxFileSizeInMB(CString strDirectory, CString& strMessage)

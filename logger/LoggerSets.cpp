@@ -41,7 +41,7 @@ CString CLogger::GetContLogFileName()
     base = DropRepeatSuffix(base);
     if (EndsWithStamp(base)) base = base.Left(base.GetLength() - kStampLength);
     const CString stem = base + FormatTime(LocalTimeNow(), "_%d_%b_%y_%H;%M;%S");
-    CString name = stem + ".vkl";
+    CString name = stem + LogFormat::kExtension;
     for (int n = 2; name == m_strFileName || std::filesystem::exists(CFile::OsPath(m_strPath + name)); ++n) {
         name = stem;
         name.AppendFormat("~%d.vkl", n);

@@ -8,6 +8,7 @@
 #include "logfile/LogFile.h"
 #include "platform/Services.h"
 #include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Host.h"
@@ -23,7 +24,7 @@ public:
     explicit AutoRepairSettings(std::shared_ptr<ISettingsStore> inner) : m_inner(std::move(inner)) {}
     int GetInt(const CString& section, const CString& key, int def) override
     {
-        if (section == "Viewer Settings" && key == "Auto Repair Log File") return 1;
+        if (section == SettingsKeys::kViewerSettings && key == SettingsKeys::kAutoRepair) return 1;
         return m_inner->GetInt(section, key, def);
     }
     CString GetString(const CString& section, const CString& key, const CString& def) override

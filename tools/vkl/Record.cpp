@@ -10,6 +10,7 @@
 #include "framework/File.h"
 #include "framework/Window.h"
 #include "logfile/LogFile.h"
+#include "logfile/LogFormat.h"
 #include "logger/LoggerManager.h"
 #include "platform/DeviceLink.h"
 #include "platform/MessageBus.h"
@@ -180,7 +181,7 @@ int CmdDemo(const DemoOptions& o)
     InstallInterruptHandler();
     const std::string dir = EnsureDirectory(o.dir);
     for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path().extension() == ".vkl") std::filesystem::remove(e.path());
+        if (e.path().extension() == LogFormat::kExtension) std::filesystem::remove(e.path());
 
     auto opened = std::make_shared<OpenedFiles>();
     HostServices services = Services::Current();
