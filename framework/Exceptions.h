@@ -70,3 +70,26 @@ public:
 private:
     unsigned int m_nSE;
 };
+
+// Runs f and swallows a framework exception it throws, on purpose: `why` names the
+// reason at the call site (the operation can do nothing better than go on).
+template <typename F>
+void IgnoreFailure([[maybe_unused]] const char* why, F&& f)
+{
+    try {
+        f();
+    } catch (const CException&) {
+    }
+}
+
+// f's value, or `fallback` when f throws a framework exception: the getters that report
+// 0 for a file in trouble instead of passing the exception to the host.
+template <typename T, typename F>
+T ValueOr(T fallback, F&& f)
+{
+    try {
+        return f();
+    } catch (const CException&) {
+        return fallback;
+    }
+}

@@ -8,6 +8,7 @@
 // thread. A recursive lock keeps Close, Clear, the file operations and the roll-over
 // apart from a HandleMessage in progress; Close never holds it while it waits for the
 // client's queue to drain.
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -98,6 +99,12 @@ public:
 
 protected:
     bool OpenCurrentFile(int bWrite);
+    // Opens m_strPath + m_strFileName; on failure forgets the name and says "Can't open
+    // log file.".
+    bool OpenNamedFile(int bWrite, int bNew);
+    // Closes the current file and opens another file of the set for reading in its place.
+    bool OpenSetFile(const CString& strName);
+    bool WalkSet(const std::function<void(CLogFile&)>& visit);
     // Walks to the first file of the set (lOff 4) or to the end of the last one.
     long SeekAcrossFiles(long lOff, unsigned int nFrom);
     void ReleaseArchive();

@@ -72,17 +72,28 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
     return OpenCurrentFile(bWrite);
 }
 
+bool CLogger::OpenNamedFile(int bWrite, int bNew)
+{
+    if (m_logFile.Open((m_strPath + m_strFileName).c_str(), bWrite, bNew, /*bReadOnly=*/0)) return true;
+    m_strFileName.Empty();
+    AfxMessageBox(kCantOpen, MB_OK);
+    return false;
+}
+
+bool CLogger::OpenSetFile(const CString& strName)
+{
+    Close();
+    m_strFileName = strName;
+    return OpenNamedFile(/*bWrite=*/0, /*bNew=*/1);
+}
+
 bool CLogger::OpenCurrentFile(int bWrite)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (m_logFile.IsOpen()) m_logFile.Close();
     if (m_strFileName.IsEmpty()) return true;
     const CString path = m_strPath + m_strFileName;
-    if (!m_logFile.Open(path.c_str(), bWrite, m_bNewFile, 0)) {
-        m_strFileName.Empty();
-        AfxMessageBox(kCantOpen, MB_OK);
-        return false;
-    }
+    if (!OpenNamedFile(bWrite, m_bNewFile)) return false;
     if (m_pArchive) {
         ReleaseMessageArchive(m_pArchive.get());
         m_pArchive->Abort();
@@ -120,33 +131,24 @@ CString CLogger::GetFullPath()
 unsigned long CLogger::GetFileSize()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    try {
-        return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetLength()) : 0;
-    } catch (const CException&) {
-        return 0;
-    }
+    return ValueOr(0ul, [&] { return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetLength()) : 0; });
 }
 
 unsigned long CLogger::GetLogFilePosition()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    try {
-        return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetPosition()) : 0;
-    } catch (const CException&) {
-        return 0;
-    }
+    return ValueOr(0ul, [&] { return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetPosition()) : 0; });
 }
 
 long CLogger::Seek(long lOff, unsigned int nFrom, int bAcrossFiles)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    try {
-        if (bAcrossFiles && (lOff == static_cast<long>(LogFormat::kFirstRecord) || static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition()))
+    return ValueOr(0l, [&] {
+        const bool atEnd = static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition();
+        if (bAcrossFiles && (lOff == static_cast<long>(LogFormat::kFirstRecord) || atEnd))
             return SeekAcrossFiles(lOff, nFrom);
         return static_cast<long>(m_logFile.Seek(static_cast<LONG>(lOff), nFrom));
-    } catch (const CException&) {
-        return 0;
-    }
+    });
 }
 
 long CLogger::SeekAcrossFiles(long lOff, unsigned int nFrom)
@@ -156,13 +158,7 @@ long CLogger::SeekAcrossFiles(long lOff, unsigned int nFrom)
     for (;;) {
         const CString next = backwards ? m_logFile.GetPrevLogFileName() : m_logFile.GetNextLogFileName();
         if (next.IsEmpty()) break;
-        Close();
-        m_strFileName = next;
-        if (!m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) {
-            m_strFileName.Empty();
-            AfxMessageBox(kCantOpen, MB_OK);
-            return 0;
-        }
+        if (!OpenSetFile(next)) return 0;
         if (!backwards) target = static_cast<long>(m_logFile.GetHeaderPosition());
     }
     return static_cast<long>(m_logFile.Seek(static_cast<LONG>(target), nFrom));
@@ -209,7 +205,8 @@ bool CLogger::TransferFile(const CString& strFrom, const CString& strTo, bool bM
             m_strFileName = PathFileName(strTo);
             m_strPath = PathFolder(strTo);
         }
-        if (m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) m_logFile.SeekAbsolute(position);
+        if (m_logFile.Open((m_strPath + m_strFileName).c_str(), /*bWrite=*/0, /*bNew=*/1, /*bReadOnly=*/0))
+            m_logFile.SeekAbsolute(position);
         return result;
     } catch (const CException&) {
         return false;

@@ -77,13 +77,12 @@ void CLogger::HandleMessage(CVESKMessage* pMessage)
         // again, so the file keeps holding whole records only.
         const DWORD recordStart = m_dwLastMsgPos;
         m_dwLastMsgPos = previous;
-        try {
+        IgnoreFailure("a file that cannot be cut back keeps the part; the next open repairs it", [&] {
             if (m_logFile.GetLength() > recordStart) {
                 m_logFile.SetLength(recordStart);
                 m_logFile.SeekToEnd();
             }
-        } catch (const CException&) {
-        }
+        });
     }
 
     if (written && ++m_nMsgsInPage == kMessagesPerPage) {
@@ -156,12 +155,11 @@ void CLogger::Clear()
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (!m_logFile.IsOpen()) return;
     ReleaseMessageArchive(m_pArchive.get());
-    try {
-        m_logFile.ClearHeader();
+    m_logFile.ClearHeader();
+    IgnoreFailure("a file that cannot be cut keeps its records; Clear reports nothing", [&] {
         m_logFile.SetLength(LogFormat::kHeaderPosSize);
         m_logFile.SeekToEnd();
-    } catch (const CException&) {
-    }
+    });
 }
 
 unsigned long CLogger::EmptyFIFO()

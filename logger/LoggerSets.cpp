@@ -2,12 +2,10 @@
 #include <filesystem>
 
 #include "framework/File.h"
-#include "framework/MessageBox.h"
 #include "logger/Logger.h"
 #include "platform/Clock.h"
 
 namespace {
-constexpr const char* kCantOpen = "Can't open log file.";
 constexpr int kStampLength = 19;
 
 // "_dd_Mon_yy_HH;MM;SS": only the six separator positions are tested.
@@ -67,12 +65,7 @@ void CLogger::OpenNextFile()
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     const CString next = m_logFile.GetNextLogFileName();
     if (next.IsEmpty()) return;
-    Close();
-    m_strFileName = next;
-    if (!m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) {
-        m_strFileName.Empty();
-        AfxMessageBox(kCantOpen, MB_OK);
-    }
+    OpenSetFile(next);
 }
 
 void CLogger::OpenPrevFile()
@@ -80,12 +73,7 @@ void CLogger::OpenPrevFile()
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     const CString prev = m_logFile.GetPrevLogFileName();
     if (prev.IsEmpty()) return;
-    Close();
-    m_strFileName = prev;
-    if (!m_logFile.Open((m_strPath + m_strFileName).c_str(), 0, 1, 0)) {
-        m_strFileName.Empty();
-        AfxMessageBox(kCantOpen, MB_OK);
-    }
+    OpenSetFile(prev);
 }
 
 void CLogger::SetNextFileName(CString strName)
@@ -103,51 +91,31 @@ int CLogger::GetNumOfPagesInFile()
     return m_logFile.GetNumOfPages();
 }
 
-namespace {
-// Walks a set from its first file to its last; calls visit on each open file.
-// Leaves the remembered file open for reading at its remembered position.
-template <typename Visit>
-bool WalkSet(CLogger& logger, CLogFile& file, CString& fileName, const CString& path, Visit visit)
+// Walks the set from its first file to its last, calling visit on each open file, and
+// leaves the remembered file open for reading at its remembered position.
+bool CLogger::WalkSet(const std::function<void(CLogFile&)>& visit)
 {
-    const CString remembered = fileName;
-    ULONGLONG position = 0;
-    try {
-        if (file.IsOpen()) position = file.GetPosition();
-    } catch (const CException&) {
+    const CString remembered = m_strFileName;
+    const ULONGLONG position = ValueOr<ULONGLONG>(0, [&] { return m_logFile.IsOpen() ? m_logFile.GetPosition() : 0; });
+    Seek(static_cast<long>(LogFormat::kFirstRecord), CFile::begin, /*bAcrossFiles=*/1);
+    if (m_strFileName.IsEmpty()) return false;  // the walk back has already said why
+    visit(m_logFile);
+    for (CString next = m_logFile.GetNextLogFileName(); !next.IsEmpty(); next = m_logFile.GetNextLogFileName()) {
+        if (!OpenSetFile(next)) return false;
+        visit(m_logFile);
     }
-    logger.Seek(4, CFile::begin, 1);
-    if (fileName.IsEmpty()) return false;  // the walk back has already said why
-    auto fail = [&] {
-        fileName.Empty();
-        AfxMessageBox(kCantOpen, MB_OK);
-        return false;
-    };
-    visit(file);
-    for (CString next = file.GetNextLogFileName(); !next.IsEmpty(); next = file.GetNextLogFileName()) {
-        logger.Close();
-        fileName = next;
-        if (!file.Open((path + fileName).c_str(), 0, 1, 0)) return fail();
-        visit(file);
-    }
-    if (fileName != remembered) {
-        logger.Close();
-        fileName = remembered;
-        if (!file.Open((path + fileName).c_str(), 0, 1, 0)) return fail();
-    }
-    try {
-        file.SeekAbsolute(position);
-    } catch (const CException&) {
-    }
+    if (m_strFileName != remembered && !OpenSetFile(remembered)) return false;
+    IgnoreFailure("the walk's position is a convenience; the file is open either way",
+                  [&] { m_logFile.SeekAbsolute(position); });
     return true;
 }
-}  // namespace
 
 int CLogger::GetNumOfFiles()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_nNumOfFiles = 1;
     int visited = 0;
-    if (!WalkSet(*this, m_logFile, m_strFileName, m_strPath, [&](CLogFile&) { ++visited; })) return 0;
+    if (!WalkSet([&](CLogFile&) { ++visited; })) return 0;
     m_nNumOfFiles = visited;
     return m_nNumOfFiles;
 }
@@ -156,6 +124,6 @@ int CLogger::GetTotalNumOfPages()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     int pages = 0;
-    if (!WalkSet(*this, m_logFile, m_strFileName, m_strPath, [&](CLogFile& f) { pages += f.GetNumOfPages(); })) return 0;
+    if (!WalkSet([&](CLogFile& f) { pages += f.GetNumOfPages(); })) return 0;
     return pages;
 }
