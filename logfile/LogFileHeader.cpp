@@ -41,24 +41,33 @@ void CLogFileHeader::Reset()
 void CLogFileHeader::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        FillDeviceRecords();
-        FillDeviceOsTypes();
-        ar << m_strHeaderVersion << m_strVESKVersion << m_strUEVersion << m_strFileDescription;
-        ar << m_anchor.m_dwFilePos << m_anchor.m_strDescription;
-        ar << static_cast<DWORD>(m_bookmarks.size());
-        for (const CLogBookmark& b : m_bookmarks) ar << b.m_dwFilePos << b.m_strDescription;
-        ar << static_cast<DWORD>(m_nNumOfPages);
-        const DWORD devices = static_cast<DWORD>(m_astrDevices.size());
-        ar << devices;
-        for (const CString& d : m_astrDevices) ar << d;
-        // Two OS-type entries per device; a missing entry is written empty so the
-        // layout stays readable.
-        for (size_t i = 0; i < 2 * static_cast<size_t>(devices); ++i)
-            ar << (i < m_astrDeviceOsTypes.size() ? m_astrDeviceOsTypes[i] : CString());
-        m_creationTime.Serialize(ar);
-        return;
+        Store(ar);
+    } else {
+        Load(ar);
     }
+}
 
+void CLogFileHeader::Store(CArchive& ar)
+{
+    FillDeviceRecords();
+    FillDeviceOsTypes();
+    ar << m_strHeaderVersion << m_strVESKVersion << m_strUEVersion << m_strFileDescription;
+    ar << m_anchor.m_dwFilePos << m_anchor.m_strDescription;
+    ar << static_cast<DWORD>(m_bookmarks.size());
+    for (const CLogBookmark& b : m_bookmarks) ar << b.m_dwFilePos << b.m_strDescription;
+    ar << static_cast<DWORD>(m_nNumOfPages);
+    const DWORD devices = static_cast<DWORD>(m_astrDevices.size());
+    ar << devices;
+    for (const CString& d : m_astrDevices) ar << d;
+    // Two OS-type entries per device; a missing entry is written empty so the layout
+    // stays readable.
+    for (size_t i = 0; i < 2 * static_cast<size_t>(devices); ++i)
+        ar << (i < m_astrDeviceOsTypes.size() ? m_astrDeviceOsTypes[i] : CString());
+    m_creationTime.Serialize(ar);
+}
+
+void CLogFileHeader::Load(CArchive& ar)
+{
     Reset();
     CString first;
     ar >> first;
@@ -71,7 +80,17 @@ void CLogFileHeader::Serialize(CArchive& ar)
     }
     ar >> m_strUEVersion >> m_strFileDescription;
     ar >> m_anchor.m_dwFilePos >> m_anchor.m_strDescription;
+    LoadBookmarks(ar);
+    if (m_bHasHeaderVersion) {
+        LoadDevices(ar);
+    } else {
+        LoadEarlierTail(ar);
+    }
+    m_creationTime.Serialize(ar);
+}
 
+void CLogFileHeader::LoadBookmarks(CArchive& ar)
+{
     m_bookmarks.clear();
     int32_t count = 0;
     ar >> count;
@@ -81,44 +100,48 @@ void CLogFileHeader::Serialize(CArchive& ar)
         ar >> b.m_dwFilePos >> b.m_strDescription;
         m_bookmarks.push_back(std::move(b));
     }
+}
 
-    if (m_bHasHeaderVersion) {
-        DWORD pages = 0;
-        ar >> pages;
-        m_nNumOfPages = static_cast<int32_t>(pages);
-        int32_t devices = 0;
-        ar >> devices;
-        if (devices > kMaxDevices) throw CNotSupportedException("device count above 5");
-        if (devices < 0) devices = 0;  // read as none
-        for (int32_t i = 0; i < devices; ++i) {
-            CString d;
-            ar >> d;
-            m_astrDevices.push_back(std::move(d));
-        }
-        for (int32_t i = 0; i < 2 * devices; ++i) {
-            CString t;
-            ar >> t;
-            m_astrDeviceOsTypes.push_back(std::move(t));
-        }
-    } else {
-        // The link names and the page count are optional in this layout. When they
-        // cannot be read, reading goes on from where they would have begun.
-        ar.Flush();
-        CFile* file = ar.GetFile();
-        const ULONGLONG before = file->GetPosition();
-        try {
-            DWORD pages = 0;
-            ar >> m_strNextFileName >> m_strPrevFileName >> pages;
-            m_nNumOfPages = static_cast<int32_t>(pages);
-        } catch (const CException&) {
-            m_strNextFileName.Empty();
-            m_strPrevFileName.Empty();
-            m_nNumOfPages = 0;
-            ar.Flush();
-            file->SeekAbsolute(before);
-        }
+// Current layout: the page count and the device records.
+void CLogFileHeader::LoadDevices(CArchive& ar)
+{
+    DWORD pages = 0;
+    ar >> pages;
+    m_nNumOfPages = static_cast<int32_t>(pages);
+    int32_t devices = 0;
+    ar >> devices;
+    if (devices > kMaxDevices) throw CNotSupportedException("device count above 5");
+    if (devices < 0) devices = 0;  // read as none
+    for (int32_t i = 0; i < devices; ++i) {
+        CString d;
+        ar >> d;
+        m_astrDevices.push_back(std::move(d));
     }
-    m_creationTime.Serialize(ar);
+    for (int32_t i = 0; i < 2 * devices; ++i) {
+        CString t;
+        ar >> t;
+        m_astrDeviceOsTypes.push_back(std::move(t));
+    }
+}
+
+// Earlier layout: the link names and the page count are optional. When they cannot be
+// read, reading goes on from where they would have begun.
+void CLogFileHeader::LoadEarlierTail(CArchive& ar)
+{
+    ar.Flush();
+    CFile* file = ar.GetFile();
+    const ULONGLONG before = file->GetPosition();
+    try {
+        DWORD pages = 0;
+        ar >> m_strNextFileName >> m_strPrevFileName >> pages;
+        m_nNumOfPages = static_cast<int32_t>(pages);
+    } catch (const CException&) {
+        m_strNextFileName.Empty();
+        m_strPrevFileName.Empty();
+        m_nNumOfPages = 0;
+        ar.Flush();
+        file->SeekAbsolute(before);
+    }
 }
 
 bool CLogFileHeader::IsBookmark(DWORD pos) const

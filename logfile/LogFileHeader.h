@@ -56,6 +56,14 @@ public:
     void FillDeviceRecords();
     void FillDeviceOsTypes();
 
+private:
+    void Store(CArchive& ar);
+    void Load(CArchive& ar);
+    void LoadBookmarks(CArchive& ar);
+    void LoadDevices(CArchive& ar);
+    void LoadEarlierTail(CArchive& ar);
+
+public:
     CString m_strHeaderVersion;
     CString m_strVESKVersion;
     CString m_strUEVersion;

@@ -49,7 +49,7 @@ void CLogger::AddFileDescription(const CString& strDescription, CString& strResu
     if (m_logFile.IsOpen()) m_logFile.Close();
     {
         CLogFile other;
-        if (other.Open(strFilePath.c_str(), 0, 0, 0)) {
+        if (other.Open(strFilePath.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0)) {
             other.SetFileDescription(strDescription);
             other.Close();
         }

@@ -110,7 +110,9 @@ void CLoggerManager::OpenSpecificLogger(long lSource)
 {
     const auto* record = reinterpret_cast<const CSourceRecord*>(static_cast<intptr_t>(lSource));
     if (!record) return;
-    CLogger* logger = AddNewLogger(record->m_strDisplayName + " Log", true, false, -1, 0, 0, 0);
+    CLogger* logger = AddNewLogger(record->m_strDisplayName + " Log", /*bNewFile=*/true, /*bClientFlag=*/false,
+                                   /*nDeviceId=*/-1, /*nMaxFileSizeMB=*/0, /*bAddBookmarkInAssert=*/0,
+                                   /*bCutLogInAssert=*/0);
     CMessageClient* client = logger->GetClient();
     if (!client) return;
     client->SetSourceFilter2(-1, -1);

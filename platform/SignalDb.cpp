@@ -33,6 +33,12 @@ CString CEnum::NameOfRaw(uint32_t raw) const
 // place it was found at.
 class CSignalDbLoader {
 public:
+    // Limits of a description: how deep structures nest, and the largest array count and
+    // union size (they bound the descriptors and bodies a hostile description can ask for).
+    static constexpr int kMaxNesting = 16;
+    static constexpr int64_t kMaxArrayCount = 4096;
+    static constexpr int64_t kMaxUnionSize = 4096;
+
     CSignalDbLoader(CSvmDb& db, CString file) : m_db(db), m_file(std::move(file)) {}
 
     void Load(const json& root)
@@ -149,92 +155,103 @@ private:
 
     CSvmObject* LoadField(const json& f, const std::string& place, int depth)
     {
-        if (depth > 16) Fail(place, "structures nested more than 16 deep");
+        if (depth > kMaxNesting) Fail(place, "structures nested more than " + std::to_string(kMaxNesting) + " deep");
         Budget(place);
         if (!f.is_object()) Fail(place, "a field must be an object");
         const CString name = String(f, "name", place);
         const int kinds = f.contains("type") + f.contains("enum") + f.contains("array") + f.contains("union") + f.contains("struct");
         if (kinds != 1) Fail(place, "field '" + name.str() + "' needs exactly one of type, enum, array, union, struct");
-        if (f.contains("type")) {
-            const CString type = String(f, "type", place);
-            if (!CSvmDb::IsBasicTypeName(type)) Fail(place + "/type", "unknown type name '" + type.str() + "'");
-            return MakeParms(name, type);
-        }
-        if (f.contains("enum")) {
-            const CString en = String(f, "enum", place);
-            CEnum* e = m_db.FindEnumByName(en);
-            if (!e) Fail(place + "/enum", "unknown enumeration '" + en.str() + "'");
-            auto* p = Make<CEnumParm>();
-            p->m_strName = name;
-            p->m_pEnum = e;
-            p->m_nRecordedSize = e->m_nSize;
-            return p;
-        }
-        if (f.contains("array")) {
-            const json& a = f["array"];
-            const std::string ap = place + "/array";
-            const int64_t count = Integer(a, "count", ap);
-            if (count < 0 || count > 4096) Fail(ap + "/count", "an array holds 0 to 4096 elements, not " + std::to_string(count));
-            auto* arr = Make<CParamArray>();
-            arr->m_strName = name;
-            arr->m_nCount = static_cast<int>(count);
-            if (a.contains("type")) {
-                arr->m_nKind = CParamArray::kBasic;
-                arr->m_strElemTypeName = String(a, "type", ap);
-                if (!CSvmDb::IsBasicTypeName(arr->m_strElemTypeName)) Fail(ap + "/type", "unknown type name '" + arr->m_strElemTypeName.str() + "'");
-            } else if (a.contains("struct")) {
-                arr->m_nKind = CParamArray::kStructured;
-                for (int64_t i = 0; i < count; ++i) {
-                    CSvmNode* element = LoadStruct(a["struct"], ap + "/struct", depth);
-                    element->m_strName = name + "[" + CString(std::to_string(i)) + "]";
-                    arr->m_elements.push_back(element);
-                }
-            } else {
-                Fail(ap, "an array needs a \"type\" or a \"struct\"");
-            }
-            return arr;
-        }
-        if (f.contains("union")) {
-            const json& u = f["union"];
-            const std::string up = place + "/union";
-            auto* un = Make<CUnion>();
-            un->m_strName = name;
-            const int64_t size = Integer(u, "size", up);
-            if (size < 1 || size > 4096) Fail(up + "/size", "a union is 1 to 4096 bytes");
-            un->m_nSize = static_cast<int>(size);
-            const json& members = Array(Member(u, "members", up), up + "/members");
-            if (members.empty()) Fail(up + "/members", "a union needs at least one member");
-            for (size_t i = 0; i < members.size(); ++i) {
-                const std::string mp = up + "/members/" + std::to_string(i);
-                auto* var = Make<CUnionVar>();
-                var->m_strName = String(members[i], "name", mp);
-                if (members[i].contains("enum")) {
-                    var->m_nKind = CUnionVar::kEnum;
-                    var->m_strTypeName = String(members[i], "enum", mp);
-                    if (!m_db.FindEnumByName(var->m_strTypeName)) Fail(mp + "/enum", "unknown enumeration '" + var->m_strTypeName.str() + "'");
-                } else {
-                    var->m_nKind = CUnionVar::kBasic;
-                    var->m_strTypeName = String(members[i], "type", mp);
-                    if (!CSvmDb::IsBasicTypeName(var->m_strTypeName)) Fail(mp + "/type", "unknown type name '" + var->m_strTypeName.str() + "'");
-                }
-                un->m_members.push_back(var);
-            }
-            const int64_t designated = u.contains("designated") ? Integer(u, "designated", up) : 0;
-            if (designated < 0 || designated >= static_cast<int64_t>(members.size()))
-                Fail(up + "/designated", "no member " + std::to_string(designated));
-            un->m_pDesignated = un->m_members[static_cast<size_t>(designated)];
-            const auto* var = static_cast<const CUnionVar*>(un->m_pDesignated);
-            const int width = var->m_nKind == CUnionVar::kEnum ? m_db.FindEnumByName(var->m_strTypeName)->m_nSize
-                                                               : CSvmDb::BasicWidth(var->m_strTypeName);
-            if (size < width)
-                Fail(up + "/size", "a union of " + std::to_string(size) + " bytes cannot hold its designated member '" +
-                                       var->m_strName.str() + "' of " + std::to_string(width) + " bytes");
-            for (auto& map : m_db.m_unionMaps) map[name] = un;
-            return un;
-        }
+        if (f.contains("type")) return LoadBasicField(f, name, place);
+        if (f.contains("enum")) return LoadEnumField(f, name, place);
+        if (f.contains("array")) return LoadArrayField(f["array"], name, place + "/array", depth);
+        if (f.contains("union")) return LoadUnionField(f["union"], name, place + "/union");
         CSvmNode* node = LoadStruct(f["struct"], place + "/struct", depth);
         node->m_strName = name;
         return node;
+    }
+
+    CSvmObject* LoadBasicField(const json& f, const CString& name, const std::string& place)
+    {
+        const CString type = String(f, "type", place);
+        if (!CSvmDb::IsBasicTypeName(type)) Fail(place + "/type", "unknown type name '" + type.str() + "'");
+        return MakeParms(name, type);
+    }
+
+    CSvmObject* LoadEnumField(const json& f, const CString& name, const std::string& place)
+    {
+        const CString en = String(f, "enum", place);
+        CEnum* e = m_db.FindEnumByName(en);
+        if (!e) Fail(place + "/enum", "unknown enumeration '" + en.str() + "'");
+        auto* p = Make<CEnumParm>();
+        p->m_strName = name;
+        p->m_pEnum = e;
+        p->m_nRecordedSize = e->m_nSize;
+        return p;
+    }
+
+    CSvmObject* LoadArrayField(const json& a, const CString& name, const std::string& ap, int depth)
+    {
+        const int64_t count = Integer(a, "count", ap);
+        if (count < 0 || count > kMaxArrayCount)
+            Fail(ap + "/count", "an array holds 0 to " + std::to_string(kMaxArrayCount) + " elements, not " + std::to_string(count));
+        auto* arr = Make<CParamArray>();
+        arr->m_strName = name;
+        arr->m_nCount = static_cast<int>(count);
+        if (a.contains("type")) {
+            arr->m_nKind = CParamArray::kBasic;
+            arr->m_strElemTypeName = String(a, "type", ap);
+            if (!CSvmDb::IsBasicTypeName(arr->m_strElemTypeName)) Fail(ap + "/type", "unknown type name '" + arr->m_strElemTypeName.str() + "'");
+        } else if (a.contains("struct")) {
+            arr->m_nKind = CParamArray::kStructured;
+            for (int64_t i = 0; i < count; ++i) {
+                CSvmNode* element = LoadStruct(a["struct"], ap + "/struct", depth);
+                element->m_strName = name + "[" + CString(std::to_string(i)) + "]";
+                arr->m_elements.push_back(element);
+            }
+        } else {
+            Fail(ap, "an array needs a \"type\" or a \"struct\"");
+        }
+        return arr;
+    }
+
+    CUnionVar* LoadUnionMember(const json& m, const std::string& mp)
+    {
+        auto* var = Make<CUnionVar>();
+        var->m_strName = String(m, "name", mp);
+        if (m.contains("enum")) {
+            var->m_nKind = CUnionVar::kEnum;
+            var->m_strTypeName = String(m, "enum", mp);
+            if (!m_db.FindEnumByName(var->m_strTypeName)) Fail(mp + "/enum", "unknown enumeration '" + var->m_strTypeName.str() + "'");
+        } else {
+            var->m_nKind = CUnionVar::kBasic;
+            var->m_strTypeName = String(m, "type", mp);
+            if (!CSvmDb::IsBasicTypeName(var->m_strTypeName)) Fail(mp + "/type", "unknown type name '" + var->m_strTypeName.str() + "'");
+        }
+        return var;
+    }
+
+    CSvmObject* LoadUnionField(const json& u, const CString& name, const std::string& up)
+    {
+        auto* un = Make<CUnion>();
+        un->m_strName = name;
+        const int64_t size = Integer(u, "size", up);
+        if (size < 1 || size > kMaxUnionSize) Fail(up + "/size", "a union is 1 to " + std::to_string(kMaxUnionSize) + " bytes");
+        un->m_nSize = static_cast<int>(size);
+        const json& members = Array(Member(u, "members", up), up + "/members");
+        if (members.empty()) Fail(up + "/members", "a union needs at least one member");
+        for (size_t i = 0; i < members.size(); ++i) un->m_members.push_back(LoadUnionMember(members[i], up + "/members/" + std::to_string(i)));
+        const int64_t designated = u.contains("designated") ? Integer(u, "designated", up) : 0;
+        if (designated < 0 || designated >= static_cast<int64_t>(members.size()))
+            Fail(up + "/designated", "no member " + std::to_string(designated));
+        un->m_pDesignated = un->m_members[static_cast<size_t>(designated)];
+        const auto* var = static_cast<const CUnionVar*>(un->m_pDesignated);
+        const int width = var->m_nKind == CUnionVar::kEnum ? m_db.FindEnumByName(var->m_strTypeName)->m_nSize
+                                                           : CSvmDb::BasicWidth(var->m_strTypeName);
+        if (size < width)
+            Fail(up + "/size", "a union of " + std::to_string(size) + " bytes cannot hold its designated member '" +
+                                   var->m_strName.str() + "' of " + std::to_string(width) + " bytes");
+        for (auto& map : m_db.m_unionMaps) map[name] = un;
+        return un;
     }
 
     // A nested structure: inline, or by the name of one in "structs".

@@ -59,7 +59,7 @@ int CmdRepair(const std::string& path)
     services.settings = std::make_shared<AutoRepairSettings>(services.settings);
     CScopedServices scoped(services);
     CLogFile file;
-    if (!file.Open(path.c_str(), 0, 0, 0)) {
+    if (!file.Open(path.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0)) {
         const std::string box = LastMessageBox();
         Error(path + ": cannot be repaired" + (box.empty() ? std::string() : " (" + box + ")"));
         return kFailed;
@@ -88,7 +88,7 @@ int CmdDescribe(const std::string& path, const std::string& text)
         return kFailed;
     }
     CLogFile file;
-    if (!file.Open(path.c_str(), 0, 0, 0)) {
+    if (!file.Open(path.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0)) {
         Error(path + ": not changed" + (before.needsRepair ? " (the file needs repair first)" : ""));
         return kFailed;
     }

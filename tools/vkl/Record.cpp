@@ -138,12 +138,12 @@ int CmdRecord(const RecordOptions& o)
     std::unique_ptr<CLogger> own;
     CLogger* logger = nullptr;
     if (!o.name.empty()) {
-        logger = Init()->AddNewLogger((dir + "\\" + o.name.c_str()).c_str(), true, false, o.device, o.maxSizeMB,
-                                      o.bookmarkAsserts, o.cutAsserts);
+        logger = Init()->AddNewLogger((dir + "\\" + o.name.c_str()).c_str(), /*bNewFile=*/true, /*bClientFlag=*/false,
+                                      o.device, o.maxSizeMB, o.bookmarkAsserts, o.cutAsserts);
     } else {
         // No name: the logger names the file itself, by date or by the naming convention.
-        own = std::make_unique<CLogger>("", 1, 0, o.dir.empty() ? CString() : dir, o.device, o.maxSizeMB,
-                                        o.bookmarkAsserts, o.cutAsserts);
+        own = std::make_unique<CLogger>("", /*bNewFile=*/1, /*bClientFlag=*/0, o.dir.empty() ? CString() : dir,
+                                        o.device, o.maxSizeMB, o.bookmarkAsserts, o.cutAsserts);
         logger = own.get();
     }
     if (!logger->GetClient()) {
@@ -176,92 +176,123 @@ int CmdRecord(const RecordOptions& o)
     return kOk;
 }
 
-int CmdDemo(const DemoOptions& o)
+namespace {
+
+// What the demo's steps share: where they write, what they made, and the report.
+struct DemoRun {
+    std::string dir;
+    std::shared_ptr<OpenedFiles> opened = std::make_shared<OpenedFiles>();
+    CLoggerManager* manager = nullptr;
+    uint64_t sent = 0;
+    SetReport recorded;
+    std::string replayed;
+    bool replaySame = false;
+    size_t replayBytes = 0;
+    std::ostringstream report;
+};
+
+// 1. A session of three devices with asserts, limited to 1 MB per file.
+bool DemoRecordSession(DemoRun& run)
 {
-    InstallInterruptHandler();
-    const std::string dir = EnsureDirectory(o.dir);
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path().extension() == LogFormat::kExtension) std::filesystem::remove(e.path());
-
-    auto opened = std::make_shared<OpenedFiles>();
-    HostServices services = Services::Current();
-    services.fileObserver = opened;
-    CScopedServices scoped(services);
-
-    // 1. A session of three devices with asserts, limited to 1 MB per file.
     CSimDevice sim({.seed = 2026, .devices = 3, .assertEvery = 15000});
     sim.Connect(*Devices());
-    CLoggerManager* manager = Init();
-    CLogger* session = manager->AddNewLogger((dir + "\\session").c_str(), true, false, -1, 1, 1, 1);
+    CLogger* session = run.manager->AddNewLogger((run.dir + "\\session").c_str(), /*bNewFile=*/true,
+                                                 /*bClientFlag=*/false, /*nDeviceId=*/-1, /*nMaxFileSizeMB=*/1,
+                                                 /*bAddBookmarkInAssert=*/1, /*bCutLogInAssert=*/1);
     if (!session->GetClient()) {
-        Error("cannot create " + dir + "/session.vkl");
-        Term();
-        return kFailed;
+        Error("cannot create " + run.dir + "/session.vkl");
+        return false;
     }
     CString result;
     session->AddFileDescription("vkl demo: three simulated devices", result, "");
     session->Resume();
-    const uint64_t sent = Feed(sim, 45000, 0);
+    run.sent = Feed(sim, 45000, 0);
     session->EmptyFIFO();
-    manager->RemoveLogger(session);
+    run.manager->RemoveLogger(session);
     CSimDevice::Disconnect(*Devices());
-    const std::vector<std::string> sessionFiles = opened->Paths();
-    const SetReport recorded = Report(sessionFiles);
-    if (recorded.files.empty()) {
+    run.recorded = Report(run.opened->Paths());
+    if (run.recorded.files.empty()) {
         Error("the session produced no file");
-        Term();
-        return kFailed;
+        return false;
     }
+    run.report << "Recorded " << Plural(run.sent, "message") << " from 3 simulated devices into "
+               << Plural(run.recorded.files.size(), "file") << " (1 MB limit, asserts bookmarked and cut):\n"
+               << Describe(run.recorded) << "  in all: " << Plural(run.recorded.records, "message") << ", "
+               << Plural(static_cast<uint64_t>(run.recorded.pages), "page") << ", "
+               << Plural(run.recorded.bookmarks, "assert bookmark") << "\n";
+    if (run.recorded.records != run.sent) {
+        Error("only " + std::to_string(run.recorded.records) + " of " + std::to_string(run.sent) +
+              " messages reached the files");
+        return false;
+    }
+    return true;
+}
 
-    // 2. The first file replayed through the bus into a second logger.
-    const std::string source = recorded.files.front().path;
-    CLogger* copy = manager->AddNewLogger((dir + "\\replayed").c_str(), true, false, -1, 0, 0, 0);
+// 2. The first file replayed through the bus into a second logger.
+bool DemoReplay(DemoRun& run)
+{
+    const FileSummary& first = run.recorded.files.front();
+    CLogger* copy = run.manager->AddNewLogger((run.dir + "\\replayed").c_str(), /*bNewFile=*/true,
+                                              /*bClientFlag=*/false, /*nDeviceId=*/-1, /*nMaxFileSizeMB=*/0,
+                                              /*bAddBookmarkInAssert=*/0, /*bCutLogInAssert=*/0);
     copy->Resume();
+    bool loaded = false;
     {
         CQueueWnd wnd;
         CLogFilePlayer player(&wnd);
-        if (!player.LoadLogFile(source.c_str())) {
-            Error(source + ": cannot be opened for replay");
-            Term();
-            return kFailed;
-        }
-        player.SetSpeed(0);
-        player.Play();
-        Progress progress("replaying", recorded.files.front().headerPosition);
-        while (!wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, 100)) {
-            if (Interrupted()) player.CloseFile();
-            progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
+        loaded = player.LoadLogFile(first.path.c_str()) != 0;
+        if (loaded) {
+            player.SetSpeed(0);
+            player.Play();
+            Progress progress("replaying", first.headerPosition);
+            while (!wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, 100)) {
+                if (Interrupted()) player.CloseFile();
+                progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
+            }
         }
     }
     copy->EmptyFIFO();
-    manager->RemoveLogger(copy);
-    Term();
-    const std::string replayed = dir + "/replayed.vkl";
+    run.manager->RemoveLogger(copy);
+    if (!loaded) {
+        Error(first.path + ": cannot be opened for replay");
+        return false;
+    }
+    run.replayed = run.dir + "/replayed.vkl";
     std::vector<BYTE> a, b;
-    const bool same = RecordBytes(source, a) && RecordBytes(replayed, b) && a == b;
-    const FileSummary& first = recorded.files.front();
+    run.replaySame = RecordBytes(first.path, a) && RecordBytes(run.replayed, b) && a == b;
+    run.report << "Replayed " << first.path << " (" << Plural(first.records, "message") << ") through the bus into "
+               << run.replayed << ":\n  "
+               << (run.replaySame ? "records byte-identical to the original" : "RECORDS DIFFER from the original")
+               << " (" << a.size() << " bytes)\n";
+    if (!run.replaySame) Error("the replayed records differ from the original");
+    return run.replaySame;
+}
 
-    // 3. What it made.
-    std::ostringstream o2;
-    o2 << "Recorded " << Plural(sent, "message") << " from 3 simulated devices into " << Plural(recorded.files.size(), "file")
-       << " (1 MB limit, asserts bookmarked and cut):\n"
-       << Describe(recorded) << "  in all: " << Plural(recorded.records, "message") << ", "
-       << Plural(static_cast<uint64_t>(recorded.pages), "page") << ", " << Plural(recorded.bookmarks, "assert bookmark")
-       << "\n"
-       << "Replayed " << first.path << " (" << Plural(first.records, "message") << ") through the bus into " << replayed
-       << ":\n  " << (same ? "records byte-identical to the original" : "RECORDS DIFFER from the original") << " ("
-       << a.size() << " bytes)\n"
-       << "Look inside with: vkl info " << first.path << "   or   vkl messages " << replayed << " --to 20\n";
-    if (!Options().quiet) std::fputs(o2.str().c_str(), stdout);
-    if (recorded.records != sent) {
-        Error("only " + std::to_string(recorded.records) + " of " + std::to_string(sent) + " messages reached the files");
-        return kFailed;
+}  // namespace
+
+int CmdDemo(const DemoOptions& o)
+{
+    InstallInterruptHandler();
+    DemoRun run;
+    run.dir = EnsureDirectory(o.dir);
+    for (const auto& e : std::filesystem::directory_iterator(run.dir))
+        if (e.path().extension() == LogFormat::kExtension) std::filesystem::remove(e.path());
+
+    HostServices services = Services::Current();
+    services.fileObserver = run.opened;
+    CScopedServices scoped(services);
+    run.manager = Init();
+    bool ok = true;
+    for (auto step : {DemoRecordSession, DemoReplay}) {
+        ok = step(run);
+        if (!ok) break;
     }
-    if (!same) {
-        Error("the replayed records differ from the original");
-        return kFailed;
-    }
-    return kOk;
+    Term();
+    if (!run.recorded.files.empty())
+        run.report << "Look inside with: vkl info " << run.recorded.files.front().path << "   or   vkl messages "
+                   << (run.replayed.empty() ? run.recorded.files.front().path : run.replayed) << " --to 20\n";
+    if (!Options().quiet) std::fputs(run.report.str().c_str(), stdout);
+    return ok ? kOk : kFailed;
 }
 
 void AddRecordCommands(CLI::App& app, CommandList& out)

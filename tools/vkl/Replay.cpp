@@ -30,7 +30,8 @@ int CmdReplay(const ReplayOptions& o)
     CLoggerManager* manager = Init();
     CLogger* logger = nullptr;
     if (!o.into.empty()) {
-        logger = manager->AddNewLogger(o.into.c_str(), true, false, -1, 0, 0, 0);
+        logger = manager->AddNewLogger(o.into.c_str(), /*bNewFile=*/true, /*bClientFlag=*/false, /*nDeviceId=*/-1,
+                                       /*nMaxFileSizeMB=*/0, /*bAddBookmarkInAssert=*/0, /*bCutLogInAssert=*/0);
         if (!logger->GetClient()) {
             Error(o.into + ": cannot be created");
             Term();
