@@ -43,7 +43,7 @@ CString CArchiveException::GetErrorMessage() const
     static const char* const texts[] = {
         "no error", "unspecified archive error", "archive is read-only", "unexpected end of data",
         "archive is write-only", "bad index", "bad class", "bad schema"};
-    CString s = texts[m_cause];
+    CString s = m_strDetail.IsEmpty() ? CString(texts[m_cause]) : m_strDetail;
     if (!m_strFileName.IsEmpty()) s = m_strFileName + ": " + s;
     return s;
 }

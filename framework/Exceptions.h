@@ -44,12 +44,13 @@ public:
 class CArchiveException : public CException {
 public:
     enum Cause { none, genericException, readOnly, endOfFile, writeOnly, badIndex, badClass, badSchema };
-    explicit CArchiveException(Cause cause = none, CString fileName = CString())
-        : m_cause(cause), m_strFileName(std::move(fileName)) {}
+    explicit CArchiveException(Cause cause = none, CString fileName = CString(), CString detail = CString())
+        : m_cause(cause), m_strFileName(std::move(fileName)), m_strDetail(std::move(detail)) {}
     CString GetErrorMessage() const override;
 
     Cause m_cause;
     CString m_strFileName;
+    CString m_strDetail;  // what exactly was wrong, when the reader knows (ours)
 };
 
 // A failure of the host database (opening it, or a query on it).

@@ -123,9 +123,14 @@ BOOL CFile::Open(const char* path, UINT flags, CFileException* pError)
     int oflags = access == modeRead ? O_RDONLY : O_RDWR;
     if (flags & modeCreate) {
         oflags |= O_CREAT;
-        if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
+        if (flags & modeCreateNew)
+            oflags |= O_EXCL;
+        else if (!(flags & modeNoTruncate))
+            oflags |= O_TRUNC;
     }
-    oflags |= O_CLOEXEC;
+    if (flags & modeNoFollow) oflags |= O_NOFOLLOW;
+    // Non-blocking while opening, so that a pipe at the path cannot hang the open.
+    oflags |= O_CLOEXEC | O_NONBLOCK;
     const std::string os = OsPath(path);
     auto fail = [&](int err) {
         if (pError) *pError = CFileException(CFileException::OsErrorToCause(err), err, m_strFileName);
@@ -145,6 +150,7 @@ BOOL CFile::Open(const char* path, UINT flags, CFileException* pError)
         ::close(fd);
         return fail(EISDIR);
     }
+    if (const int fl = ::fcntl(fd, F_GETFL); fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     m_hFile = fd;
     int err = 0;
     if (!ApplyShareMode(flags, err)) {
@@ -160,6 +166,12 @@ BOOL CFile::Open(const char* path, UINT flags, CFileException* pError)
     }
     if (!m_cache) m_cache = std::make_unique<BYTE[]>(kCacheSize);
     return TRUE;
+}
+
+bool CFile::IsRegularFile() const
+{
+    struct stat st {};
+    return m_hFile != hFileNull && ::fstat(m_hFile, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void CFile::Close()

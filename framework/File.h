@@ -44,6 +44,11 @@ public:
         modeNoTruncate = 0x2000,
         typeText = 0x4000,
         typeBinary = 0x8000,
+        // Our own: with modeCreate, fail when the file exists (nothing is ever replaced by
+        // accident, and a symbolic link planted at the name is never followed).
+        modeCreateNew = 0x10000,
+        // Our own: refuse a symbolic link at the last component of the path.
+        modeNoFollow = 0x20000,
     };
     enum Attribute : BYTE { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08, directory = 0x10, archive = 0x20 };
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
@@ -98,6 +103,8 @@ public:
     CString GetFileName() const;
     CString GetFileTitle() const;
     bool IsOpen() const { return m_hFile != hFileNull; }
+    // Whether the open file is a plain file (not a pipe, device or socket).
+    bool IsRegularFile() const;
 
     static void Rename(const char* oldName, const char* newName);  // throws CFileException
     static void Remove(const char* fileName);                       // throws CFileException

@@ -1,11 +1,12 @@
 #include "logfile/LogFile.h"
 
+#include <algorithm>
+#include <cassert>
 #include <new>
 
 #include "framework/Archive.h"
 #include "framework/Endian.h"
 #include "framework/MessageBox.h"
-#include "logfile/LogFormat.h"
 #include "platform/Settings.h"
 #include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
@@ -34,6 +35,32 @@ void ReadLogRecord(CFile& file, CVESKMessage& message)
     ar.Close();
 }
 
+bool IsPlausibleRecord(const CVESKMessage& message, CString* why)
+{
+    auto implausible = [why](const char* text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (message.GetKind() < 1 || message.GetKind() > 255) return implausible("implausible record: kind out of range");
+    if (message.GetDeviceNumber() < 0 || message.GetDeviceNumber() >= LogFormat::kMaxDevices)
+        return implausible("implausible record: device number out of range");
+    const CSystemTime& t = message.GetPCTimeStamp();
+    if (t.wMonth > 12 || t.wDayOfWeek > 6 || t.wDay > 31 || t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 ||
+        t.wMilliseconds > 999)
+        return implausible("implausible record: PC time stamp out of range");
+    // The data length's upper bound is the loader's own (CVESKMessage::kMaxDataLength).
+    return true;
+}
+
+void ReadCheckedLogRecord(CFile& file, CVESKMessage& message, ULONGLONG limit)
+{
+    ReadLogRecord(file, message);
+    CString why;
+    if (!IsPlausibleRecord(message, &why)) throw CArchiveException(CArchiveException::badIndex, file.GetFilePath(), why);
+    if (file.GetPosition() > limit)
+        throw CArchiveException(CArchiveException::endOfFile, file.GetFilePath(), "record runs into the header");
+}
+
 CLogFile::CLogFile() = default;
 
 // Destroying the object closes the handle only; owners call Close first.
@@ -60,20 +87,104 @@ bool CLogFile::AskRepair(bool autoRepair) const
     return autoRepair || AfxMessageBox(kRepairQuestion, MB_YESNO) == IDYES;
 }
 
-CLogFile::LoadResult CLogFile::LoadHeader()
+// Loads the header at `pos`: true when it loads and ends exactly at `end`.
+bool CLogFile::LoadHeaderAt(DWORD pos, ULONGLONG end)
 {
-    CFile::SeekAbsolute(m_dwHeaderPos);
+    CFile::SeekAbsolute(pos);
     CArchive ar(this, CArchive::load, CArchive::kDefaultBufSize);
     try {
         m_header.Serialize(ar);
         ar.Close();
-        return LoadResult::loaded;
     } catch (const CFileException&) {
+        ar.Abort();
+        return false;
     } catch (const CArchiveException&) {
+        ar.Abort();
+        return false;
     } catch (const CNotSupportedException&) {
+        ar.Abort();
+        return false;
     }
-    ar.Abort();
-    return LoadResult::failed;
+    return CFile::GetPosition() == end;
+}
+
+CLogFile::Soundness CLogFile::CheckSound()
+{
+    const ULONGLONG length = GetLength();
+    m_dwHeaderPos = ReadHeaderPosition();
+    if (m_dwHeaderPos < kFirstRecord || m_dwHeaderPos > length) return Soundness::damaged;
+    return LoadHeaderAt(m_dwHeaderPos, length) ? Soundness::sound : Soundness::damaged;
+}
+
+namespace {
+// Whether a header of the current layout could start at `pos`: its first string holds
+// the header-version text. Cheap enough to ask at every record boundary.
+bool StartsWithHeader(CFile& file, ULONGLONG pos)
+{
+    file.SeekAbsolute(pos);
+    BYTE first[256];
+    if (file.Read(first, 1) != 1 || first[0] == 0xFF) return false;
+    const UINT n = first[0];
+    if (file.Read(first + 1, n) != n) return false;
+    const std::string text(reinterpret_cast<const char*>(first + 1), n);
+    return text.find(CLogFileHeader::kHeaderVersionMark) != std::string::npos;
+}
+}  // namespace
+
+// Reads the records from offset 4 while they pass the validity rules and end inside the
+// file, and looks at every record boundary for a complete header that ends the file.
+CLogFile::RepairReport CLogFile::ScanForRepair()
+{
+    const ULONGLONG length = GetLength();
+    const ULONGLONG limit = std::min<ULONGLONG>(length, LogFormat::kMaxPosition);
+    RepairReport report;
+    ULONGLONG pos = kFirstRecord;
+    for (;;) {
+        if (StartsWithHeader(*this, pos) && LoadHeaderAt(static_cast<DWORD>(pos), length)) {
+            report.headerKept = true;
+            break;
+        }
+        if (pos >= limit) break;
+        CFile::SeekAbsolute(pos);
+        CVESKMessage message;
+        try {
+            ReadCheckedLogRecord(*this, message, limit);
+        } catch (const CArchiveException&) {
+            break;
+        }
+        pos = CFile::GetPosition();
+        ++report.records;
+    }
+    if (!report.headerKept) m_header.Reset();
+    report.recordsEnd = static_cast<DWORD>(std::min<ULONGLONG>(pos, limit));
+    report.droppedBytes = report.headerKept ? 0 : length - std::min(pos, length);
+    return report;
+}
+
+// Only cuts: the records kept stay where they are. Throws the file's or the archive's
+// exception when a write fails.
+void CLogFile::Repair()
+{
+    m_repair = ScanForRepair();
+    // Nothing recognised: not a log file, and cutting it would only destroy it.
+    if (!m_repair.headerKept && m_repair.records == 0 && m_repair.droppedBytes > 0)
+        throw CArchiveException(CArchiveException::badIndex, GetFilePath(), "no record and no header: not a log file");
+    m_dwHeaderPos = m_repair.recordsEnd;
+    if (m_repair.headerKept) {
+        WriteHeaderPosition(m_dwHeaderPos);
+    } else {
+        // 0 first, so that a repair killed part-way leaves a file the next repair reads
+        // the same way; the header before H, as a close writes them.
+        m_header.m_nNumOfPages = LogFormat::PagesForRecords(m_repair.records);
+        WriteHeaderPosition(0);
+        CFile::SetLength(m_dwHeaderPos);
+        SeekToEnd();
+        WriteHeaderAtEnd();
+        CFile::Flush();
+        WriteHeaderPosition(m_dwHeaderPos);
+    }
+    CFile::Flush();
+    m_bNeedsRepair = false;
 }
 
 void CLogFile::WriteHeaderAtEnd()
@@ -88,20 +199,24 @@ void CLogFile::WriteHeaderAtEnd()
     }
 }
 
-int CLogFile::Repair()
+bool CLogFile::OpenOs(const char* path, UINT flags)
 {
-    try {
-        const ULONGLONG length = GetLength();
-        m_dwHeaderPos = LogFormat::ClampPosition(length);
-        WriteHeaderPosition(m_dwHeaderPos);
-        SeekToEnd();
-        WriteHeaderAtEnd();
-        CFile::Flush();
-        CFile::Seek(static_cast<LONG>(kFirstRecord), begin);
-        return 1;
-    } catch (const CFileException&) {
-    } catch (const CArchiveException&) {
+    CFileException error;
+    if (!CFile::Open(path, flags, &error)) {
+        m_openError = error;
+        return false;
     }
+    if (!IsRegularFile()) {
+        m_openError = CFileException(CFileException::invalidFile, 0, path);
+        CFile::Abort();
+        return false;
+    }
+    return true;
+}
+
+int CLogFile::Fail()
+{
+    CFile::Abort();
     return 0;
 }
 
@@ -111,69 +226,67 @@ int CLogFile::Open(const char* path, int bWrite, int bNew, int bReadOnly)
     if (IsOpen()) Close();
     m_bInspectOnly = false;
     m_bNeedsRepair = false;
-    return OpenImpl(path, bWrite, bNew, bReadOnly);
-}
-
-int CLogFile::OpenImpl(const char* path, int bWrite, int bNew, int bReadOnly)
-{
+    m_bBeingRecorded = false;
+    m_repair = RepairReport();
+    m_openError = CFileException();
     m_bWriteMode = bWrite;
     UINT flags = bReadOnly ? modeRead : modeReadWrite;
-    if (bWrite) {
-        flags |= shareDenyWrite | modeCreate;
-        if (!bNew) flags |= modeNoTruncate;
-    } else {
+    if (bWrite)
+        flags |= shareDenyWrite | modeCreate | modeNoFollow | (bNew ? modeCreateNew : modeNoTruncate);
+    else
         flags |= shareDenyNone;
-    }
-    if (!CFile::Open(path, flags)) return 0;
+    if (!OpenOs(path, flags)) return 0;
 
-    auto fail = [this] {
-        CFile::Abort();
-        return 0;
-    };
-    const bool autoRepair = GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kAutoRepair, 0) != 0;
+    const bool autoRepair =
+        GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kAutoRepair, 0) != 0;
     m_header.Reset();
-
     try {
-        if (!bWrite || (!bNew && GetLength() >= LogFormat::kHeaderPosSize)) {
-            // Reading, or appending to an existing file.
-            bool repaired = false;
+        const ULONGLONG length = GetLength();
+        if (bWrite && length == 0) {
+            // A new file: 0 in the header position word until it is closed.
+            WriteHeaderPosition(0);
             m_dwHeaderPos = 0;
-            m_dwHeaderPos = ReadHeaderPosition();
-            if (m_dwHeaderPos < kFirstRecord) {
-                if (!AskRepair(autoRepair)) return fail();
-                if (!Repair()) return fail();
-                repaired = true;
-            }
-            if (LoadHeader() == LoadResult::failed && m_header.m_nNumOfPages != 0) {
-                if (repaired) return fail();
-                if (!AskRepair(autoRepair)) return fail();
-                // Reading: the bytes from H on are dropped. Appending: everything up to
-                // the old end, the unreadable header included, counts as records.
-                if (!bWrite) CFile::SetLength(m_dwHeaderPos);
-                if (!Repair()) return fail();
-            }
-            if (!bWrite) {
-                CFile::Seek(static_cast<LONG>(kFirstRecord), begin);
-            } else {
-                CFile::SetLength(m_dwHeaderPos);
-                SeekToEnd();
-            }
+            m_loadedHeader = m_header;
             return 1;
         }
-        // A new file (or one too short to hold a header position).
-        m_header.Reset();
-        WriteHeaderPosition(0);
-        m_dwHeaderPos = 0;
-        return 1;
+        if (length < LogFormat::kHeaderPosSize) {
+            // Too short to be a log file: neither read nor written over.
+            m_openError = CFileException(CFileException::invalidFile, 0, path);
+            return Fail();
+        }
+        return OpenExisting(bWrite != 0, autoRepair);
     } catch (const std::bad_alloc&) {
     } catch (const CException&) {
     }
-    // Any other fault while loading or repairing: the file stays as it is and open.
+    // A fault while loading or repairing. Reading goes on with the file as it is, as far
+    // as its records are whole; writing is refused, so nothing is written after damage.
     AfxMessageBox(kRepairError, MB_OK);
-    try {
-        if (!bWrite) CFile::Seek(static_cast<LONG>(kFirstRecord), begin);
-    } catch (const CException&) {
+    if (bWrite) return Fail();
+    m_bNeedsRepair = true;
+    m_dwHeaderPos = m_repair.recordsEnd >= kFirstRecord ? m_repair.recordsEnd : kFirstRecord;
+    m_loadedHeader = m_header;
+    IgnoreFailure("the reader finds the position where it is", [&] { CFile::SeekAbsolute(kFirstRecord); });
+    return 1;
+}
+
+// Reading, or appending to an existing file.
+int CLogFile::OpenExisting(bool bWrite, bool autoRepair)
+{
+    if (CheckSound() == Soundness::damaged) {
+        m_bNeedsRepair = true;
+        if (!AskRepair(autoRepair)) return Fail();
+        Repair();
     }
+    m_loadedHeader = m_header;
+    if (!bWrite) {
+        CFile::SeekAbsolute(kFirstRecord);
+        return 1;
+    }
+    // The 0 goes in before the old header is cut off: from here until the close, a
+    // killed process leaves a file that repair reads from offset 4.
+    WriteHeaderPosition(0);
+    CFile::SetLength(m_dwHeaderPos);
+    SeekToEnd();
     return 1;
 }
 
@@ -183,22 +296,32 @@ int CLogFile::OpenForInspection(const char* path)
     if (IsOpen()) Close();
     m_bInspectOnly = true;
     m_bNeedsRepair = false;
+    m_bBeingRecorded = false;
+    m_repair = RepairReport();
+    m_openError = CFileException();
     m_bWriteMode = 0;
-    if (!CFile::Open(path, modeRead | shareDenyNone)) return 0;
+    if (!OpenOs(path, modeRead | shareDenyNone)) return 0;
+    {
+        // Another handle with write access refuses a deny-write open: the file is being
+        // recorded (or changed) right now.
+        CFile probe;
+        CFileException error;
+        m_bBeingRecorded = !probe.Open(path, modeRead | shareDenyWrite, &error) &&
+                           error.m_cause == CFileException::sharingViolation;
+    }
     m_header.Reset();
     try {
-        const ULONGLONG length = GetLength();
-        const DWORD clampedLength = LogFormat::ClampPosition(length);
-        m_dwHeaderPos = ReadHeaderPosition();
-        if (m_dwHeaderPos < kFirstRecord || m_dwHeaderPos > clampedLength) {
-            // What a repair would make of it: every byte after offset 4 is a record.
+        if (GetLength() < LogFormat::kHeaderPosSize) {
             m_bNeedsRepair = true;
-            m_dwHeaderPos = clampedLength;
-            m_header.Reset();
-        } else if (LoadHeader() == LoadResult::failed && m_header.m_nNumOfPages != 0) {
+            m_dwHeaderPos = kFirstRecord;
+        } else if (CheckSound() == Soundness::damaged) {
+            // What a repair would make of it.
             m_bNeedsRepair = true;
+            m_repair = ScanForRepair();
+            if (!m_repair.headerKept) m_header.m_nNumOfPages = LogFormat::PagesForRecords(m_repair.records);
+            m_dwHeaderPos = m_repair.recordsEnd;
         }
-        CFile::Seek(static_cast<LONG>(kFirstRecord), begin);
+        CFile::SeekAbsolute(kFirstRecord);
     } catch (const CException&) {
         m_bNeedsRepair = true;
     } catch (const std::bad_alloc&) {
@@ -215,37 +338,50 @@ void CLogFile::Close()
         CFile::Abort();
         return;
     }
-    if (m_bWriteMode) {
-        try {
-            CFile::Flush();
-            if (GetLength() == LogFormat::kHeaderPosSize) {
-                CFile::Close();
-                CFile::Remove(path);
-                return;
-            }
-            SeekToEnd();
-            const ULONGLONG length = GetLength();
-            const DWORD h = LogFormat::ClampPosition(length);
-            WriteHeaderAtEnd();
-            CFile::Flush();
-            WriteHeaderPosition(h);
-            m_dwHeaderPos = h;
-            CFile::Close();
-        } catch (const CException&) {
-            CFile::Abort();
-        }
+    if (!m_bWriteMode) {
+        CloseReading();
         return;
     }
-    if (path.IsEmpty()) return;
-    // Reading: the header is written back in the current layout where it was.
-    CFile::Abort();
-    if (!CFile::Open(path, modeReadWrite | shareDenyNone)) return;  // left unchanged
     try {
-        CFile::SeekAbsolute(m_dwHeaderPos);
+        CFile::Flush();
+        if (GetLength() == LogFormat::kHeaderPosSize) {
+            CFile::Close();
+            CFile::Remove(path);
+            return;
+        }
+        SeekToEnd();
+        const DWORD h = LogFormat::ClampPosition(GetLength());
+        // The header before H: a close killed in between leaves a header that repair keeps.
+        WriteHeaderAtEnd();
+        CFile::Flush();
+        WriteHeaderPosition(h);
+        m_dwHeaderPos = h;
+        m_loadedHeader = m_header;
+        CFile::Close();
+    } catch (const CException&) {
+        CFile::Abort();
+    }
+}
+
+// A file that was only read stays as it was: the header is written back, in the current
+// layout where it was, only when something in it changed while the file was open.
+void CLogFile::CloseReading()
+{
+    const CString path = GetFilePath();
+    const bool changed = !m_header.SameContent(m_loadedHeader);
+    CFile::Abort();
+    if (path.IsEmpty() || !changed || m_bNeedsRepair) return;
+    if (!CFile::Open(path, modeReadWrite | shareDenyNone | modeNoFollow)) return;  // left unchanged
+    try {
+        // 0 first and H last, as a close writes them: a process killed in between leaves
+        // the old header or the new one for repair to keep.
+        WriteHeaderPosition(0);
         CFile::SetLength(m_dwHeaderPos);
         SeekToEnd();
         WriteHeaderAtEnd();
         CFile::Flush();
+        WriteHeaderPosition(m_dwHeaderPos);
+        m_loadedHeader = m_header;
         CFile::Close();
     } catch (const CException&) {
         CFile::Abort();
@@ -264,19 +400,18 @@ int CLogFile::SwitchToRead()
             return 0;
         }
         SeekToEnd();
-        const ULONGLONG length = GetLength();
-        m_dwHeaderPos = LogFormat::ClampPosition(length);
+        m_dwHeaderPos = LogFormat::ClampPosition(GetLength());
         WriteHeaderAtEnd();
         CFile::Flush();
         WriteHeaderPosition(m_dwHeaderPos);
-        CFile::SeekAbsolute(m_dwHeaderPos);
+        m_loadedHeader = m_header;
     } catch (const CException&) {
         CFile::Abort();
         return 0;
     }
     m_bWriteMode = 0;
     CFile::Abort();
-    if (!CFile::Open(path, modeReadWrite | shareDenyNone)) return 0;
+    if (!OpenOs(path, modeReadWrite | shareDenyNone)) return 0;
     CFile::SeekAbsolute(m_dwHeaderPos);
     return 1;
 }
@@ -286,17 +421,20 @@ int CLogFile::SwitchToWrite()
     if (m_bWriteMode || !IsOpen()) return 0;
     const CString path = GetFilePath();
     Close();
-    if (!CFile::Open(path, modeReadWrite | shareDenyWrite)) {
+    if (!OpenOs(path, modeReadWrite | shareDenyWrite | modeNoFollow)) {
         AfxMessageBox(kReopenError, MB_OK | MB_ICONERROR);
         return 0;
     }
     try {
-        m_dwHeaderPos = ReadHeaderPosition();
+        const DWORD h = ReadHeaderPosition();
+        // Never cut at a position the file does not hold (that would grow it).
+        if (h < kFirstRecord || h > GetLength()) return Fail();
+        m_dwHeaderPos = h;
+        WriteHeaderPosition(0);
         CFile::SetLength(m_dwHeaderPos);
         SeekToEnd();
     } catch (const CException&) {
-        CFile::Abort();
-        return 0;
+        return Fail();
     }
     m_bWriteMode = 1;
     return 1;
@@ -323,6 +461,7 @@ void CLogFile::ClearHeader()
 void CLogFile::CopyHeaderTo(CLogFileHeader* target) const
 {
     if (!target) return;
+    assert(target != &m_header);
     target->m_strVESKVersion = m_header.m_strVESKVersion;
     target->m_strUEVersion = m_header.m_strUEVersion;
     target->m_strFileDescription = m_header.m_strFileDescription;

@@ -1,14 +1,26 @@
 #pragma once
 // The log file: a 4-byte header position H at offset 0, the message records from offset
-// 4 up to H, and the serialised header (CLogFileHeader) from H to the end.
+// 4 up to H, and the serialised header (CLogFileHeader) from H to the end (LogFormat.h).
 //
-// While a file is open for writing the header is not in the file: the file ends after
-// the last record, and its first four bytes hold 0 (new file) or the position where
-// the previous header was cut off (appending). The header is written at the end, and H
-// at offset 0, when the file is closed or switched to reading. A file whose length is
-// exactly 4 when it is closed is deleted. H below 4 marks a damaged file (a recording
-// that ended without a close); opening repairs it by taking everything after offset 4
-// as records.
+// A file is sound when H is at least 4 and the header loads at H and ends exactly at the
+// end of the file. Anything else needs repair.
+//
+// While a file is open for writing, new or appended, the header is not in the file and
+// the header position word holds 0: the file ends after the last record. When appending,
+// the 0 is written before the old header is cut off, so a process killed at any moment
+// leaves a file whose repair keeps every whole record, old and new. The header is written
+// at the end, and then H at offset 0, when the file is closed or switched to reading. A
+// file whose length is exactly 4 when it is closed is deleted.
+//
+// Repair only cuts. It reads the records from offset 4 while they pass the validity rules
+// (IsPlausibleRecord) and end inside the file. A complete header that an interrupted
+// close left behind the records is recognised and kept; otherwise the file is cut after
+// the last whole record and a fresh header, whose page count follows from the records,
+// is written there. Every record kept is the original's bytes at the same offset.
+//
+// A new file is created exclusively: it never replaces an existing file, and no writer
+// follows a symbolic link. A file that was only read is closed without a write: its
+// header is rewritten only when something in it changed while it was open.
 //
 // Records carry no length of their own: each is one CVESKMessage serialisation, read by
 // a fresh loading archive placed at the record's start (ReadLogRecord).
@@ -22,6 +34,14 @@ class CLogFile : public CFile {
 public:
     static constexpr DWORD kFirstRecord = LogFormat::kFirstRecord;
 
+    // What a repair did (also what a repair would do, for a file opened for inspection).
+    struct RepairReport {
+        ULONGLONG records = 0;      // records kept
+        DWORD recordsEnd = 0;       // where the last record kept ends: the new H
+        ULONGLONG droppedBytes = 0;  // bytes cut off behind the records (old header included)
+        bool headerKept = false;    // a complete header was found behind the records
+    };
+
     CLogFile();
     ~CLogFile() override;
 
@@ -29,10 +49,16 @@ public:
     // Read-only inspection: reads the header position and the header exactly as reading
     // does, but never repairs, rewrites or otherwise changes the file. A damaged file is
     // reported by NeedsRepair(); its records are then taken to end where a repair would
-    // put them. Close only closes the handle.
+    // put them (GetRepairReport). Close only closes the handle.
     int OpenForInspection(const char* path);
     bool NeedsRepair() const { return m_bNeedsRepair; }
     bool IsInspecting() const { return m_bInspectOnly; }
+    // Inspection: another process holds the file open for writing (it is being recorded).
+    bool IsBeingRecorded() const { return m_bBeingRecorded; }
+    // The last repair made by Open, or the one inspection found necessary.
+    const RepairReport& GetRepairReport() const { return m_repair; }
+    // Why the operating system refused the last Open (cause none when it did not).
+    const CFileException& GetOpenError() const { return m_openError; }
 
     void Close() override;
     int SwitchToRead();
@@ -67,23 +93,42 @@ public:
 
 private:
     using CFile::Open;  // callers open a log file with the four-flag form
-    enum class LoadResult { loaded, failed, fault };
+    enum class Soundness { sound, damaged };
     bool AskRepair(bool autoRepair) const;
-    LoadResult LoadHeader();
-    int Repair();
+    bool LoadHeaderAt(DWORD pos, ULONGLONG end);
+    Soundness CheckSound();
+    RepairReport ScanForRepair();
+    void Repair();
     void WriteHeaderAtEnd();
     void WriteHeaderPosition(DWORD pos);
     DWORD ReadHeaderPosition();
-    int OpenImpl(const char* path, int bWrite, int bNew, int bReadOnly);
+    bool OpenOs(const char* path, UINT flags);
+    int OpenExisting(bool bWrite, bool autoRepair);
+    void CloseReading();
+    int Fail();
 
     CLogFileHeader m_header;
+    CLogFileHeader m_loadedHeader;  // the header as it is in the file, for a reading Close
     DWORD m_dwHeaderPos = 0;
     int m_bWriteMode = 1;
     bool m_bInspectOnly = false;
     bool m_bNeedsRepair = false;
+    bool m_bBeingRecorded = false;
+    RepairReport m_repair;
+    CFileException m_openError;
 };
 
 // Reads one record at the file's position through a fresh loading archive (4096-byte
 // buffer) and closes it, so the position lands on the next record. Throws the
 // archive's or the file's exception.
 void ReadLogRecord(CFile& file, CVESKMessage& message);
+
+// The validity rules a record must pass to count as one (docs/FORMAT.md): kind 1 to 255,
+// device 0 to 4, every field of the PC time stamp in its range, data length at most
+// 16 MiB. Sets `why` when it fails.
+bool IsPlausibleRecord(const CVESKMessage& message, CString* why = nullptr);
+
+// ReadLogRecord, then the validity rules and the end: a record that fails the rules or
+// ends after `limit` raises an archive exception naming the reason. What repair and
+// inspection read with.
+void ReadCheckedLogRecord(CFile& file, CVESKMessage& message, ULONGLONG limit);

@@ -1,5 +1,6 @@
 #include "logfile/LogFileHeader.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "framework/Exceptions.h"
@@ -12,7 +13,6 @@ constexpr const char* kHeaderVersionFormat = "Header Version %s";
 constexpr const char* kHeaderVersion = "1.0";
 constexpr const char* kToolVersionFormat = "KOVA Ver. %s";
 constexpr const char* kToolVersion = "0.20.5.83";
-constexpr const char* kHeaderVersionMark = "Header Version";
 }  // namespace
 
 CLogFileHeader::CLogFileHeader()
@@ -142,6 +142,22 @@ void CLogFileHeader::LoadEarlierTail(CArchive& ar)
         ar.Flush();
         file->SeekAbsolute(before);
     }
+}
+
+bool CLogFileHeader::SameContent(const CLogFileHeader& o) const
+{
+    auto sameBookmarks = [](const CLogBookmarkList& a, const CLogBookmarkList& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CLogBookmark& x, const CLogBookmark& y) {
+            return x.m_dwFilePos == y.m_dwFilePos && x.m_strDescription == y.m_strDescription;
+        });
+    };
+    return m_strHeaderVersion == o.m_strHeaderVersion && m_strVESKVersion == o.m_strVESKVersion &&
+           m_strUEVersion == o.m_strUEVersion && m_strFileDescription == o.m_strFileDescription &&
+           m_anchor.m_dwFilePos == o.m_anchor.m_dwFilePos && m_anchor.m_strDescription == o.m_anchor.m_strDescription &&
+           sameBookmarks(m_bookmarks, o.m_bookmarks) && m_strPrevFileName == o.m_strPrevFileName &&
+           m_strNextFileName == o.m_strNextFileName && m_nNumOfPages == o.m_nNumOfPages &&
+           m_astrDevices == o.m_astrDevices && m_astrDeviceOsTypes == o.m_astrDeviceOsTypes &&
+           m_creationTime == o.m_creationTime && m_bHasHeaderVersion == o.m_bHasHeaderVersion;
 }
 
 bool CLogFileHeader::IsBookmark(DWORD pos) const

@@ -32,6 +32,8 @@ class CLogFileHeader {
 public:
     static constexpr int kMaxBookmarks = LogFormat::kMaxBookmarks;
     static constexpr int kMaxDevices = LogFormat::kMaxDevices;
+    // The text that marks the current layout in the first string.
+    static constexpr const char* kHeaderVersionMark = "Header Version";
 
     CLogFileHeader();
     virtual ~CLogFileHeader() = default;
@@ -41,6 +43,8 @@ public:
     // Writes the current layout when storing; reads either layout when loading.
     virtual void Serialize(CArchive& ar);
     void Reset();
+    // Whether the two hold the same stored content (bookmark file names are not stored).
+    bool SameContent(const CLogFileHeader& other) const;
 
     DWORD GetAnchorPosition() const { return m_anchor.m_dwFilePos; }
     void SetAnchorPosition(DWORD pos) { m_anchor.m_dwFilePos = pos; }

@@ -23,6 +23,14 @@ constexpr int kMessagesPerPage = 3000;
 constexpr const char* kExtension = ".vkl";
 constexpr const char* kOldExtension = ".bin";  // accepted as a log file's name too
 
+// The page count of a file that holds `records` records, counted as a recording counts
+// them: the first page step comes after 2,999 messages, each later one after 3,000.
+constexpr int PagesForRecords(ULONGLONG records)
+{
+    const ULONGLONG pages = 1 + (records + 1) / kMessagesPerPage;
+    return pages > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(pages);
+}
+
 // A file length or position as a position word: lengths of 4 GiB and more are clamped.
 constexpr DWORD ClampPosition(ULONGLONG length)
 {

@@ -8,6 +8,7 @@
 // thread. A recursive lock keeps Close, Clear, the file operations and the roll-over
 // apart from a HandleMessage in progress; Close never holds it while it waits for the
 // client's queue to drain.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,15 @@ public:
     void SetCutLogInAssert(int bOn) { m_bCutLogInAssert = bOn; }
     static int IsAssertMessage(CVESKMessage* pMessage, CString& strText);
 
+    // A write that failed stops the logger at once: the record in progress is cut off, the
+    // host is told "Error writing log file." with the operating system's reason, and no
+    // later message is written. For hosts: whether that happened, and the reason.
+    bool HasWriteFailed() const { return m_bWriteFailed.load(); }
+    CString GetWriteError();
+    // The first free name of the same stem in `strDirectory`: `strName` itself, else
+    // "stem~2.vkl", "stem~3.vkl", ... A name the library makes never replaces a file.
+    static CString UniqueLogName(const CString& strDirectory, const CString& strName);
+
     // State, for hosts and tests.
     DWORD GetLastMessagePosition() const { return m_dwLastMsgPos; }
     int GetPages() const { return m_nPages; }
@@ -102,6 +112,9 @@ protected:
     // Opens m_strPath + m_strFileName; on failure forgets the name and says "Can't open
     // log file.".
     bool OpenNamedFile(int bWrite, int bNew);
+    bool TryOpenNamedFile(int bWrite, int bNew);
+    void StopOnWriteError(const CException& error, DWORD recordStart);
+    bool RollOverDue(bool isAssert);
     // Closes the current file and opens another file of the set for reading in its place.
     bool OpenSetFile(const CString& strName);
     bool WalkSet(const std::function<void(CLogFile&)>& visit);
@@ -135,6 +148,13 @@ protected:
     int m_nLogNameSetupId = 1;
     CString m_strLogNameScheme;
     CString m_strLogNameVersion;
+
+    // The current name was made by the library (date, convention or continuation): a
+    // name taken meanwhile by another logger or process moves on to the next free one.
+    bool m_bMadeName = false;
+    std::atomic<bool> m_bWriteFailed{false};
+    std::mutex m_errorLock;
+    CString m_strWriteError;
 
     std::recursive_mutex m_lock;
 };

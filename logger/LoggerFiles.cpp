@@ -1,5 +1,6 @@
 // CLogger: choosing, opening, walking, renaming and copying log files.
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -56,7 +57,8 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_strFileName = strName;
-    if (m_strFileName.IsEmpty()) {
+    m_bMadeName = m_strFileName.IsEmpty();
+    if (m_bMadeName) {
         m_bKovaLogName = GetSettingInt(GetSettingsStore(), SettingsKeys::kViewerSettings, SettingsKeys::kKovaLogName, 1);
         if (m_bKovaLogName != 0) {
             SetVESKFileName();
@@ -69,15 +71,51 @@ bool CLogger::OpenLogFile(const CString& strName, int bWrite)
         }
     }
     if (!LogFormat::HasLogExtension(m_strFileName)) m_strFileName += LogFormat::kExtension;
+    if (m_bMadeName && bWrite) m_strFileName = UniqueLogName(m_strPath, m_strFileName);
     return OpenCurrentFile(bWrite);
+}
+
+bool CLogger::TryOpenNamedFile(int bWrite, int bNew)
+{
+    return m_logFile.Open((m_strPath + m_strFileName).c_str(), bWrite, bNew, /*bReadOnly=*/0) != 0;
 }
 
 bool CLogger::OpenNamedFile(int bWrite, int bNew)
 {
-    if (m_logFile.Open((m_strPath + m_strFileName).c_str(), bWrite, bNew, /*bReadOnly=*/0)) return true;
+    bool opened = TryOpenNamedFile(bWrite, bNew);
+    // A name the library made that another logger or process took meanwhile: the next
+    // free name of the same stem.
+    for (int tries = 0; !opened && bWrite && m_bMadeName && m_logFile.GetOpenError().m_lOsError == EEXIST && tries < 100;
+         ++tries) {
+        m_strFileName = UniqueLogName(m_strPath, m_strFileName);
+        opened = TryOpenNamedFile(bWrite, bNew);
+    }
+    if (opened) return true;
     m_strFileName.Empty();
     AfxMessageBox(kCantOpen, MB_OK);
     return false;
+}
+
+CString CLogger::UniqueLogName(const CString& strDirectory, const CString& strName)
+{
+    auto taken = [&](const CString& name) {
+        std::error_code ec;
+        return std::filesystem::exists(std::filesystem::symlink_status(CFile::OsPath(strDirectory + name), ec));
+    };
+    if (!taken(strName)) return strName;
+    const CString ext = LogFormat::HasLogExtension(strName) ? strName.Right(4) : CString();
+    CString stem = strName.Left(strName.GetLength() - ext.GetLength());
+    // A name that already carries a repeat suffix counts on from its stem.
+    const int tilde = stem.ReverseFind('~');
+    if (tilde > 0 && tilde < stem.GetLength() - 1 &&
+        stem.Mid(tilde + 1).str().find_first_not_of("0123456789") == std::string::npos)
+        stem = stem.Left(tilde);
+    for (int n = 2;; ++n) {
+        CString name = stem;
+        name.AppendFormat("~%d", n);
+        name += ext;
+        if (!taken(name)) return name;
+    }
 }
 
 bool CLogger::OpenSetFile(const CString& strName)
@@ -102,6 +140,7 @@ bool CLogger::OpenCurrentFile(int bWrite)
     m_pArchive = std::make_unique<CArchive>(&m_logFile, CArchive::store, CArchive::kDefaultBufSize);
     m_nPages = 1;
     m_nMsgsInPage = 1;
+    m_bWriteFailed = false;
     WriteTrace(("Open file:\t" + CString(bWrite ? "wr\t" : "rd\t") + path + "\n").c_str());
     if (bWrite) NotifyLogFileOpened(path);
     return true;

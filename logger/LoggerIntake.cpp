@@ -1,5 +1,6 @@
 // CLogger: construction, message intake and writing, pausing, clearing and closing.
 #include "framework/Exceptions.h"
+#include "framework/MessageBox.h"
 #include "framework/Path.h"
 #include "logger/Logger.h"
 #include "platform/MessageBus.h"
@@ -29,10 +30,14 @@ CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, cons
         m_pClient = nullptr;
     }
 
+    // The free space is that of the directory the logger records into. No room (a limit
+    // of 0) is said once, with the guard's own words; such a logger writes on without
+    // rolling over until a write fails.
     m_nMaxFileSizeMB = nMaxFileSizeMB;
-    CString scratch;
-    const unsigned long limit = GetMaxFileSizeInMB(GetLogFilesPath(), scratch);
+    CString message;
+    const unsigned long limit = GetMaxFileSizeInMB(m_strPath, message);
     if (m_nMaxFileSizeMB == 0 || m_nMaxFileSizeMB > limit) m_nMaxFileSizeMB = limit;
+    if (limit == 0 && m_pClient) AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
 
     m_nDeviceId = nDeviceId;
     m_dwLastMsgPos = LogFormat::kFirstRecord;
@@ -64,28 +69,20 @@ void CLogger::HandleMessage(CVESKMessage* pMessage)
     if (m_nDeviceId != -1 && pMessage->GetDeviceNumber() != m_nDeviceId) return;
 
     const DWORD previous = m_dwLastMsgPos;
-    bool written = false;
     try {
         m_dwLastMsgPos = static_cast<DWORD>(m_logFile.GetLength());
         SetMessageArchive(nullptr);
         pMessage->Serialize(*m_pArchive);
         m_pArchive->Flush();
         SetMessageArchive(m_pArchive.get());
-        written = true;
-    } catch (const CException&) {
-        // The message is lost without a report. A partly written record is cut off
-        // again, so the file keeps holding whole records only.
+    } catch (const CException& e) {
         const DWORD recordStart = m_dwLastMsgPos;
         m_dwLastMsgPos = previous;
-        IgnoreFailure("a file that cannot be cut back keeps the part; the next open repairs it", [&] {
-            if (m_logFile.GetLength() > recordStart) {
-                m_logFile.SetLength(recordStart);
-                m_logFile.SeekToEnd();
-            }
-        });
+        StopOnWriteError(e, recordStart);
+        return;
     }
 
-    if (written && ++m_nMsgsInPage == kMessagesPerPage) {
+    if (++m_nMsgsInPage == kMessagesPerPage) {
         ++m_nPages;
         m_logFile.SetNumOfPages(m_nPages);
         m_nMsgsInPage = 0;
@@ -98,14 +95,48 @@ void CLogger::HandleMessage(CVESKMessage* pMessage)
         if (isAssert && m_bAddBookmarkInAssert) AddBookmark(text);
     }
 
-    const unsigned long long limit = static_cast<unsigned long long>(m_nMaxFileSizeMB) << 20;
-    if (GetFileSize() >= limit || (m_bCutLogInAssert && isAssert)) {
+    if (RollOverDue(isAssert)) {
         Pause();
         OpenContFile();
         Resume();
         CString scratch;
         AddFileDescription(m_strDescription, scratch, CString());
     }
+}
+
+bool CLogger::RollOverDue(bool isAssert)
+{
+    if (m_bCutLogInAssert && isAssert) return true;
+    const unsigned long long limit = static_cast<unsigned long long>(m_nMaxFileSizeMB) << 20;
+    return m_nMaxFileSizeMB > 0 && GetFileSize() >= limit;
+}
+
+// Stops the logger after a failed write: the part of the record that reached the file is
+// cut off again, so the file keeps holding whole records only, and nothing more is
+// written to it (a full disk would only fail again, record after record).
+void CLogger::StopOnWriteError(const CException& error, DWORD recordStart)
+{
+    IgnoreFailure("a file that cannot be cut back keeps the part; repair cuts it", [&] {
+        if (m_logFile.GetLength() > recordStart) {
+            m_logFile.SetLength(recordStart);
+            m_logFile.SeekToEnd();
+        }
+    });
+    ReleaseMessageArchive(m_pArchive.get());
+    m_pArchive->Abort();
+    m_pArchive.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_errorLock);
+        m_strWriteError = error.GetErrorMessage();
+    }
+    m_bWriteFailed = true;
+    AfxMessageBox(("Error writing log file.\n" + m_strWriteError).c_str(), MB_OK | MB_ICONERROR);
+}
+
+CString CLogger::GetWriteError()
+{
+    std::lock_guard<std::mutex> lock(m_errorLock);
+    return m_strWriteError;
 }
 
 void CLogger::ReleaseArchive()

@@ -36,7 +36,9 @@ CLogger* CLoggerManager::AddNewLogger(CString strFileName, bool bNewFile, bool b
         if (!LogFormat::HasLogExtension(strFileName)) strFileName += LogFormat::kExtension;
         if (CLogger* existing = FindByFileName(strFileName)) return existing;
     } else {
+        // A name made here never replaces a file: a taken one moves on to "~2", "~3", ...
         strFileName.Format("LogFile%d.vkl", m_nNextLogIndex++);
+        strFileName = CLogger::UniqueLogName(CLogger::GetLogFilesPath(), strFileName);
     }
     auto* logger = new CLogger(strFileName, bNewFile, bClientFlag, directory, nDeviceId, nMaxFileSizeMB,
                                bAddBookmarkInAssert, bCutLogInAssert);

@@ -38,13 +38,9 @@ CString CLogger::GetContLogFileName()
     CString base = dot < 0 ? m_strFileName : m_strFileName.Left(dot);
     base = DropRepeatSuffix(base);
     if (EndsWithStamp(base)) base = base.Left(base.GetLength() - kStampLength);
-    const CString stem = base + FormatTime(LocalTimeNow(), "_%d_%b_%y_%H;%M;%S");
-    CString name = stem + LogFormat::kExtension;
-    for (int n = 2; name == m_strFileName || std::filesystem::exists(CFile::OsPath(m_strPath + name)); ++n) {
-        name = stem;
-        name.AppendFormat("~%d.vkl", n);
-    }
-    return name;
+    const CString name = base + FormatTime(LocalTimeNow(), "_%d_%b_%y_%H;%M;%S") + LogFormat::kExtension;
+    // The current file is on the disk, so a name equal to it is taken too.
+    return UniqueLogName(m_strPath, name);
 }
 
 void CLogger::OpenContFile()
@@ -55,6 +51,7 @@ void CLogger::OpenContFile()
     m_logFile.SetNextLogFileName(next);
     Close();
     m_strFileName = next;
+    m_bMadeName = true;
     if (!OpenCurrentFile(1)) return;
     m_logFile.SetPrevLogFileName(previous);
     m_logFile.SetNumOfPages(1);

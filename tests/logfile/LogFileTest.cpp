@@ -218,7 +218,7 @@ TEST_F(LogFileTest, EarlierLayoutLoadsWithAndWithoutTrailingItems)
     EXPECT_EQ(h2.m_bookmarks.front().m_strDescription, "mark");
 }
 
-TEST_F(LogFileTest, ReadAndCloseRewritesHeaderInCurrentLayoutAtSamePlace)
+TEST_F(LogFileTest, AChangeWhileReadingRewritesTheHeaderInCurrentLayoutAtSamePlace)
 {
     Bytes file;
     Bytes rec = SampleRecord();
@@ -238,6 +238,7 @@ TEST_F(LogFileTest, ReadAndCloseRewritesHeaderInCurrentLayoutAtSamePlace)
 
     CLogFile f;
     ASSERT_TRUE(f.Open(Path("old.vkl").c_str(), 0, 0, 0));
+    f.SetFileDescription("x");
     f.Close();
     Bytes expected;
     Put32(expected, 47);
@@ -246,7 +247,7 @@ TEST_F(LogFileTest, ReadAndCloseRewritesHeaderInCurrentLayoutAtSamePlace)
     PutStr(header, "Header Version 1.0");
     PutStr(header, "KOVA Ver. 0.19");
     PutStr(header, "");
-    PutStr(header, "");
+    PutStr(header, "x");
     Put32(header, 0xFFFFFFFF);
     PutStr(header, "");
     Put32(header, 0);

@@ -22,3 +22,4 @@ void AddFileCommands(CLI::App& app, CommandList& out);     // repair, describe
 void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
 
 }  // namespace vkl
+

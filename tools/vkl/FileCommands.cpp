@@ -11,37 +11,11 @@
 #include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Files.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 
 namespace vkl {
-namespace {
-
-// Settings as stored, except that damaged files are repaired without asking: the user
-// asked for the repair by running the command.
-class AutoRepairSettings : public ISettingsStore {
-public:
-    explicit AutoRepairSettings(std::shared_ptr<ISettingsStore> inner) : m_inner(std::move(inner)) {}
-    int GetInt(const CString& section, const CString& key, int def) override
-    {
-        if (section == SettingsKeys::kViewerSettings && key == SettingsKeys::kAutoRepair) return 1;
-        return m_inner->GetInt(section, key, def);
-    }
-    CString GetString(const CString& section, const CString& key, const CString& def) override
-    {
-        return m_inner->GetString(section, key, def);
-    }
-    void WriteInt(const CString& section, const CString& key, int value) override { m_inner->WriteInt(section, key, value); }
-    void WriteString(const CString& section, const CString& key, const CString& value) override
-    {
-        m_inner->WriteString(section, key, value);
-    }
-
-private:
-    std::shared_ptr<ISettingsStore> m_inner;
-};
-
-}  // namespace
 
 int CmdRepair(const std::string& path)
 {
@@ -51,31 +25,39 @@ int CmdRepair(const std::string& path)
         Error(error);
         return kFailed;
     }
-    if (!before.needsRepair && before.readError.empty()) {
+    if (before.beingRecorded) {
+        Error(DamageText(path, true) + "; not repaired");
+        return kFailed;
+    }
+    if (!before.needsRepair) {
+        if (!before.readError.empty()) {
+            // A sound header over a damaged record: repair cuts only damaged files.
+            Error(path + ": record at offset " + std::to_string(before.readEnd) + " cannot be read (" +
+                  before.readError + "), but the header is sound; nothing was changed");
+            return kFailed;
+        }
         Say(path + ": sound, nothing to repair (" + std::to_string(before.records) + " records)");
         return kOk;
     }
+    // The user asked for the repair by running the command: no question.
     HostServices services = Services::Current();
-    services.settings = std::make_shared<AutoRepairSettings>(services.settings);
+    auto settings = std::make_shared<SettingsOverlay>(services.settings);
+    settings->SetInt(SettingsKeys::kViewerSettings, SettingsKeys::kAutoRepair, 1);
+    services.settings = settings;
     CScopedServices scoped(services);
     CLogFile file;
-    if (!file.Open(path.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0)) {
-        const std::string box = LastMessageBox();
-        Error(path + ": cannot be repaired" + (box.empty() ? std::string() : " (" + box + ")"));
+    if (!file.Open(path.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0) || file.NeedsRepair()) {
+        const std::string why = OpenErrorText(file), box = LastMessageBox();
+        Error(path + ": cannot be repaired" + (!why.empty() ? ": " + why : !box.empty() ? " (" + box + ")" : ""));
+        file.Close();
         return kFailed;
     }
-    file.Close();  // writes the header in place
-    FileSummary after;
-    if (!Summarise(path, after, error, false)) {
-        Error(error);
-        return kFailed;
-    }
-    Say(path + ": repaired: " + std::to_string(after.records) + " records kept, header written at offset " +
-        std::to_string(after.headerPosition));
-    if (!after.readError.empty()) {
-        Error(path + ": the record at offset " + std::to_string(after.readEnd) + " is still unreadable: " + after.readError);
-        return kFailed;
-    }
+    const CLogFile::RepairReport report = file.GetRepairReport();
+    file.Close();
+    Say(path + ": repaired: " + std::to_string(report.records) + " records kept, " +
+        (report.headerKept ? "the header left by an interrupted close kept"
+                           : "header written at offset " + std::to_string(report.recordsEnd)) +
+        ", " + std::to_string(report.droppedBytes) + " bytes cut off");
     return kOk;
 }
 
@@ -87,9 +69,16 @@ int CmdDescribe(const std::string& path, const std::string& text)
         Error(error);
         return kFailed;
     }
+    if (before.needsRepair) {
+        // Every writer refuses a damaged file: the description would go into a header
+        // that a repair has to rebuild.
+        Error(DamageText(path, before.beingRecorded) + "; the description was not set");
+        return kFailed;
+    }
     CLogFile file;
     if (!file.Open(path.c_str(), /*bWrite=*/0, /*bNew=*/0, /*bReadOnly=*/0)) {
-        Error(path + ": not changed" + (before.needsRepair ? " (the file needs repair first)" : ""));
+        const std::string why = OpenErrorText(file);
+        Error(path + ": not changed" + (why.empty() ? std::string() : ": " + why));
         return kFailed;
     }
     file.SetFileDescription(text.c_str());

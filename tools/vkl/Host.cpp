@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "framework/MessageBox.h"
+#include "platform/Clock.h"
 #include "platform/DeviceLink.h"
 #include "platform/Services.h"
 #include "platform/TomlSettings.h"
@@ -68,6 +69,15 @@ void OnInterrupt(int)
 }
 }  // namespace
 
+std::optional<CSystemTime> ParseClock(const std::string& text)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return std::nullopt;
+    if (y < 1601 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return std::nullopt;
+    return CSystemTime(y, mo, d, h, mi, s, 0);
+}
+
 void InstallHost(const GlobalOptions& options)
 {
     g_options = options;
@@ -85,6 +95,7 @@ void InstallHost(const GlobalOptions& options)
                                                               : CString(options.settingsFile.c_str());
     s.settings = std::make_shared<CTomlSettingsStore>(settingsPath);
     if (options.trace) s.trace = std::make_shared<CStreamTraceSink>(stderr);
+    if (const auto fixed = ParseClock(options.clock)) s.clock = std::make_shared<CFixedClock>(*fixed);
     g_devices = std::make_shared<CDeviceTable>();
     s.deviceLink = g_devices;
     Services::Install(s);

@@ -5,15 +5,17 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/String.h"
+#include "platform/SystemTime.h"
 
 class CDeviceTable;
 
 namespace vkl {
 
-enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
+enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kInterrupted = 130 };
 
 struct GlobalOptions {
     bool yes = false;
@@ -22,7 +24,11 @@ struct GlobalOptions {
     bool trace = false;
     std::string settingsFile;
     std::string homeDir;
+    std::string clock;  // "YYYY-MM-DD hh:mm:ss": the local time stands still there (reproducible runs)
 };
+
+// "YYYY-MM-DD hh:mm:ss" as a local time, when it is one.
+std::optional<CSystemTime> ParseClock(const std::string& text);
 
 // Installs the host services and the message-box handler for this run.
 void InstallHost(const GlobalOptions& options);

@@ -10,6 +10,8 @@
 #include "logfile/LogFile.h"
 #include "platform/VESKMessage.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Files.h"
+#include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
 
 namespace vkl {
@@ -31,18 +33,79 @@ std::string AfterColon(const CString& s)
 
 bool OpenForReading(const std::string& path, CLogFile& file, std::string& error)
 {
-    CFile probe;
-    CFileException e;
-    if (!probe.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &e)) {
-        error = path + ": cannot open: " + (e.m_lOsError ? std::strerror(e.m_lOsError) : "unknown error");
-        return false;
-    }
-    probe.Close();
+    error = CheckInputFile(path);
+    if (!error.empty()) return false;
     if (!file.OpenForInspection(path.c_str())) {
-        error = path + ": cannot open";
+        const std::string why = OpenErrorText(file);
+        error = path + ": cannot open" + (why.empty() ? std::string() : ": " + why);
         return false;
     }
     return true;
+}
+
+void SummariseHeader(CLogFile& file, FileSummary& s)
+{
+    const CLogFileHeader& h = *file.GetLogFileHeader();
+    s.currentLayout = h.m_bHasHeaderVersion != 0 || s.needsRepair;
+    s.headerVersion = h.m_bHasHeaderVersion ? AnsiToUtf8(h.m_strHeaderVersion.str()) : std::string();
+    s.toolVersion = AnsiToUtf8(h.m_strVESKVersion.str());
+    s.deviceVersion = AnsiToUtf8(h.m_strUEVersion.str());
+    s.description = AnsiToUtf8(h.m_strFileDescription.str());
+    s.created = TimeText(h.m_creationTime);
+    if (h.GetAnchorPosition() != CLogBookmark::kNoPosition) s.anchorPosition = h.GetAnchorPosition();
+    s.anchorDescription = AnsiToUtf8(h.GetAnchorDescription().str());
+    for (const CLogBookmark& b : h.m_bookmarks) s.bookmarks.emplace_back(b.m_dwFilePos, AnsiToUtf8(b.m_strDescription.str()));
+    s.pages = h.m_nNumOfPages;
+    for (size_t i = 0; i < h.m_astrDevices.size(); ++i) {
+        FileSummary::Device d;
+        d.record = AnsiToUtf8(h.m_astrDevices[i].str());
+        if (2 * i < h.m_astrDeviceOsTypes.size()) d.comOsType = AnsiToUtf8(AfterColon(h.m_astrDeviceOsTypes[2 * i]));
+        if (2 * i + 1 < h.m_astrDeviceOsTypes.size())
+            d.appOsType = AnsiToUtf8(AfterColon(h.m_astrDeviceOsTypes[2 * i + 1]));
+        s.devices.push_back(d);
+    }
+}
+
+// The archive's texts name the file; the summary keeps the reason only.
+std::string Reason(const CException& e, const std::string& path)
+{
+    std::string text = e.GetErrorMessage().str();
+    const size_t colon = text.find(": ");
+    if (colon != std::string::npos && text.compare(0, colon, path) == 0) text.erase(0, colon + 2);
+    return text;
+}
+
+// Reads the records up to the header position by the same rules a repair applies, so
+// that info, messages and repair name the same offset for the same bad record. Only the
+// first and last times are kept, as structures; they are formatted once at the end.
+void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
+{
+    Progress progress("reading " + s.path, s.headerPosition);
+    CSystemTime first, last;
+    uint64_t offset = CLogFile::kFirstRecord;
+    try {
+        CVESKMessage m;
+        while ((offset = file.GetPosition()) < s.headerPosition) {
+            ReadCheckedLogRecord(file, m, s.headerPosition);
+            ++s.records;
+            if (!s.firstIndex) {
+                s.firstIndex = m.GetMessageIndex();
+                first = m.GetPCTimeStamp();
+            }
+            s.lastIndex = m.GetMessageIndex();
+            last = m.GetPCTimeStamp();
+            if (showProgress && (s.records & 1023) == 0) progress.Update(offset);
+        }
+        offset = s.headerPosition;
+    } catch (const CException& e) {
+        s.readError = Reason(e, s.path);
+    }
+    progress.Finish();
+    s.readEnd = static_cast<uint32_t>(std::min<uint64_t>(offset, 0xFFFFFFFFu));
+    if (s.firstIndex) {
+        s.firstTime = TimeText(first);
+        s.lastTime = TimeText(last);
+    }
 }
 
 }  // namespace
@@ -50,6 +113,12 @@ bool OpenForReading(const std::string& path, CLogFile& file, std::string& error)
 std::string FormatSystemTime(const void* systemTime)
 {
     return TimeText(*static_cast<const CSystemTime*>(systemTime));
+}
+
+std::string DamageText(const std::string& path, bool beingRecorded)
+{
+    if (beingRecorded) return path + ": is being recorded by another process; look again when it is closed";
+    return path + ": needs repair; 'vkl repair " + path + "' repairs it";
 }
 
 bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool showProgress)
@@ -65,55 +134,13 @@ bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool
     }
     s.headerPosition = file.GetHeaderPosition();
     s.needsRepair = file.NeedsRepair();
-    const CLogFileHeader& h = *file.GetLogFileHeader();
-    s.currentLayout = h.m_bHasHeaderVersion != 0 || s.needsRepair;
-    s.headerVersion = h.m_bHasHeaderVersion ? h.m_strHeaderVersion.str() : std::string();
-    s.toolVersion = h.m_strVESKVersion.str();
-    s.deviceVersion = h.m_strUEVersion.str();
-    s.description = h.m_strFileDescription.str();
-    s.created = TimeText(h.m_creationTime);
-    if (h.GetAnchorPosition() != CLogBookmark::kNoPosition) s.anchorPosition = h.GetAnchorPosition();
-    s.anchorDescription = h.GetAnchorDescription().str();
-    for (const CLogBookmark& b : h.m_bookmarks) s.bookmarks.emplace_back(b.m_dwFilePos, b.m_strDescription.str());
-    s.pages = h.m_nNumOfPages;
-    for (size_t i = 0; i < h.m_astrDevices.size(); ++i) {
-        FileSummary::Device d;
-        d.record = h.m_astrDevices[i].str();
-        if (2 * i < h.m_astrDeviceOsTypes.size()) d.comOsType = AfterColon(h.m_astrDeviceOsTypes[2 * i]);
-        if (2 * i + 1 < h.m_astrDeviceOsTypes.size()) d.appOsType = AfterColon(h.m_astrDeviceOsTypes[2 * i + 1]);
-        s.devices.push_back(d);
-    }
-
-    Progress progress("reading " + path, s.headerPosition);
-    try {
-        while (file.GetPosition() < file.GetHeaderPosition()) {
-            CVESKMessage m;
-            ReadLogRecord(file, m);
-            if (m.GetDataLength() < 0) {
-                s.readError = "unreadable record (negative data length)";
-                break;
-            }
-            ++s.records;
-            if (!s.firstIndex) {
-                s.firstIndex = m.GetMessageIndex();
-                s.firstTime = TimeText(m.GetPCTimeStamp());
-            }
-            s.lastIndex = m.GetMessageIndex();
-            s.lastTime = TimeText(m.GetPCTimeStamp());
-            if (showProgress && (s.records & 1023) == 0) progress.Update(file.GetPosition());
-        }
-    } catch (const CException& e) {
-        s.readError = e.GetErrorMessage().str();
-    }
-    progress.Finish();
-    s.readEnd = static_cast<uint32_t>(std::min<uint64_t>(file.GetPosition(), 0xFFFFFFFFu));
-    if (s.readError.size()) {
-        // The archive names the file; keep the reason only.
-        const size_t colon = s.readError.find(": ");
-        if (colon != std::string::npos && s.readError.compare(0, colon, path) == 0) s.readError.erase(0, colon + 2);
-    }
+    s.beingRecorded = file.IsBeingRecorded() && s.needsRepair;
+    s.repairDrops = file.GetRepairReport().droppedBytes;
+    s.repairKeepsHeader = file.GetRepairReport().headerKept;
+    SummariseHeader(file, s);
+    SummariseRecords(file, s, showProgress);
     file.Close();
-    if (s.needsRepair && s.records == 0 && !s.readError.empty()) {
+    if (s.needsRepair && !s.beingRecorded && s.records == 0 && !s.repairKeepsHeader && s.repairDrops > 0) {
         error = path + ": not a log file (no header and no readable record)";
         return false;
     }
@@ -125,15 +152,21 @@ std::string SummaryText(const FileSummary& s)
     std::ostringstream o;
     o << s.path << "\n";
     o << "  size             " << s.size << " bytes, header at " << s.headerPosition << "\n";
-    if (s.needsRepair) o << "  state            NEEDS REPAIR (recording ended without a close, or damaged header)\n";
+    if (s.beingRecorded)
+        o << "  state            BEING RECORDED by another process (its header is written when it is closed)\n";
+    else if (s.needsRepair)
+        o << "  state            NEEDS REPAIR (recording ended without a close, or damaged); a repair keeps "
+          << s.records << " records" << (s.repairKeepsHeader ? " and the header" : "") << ", cuts " << s.repairDrops
+          << " bytes\n";
     o << "  layout           " << (s.needsRepair ? "unknown" : s.currentLayout ? "current" : "earlier (no header version)") << "\n";
-    if (!s.headerVersion.empty()) o << "  header version   " << s.headerVersion << "\n";
-    o << "  tool version     " << s.toolVersion << "\n";
-    o << "  device version   " << (s.deviceVersion.empty() ? "-" : s.deviceVersion) << "\n";
-    o << "  description      " << (s.description.empty() ? "-" : s.description) << "\n";
+    auto text = [](const std::string& utf8) { return utf8.substr(0, utf8.find('\0')); };
+    if (!s.headerVersion.empty()) o << "  header version   " << text(s.headerVersion) << "\n";
+    o << "  tool version     " << text(s.toolVersion) << "\n";
+    o << "  device version   " << (s.deviceVersion.empty() ? "-" : text(s.deviceVersion)) << "\n";
+    o << "  description      " << (s.description.empty() ? "-" : text(s.description)) << "\n";
     o << "  created          " << s.created << "\n";
     if (s.anchorPosition)
-        o << "  anchor           " << *s.anchorPosition << " " << s.anchorDescription << "\n";
+        o << "  anchor           " << *s.anchorPosition << " " << text(s.anchorDescription) << "\n";
     o << "  pages            " << s.pages << "\n";
     o << "  records          " << s.records;
     if (s.firstIndex) o << ", index " << *s.firstIndex << " .. " << *s.lastIndex;
@@ -141,10 +174,10 @@ std::string SummaryText(const FileSummary& s)
     if (s.firstIndex) o << "  PC time          " << s.firstTime << " .. " << s.lastTime << "\n";
     if (!s.readError.empty()) o << "  read error       at offset " << s.readEnd << ": " << s.readError << "\n";
     o << "  bookmarks        " << s.bookmarks.size() << "\n";
-    for (const auto& b : s.bookmarks) o << "    " << b.first << "  " << b.second << "\n";
+    for (const auto& b : s.bookmarks) o << "    " << b.first << "  " << text(b.second) << "\n";
     o << "  devices          " << s.devices.size() << "\n";
     for (const auto& d : s.devices)
-        o << "    " << d.record << "  (Com OS " << d.comOsType << ", App OS " << d.appOsType << ")\n";
+        o << "    " << text(d.record) << "  (Com OS " << text(d.comOsType) << ", App OS " << text(d.appOsType) << ")\n";
     return o.str();
 }
 
@@ -156,6 +189,11 @@ nlohmann::json SummaryJson(const FileSummary& s)
     j["size"] = s.size;
     j["header_position"] = s.headerPosition;
     j["needs_repair"] = s.needsRepair;
+    j["being_recorded"] = s.beingRecorded;
+    j["repair"] = s.needsRepair && !s.beingRecorded
+                      ? nlohmann::json{{"records_kept", s.records}, {"bytes_cut", s.repairDrops},
+                                       {"header_kept", s.repairKeepsHeader}}
+                      : nlohmann::json(nullptr);
     j["layout"] = s.needsRepair ? "unknown" : s.currentLayout ? "current" : "earlier";
     j["header_version"] = s.headerVersion;
     j["tool_version"] = s.toolVersion;
@@ -202,7 +240,7 @@ int CmdInfo(const std::vector<std::string>& files, bool json)
             first = false;
         }
         if (s.needsRepair) {
-            Error(path + ": needs repair; 'vkl repair " + path + "' repairs it");
+            Error(DamageText(s.path, s.beingRecorded));
             status = kFailed;
         } else if (!s.readError.empty()) {
             Error(path + ": record at offset " + std::to_string(s.readEnd) + " cannot be read: " + s.readError);
@@ -213,51 +251,73 @@ int CmdInfo(const std::vector<std::string>& files, bool json)
     return status;
 }
 
-int CmdMessages(const std::string& path, std::optional<uint64_t> from, std::optional<uint64_t> to, bool json)
+namespace {
+struct MessagesOptions {
+    std::string file;
+    std::optional<uint64_t> from, to;
+    bool json = false;
+};
+
+// One record's line, or its JSON object (streamed: memory stays flat whatever the size).
+void PrintMessage(const CVESKMessage& m, uint64_t offset, bool json, bool& firstJson)
+{
+    const std::string time = TimeText(m.GetPCTimeStamp());
+    if (!json) {
+        std::printf("%10llu  %12llu  %-23s  %6d  %4d  %5u  %6d\n", static_cast<unsigned long long>(offset),
+                    static_cast<unsigned long long>(m.GetMessageIndex()), time.c_str(), m.GetDeviceNumber(),
+                    m.GetKind(), m.GetMessageType(), m.GetDataLength());
+        return;
+    }
+    const nlohmann::json j{{"offset", offset},           {"index", m.GetMessageIndex()},
+                           {"pc_time", time},            {"device", m.GetDeviceNumber()},
+                           {"kind", m.GetKind()},        {"message_type", m.GetMessageType()},
+                           {"data_length", m.GetDataLength()}};
+    std::printf("%s\n    %s", firstJson ? "" : ",", j.dump().c_str());
+    firstJson = false;
+}
+}  // namespace
+
+int CmdMessages(const MessagesOptions& o)
 {
     CLogFile file;
     std::string error;
-    if (!OpenForReading(path, file, error)) {
+    if (!OpenForReading(o.file, file, error)) {
         Error(error);
         return kFailed;
     }
     if (file.GetLength() < CLogFile::kFirstRecord) {
-        Error(path + ": not a log file (too short for a header position)");
+        Error(o.file + ": not a log file (too short for a header position)");
         return kFailed;
     }
-    nlohmann::json list = nlohmann::json::array();
-    if (!json) std::printf("%10s  %12s  %-23s  %6s  %4s  %5s  %6s\n", "offset", "index", "PC time", "device", "kind", "type", "length");
+    if (o.json) {
+        std::printf("{\"file\": %s, \"messages\": [", nlohmann::json(AnsiToUtf8(o.file)).dump().c_str());
+    } else {
+        std::printf("%10s  %12s  %-23s  %6s  %4s  %5s  %6s\n", "offset", "index", "PC time", "device", "kind", "type",
+                    "length");
+    }
     int status = kOk;
+    bool firstJson = true;
+    const DWORD end = file.GetHeaderPosition();
     uint64_t offset = CLogFile::kFirstRecord;
     try {
-        while (file.GetPosition() < file.GetHeaderPosition()) {
-            offset = file.GetPosition();
-            CVESKMessage m;
-            ReadLogRecord(file, m);
-            if (m.GetDataLength() < 0) throw CArchiveException(CArchiveException::genericException);
+        CVESKMessage m;
+        while ((offset = file.GetPosition()) < end) {
+            ReadCheckedLogRecord(file, m, end);
             const uint64_t index = m.GetMessageIndex();
-            if (from && index < *from) continue;
-            if (to && index > *to) continue;
-            if (json) {
-                list.push_back({{"offset", offset}, {"index", index}, {"pc_time", TimeText(m.GetPCTimeStamp())},
-                                {"device", m.GetDeviceNumber()}, {"kind", m.GetKind()}, {"message_type", m.GetMessageType()},
-                                {"data_length", m.GetDataLength()}});
-            } else {
-                std::printf("%10llu  %12llu  %-23s  %6d  %4d  %5u  %6d\n", static_cast<unsigned long long>(offset),
-                            static_cast<unsigned long long>(index), TimeText(m.GetPCTimeStamp()).c_str(), m.GetDeviceNumber(),
-                            m.GetKind(), m.GetMessageType(), m.GetDataLength());
-            }
+            if ((o.from && index < *o.from) || (o.to && index > *o.to)) continue;
+            PrintMessage(m, offset, o.json, firstJson);
         }
-    } catch (const CException&) {
-        Error(path + ": record at offset " + std::to_string(offset) + " cannot be read");
+    } catch (const CException& e) {
+        error = o.file + ": record at offset " + std::to_string(offset) + " cannot be read: " + Reason(e, o.file);
         status = kFailed;
     }
+    if (o.json) std::printf("\n]}\n");
+    if (!error.empty()) Error(error);
     if (file.NeedsRepair()) {
-        Error(path + ": needs repair; records were read up to the end of the file");
+        Error(DamageText(o.file, file.IsBeingRecorded()) + " (records listed as far as a repair would keep them)");
         status = kFailed;
     }
     file.Close();
-    if (json) std::printf("%s\n", nlohmann::json{{"file", path}, {"messages", list}}.dump(2).c_str());
     return status;
 }
 
@@ -273,18 +333,13 @@ void AddInspectCommands(CLI::App& app, CommandList& out)
     cInfo->add_flag("--json", info->json, "One JSON document");
     out.push_back({cInfo, [info] { return CmdInfo(info->files, info->json); }});
 
-    struct MessagesOptions {
-        std::string file;
-        std::optional<uint64_t> from, to;
-        bool json = false;
-    };
     auto msg = std::make_shared<MessagesOptions>();
     auto* c = app.add_subcommand("messages", "List the records of a log file (never changes it)");
     c->add_option("FILE", msg->file, "Log file")->required();
-    c->add_option("--from", msg->from, "First message index");
-    c->add_option("--to", msg->to, "Last message index");
-    c->add_flag("--json", msg->json, "One JSON document");
-    out.push_back({c, [msg] { return CmdMessages(msg->file, msg->from, msg->to, msg->json); }});
+    c->add_option("--from", msg->from, "First message index")->check(WholeNumber(0, UINT64_MAX));
+    c->add_option("--to", msg->to, "Last message index")->check(WholeNumber(0, UINT64_MAX));
+    c->add_flag("--json", msg->json, "One JSON document, streamed");
+    out.push_back({c, [msg] { return CmdMessages(*msg); }});
 }
 
 }  // namespace vkl

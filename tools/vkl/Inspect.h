@@ -10,9 +10,13 @@ namespace vkl {
 struct FileSummary {
     std::string path;
     uint64_t size = 0;
-    uint32_t headerPosition = 0;
+    uint32_t headerPosition = 0;  // where the records end (for a damaged file: where a repair would end them)
     bool needsRepair = false;
+    bool beingRecorded = false;  // another process has it open for writing
+    uint64_t repairDrops = 0;    // bytes a repair would cut off
+    bool repairKeepsHeader = false;
     bool currentLayout = true;
+    // Header texts as UTF-8 (they are stored as Windows-1252 bytes).
     std::string headerVersion, toolVersion, deviceVersion, description, created;
     std::optional<uint32_t> anchorPosition;
     std::string anchorDescription;
@@ -26,15 +30,16 @@ struct FileSummary {
     std::optional<uint64_t> firstIndex, lastIndex;
     std::string firstTime, lastTime;
     std::string readError;  // empty when every record up to the header position was read
-    uint32_t readEnd = 0;   // offset where reading stopped
+    uint32_t readEnd = 0;   // offset of the first record that could not be read, or the header position
 };
 
 // Reads a summary; false with `error` set when the file cannot be opened or is not a log file.
 bool Summarise(const std::string& path, FileSummary& out, std::string& error, bool showProgress);
 std::string SummaryText(const FileSummary& s);
 std::string FormatSystemTime(const void* systemTime);
+// "needs repair" or "is being recorded by another process", with what to do, for one line.
+std::string DamageText(const std::string& path, bool beingRecorded);
 
 int CmdInfo(const std::vector<std::string>& files, bool json);
-int CmdMessages(const std::string& file, std::optional<uint64_t> from, std::optional<uint64_t> to, bool json);
 
 }  // namespace vkl

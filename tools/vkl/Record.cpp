@@ -1,6 +1,8 @@
 // vkl record, vkl demo: the simulated device recorded through the logger manager.
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <sstream>
 
 #include "framework/File.h"
+#include "framework/Path.h"
 #include "framework/Window.h"
 #include "logfile/LogFile.h"
 #include "logfile/LogFormat.h"
@@ -15,10 +18,14 @@
 #include "platform/DeviceLink.h"
 #include "platform/MessageBus.h"
 #include "platform/Services.h"
+#include "platform/Settings.h"
+#include "platform/SettingsKeys.h"
 #include "platform/Trace.h"
 #include "replay/LogFilePlayer.h"
 #include "sim/SimDevice.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Files.h"
+#include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Record.h"
@@ -51,17 +58,17 @@ std::string Plural(uint64_t n, const char* word)
 }
 
 // Records `count` messages (or for `seconds`) from the simulated device into `logger`.
-uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds)
+uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::function<bool()>& stop = Interrupted)
 {
     CSimDeviceRunner runner(sim, Services::Bus());
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     Progress progress("recording", seconds > 0 ? static_cast<uint64_t>(seconds * 1000) : count);
     uint64_t sent = 0;
-    while (!Interrupted()) {
+    while (!stop()) {
         if (seconds > 0 ? elapsed() >= seconds : sent >= count) break;
         const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1000, count - sent);
-        sent += runner.Run(chunk, [](const CVESKMessage&) { return !Interrupted(); });
+        sent += runner.Run(chunk, [&](const CVESKMessage&) { return !stop(); });
         progress.Update(seconds > 0 ? static_cast<uint64_t>(elapsed() * 1000) : sent);
     }
     progress.Finish();
@@ -124,21 +131,71 @@ bool RecordBytes(const std::string& path, std::vector<BYTE>& out)
 
 }  // namespace
 
+namespace {
+
+// The file an -o name records into.
+std::string NamedOutput(const RecordOptions& o, const CString& dir)
+{
+    CString name = o.name.c_str();
+    if (!LogFormat::HasLogExtension(name)) name += LogFormat::kExtension;
+    return CFile::OsPath(dir + "\\" + name);
+}
+
+// Where a recording goes, checked before anything is created: a plain name, room on the
+// disk, and no existing file replaced unless --force says so. Empty on success.
+std::string PrepareRecording(const RecordOptions& o, CString& dir, HostServices& services, int& status)
+{
+    status = kUsage;
+    if (!o.name.empty() && !IsPlainName(o.name)) return "-o takes a file name, not a path: '" + o.name + "' (use --dir)";
+    status = kFailed;
+    dir = o.dir.empty() ? CLogger::GetLogFilesPath() : CString(EnsureDirectory(o.dir).c_str());
+    const bool convention = o.name.empty() && GetSettingInt(services.settings.get(), SettingsKeys::kViewerSettings,
+                                                            SettingsKeys::kKovaLogName, 1) == 0;
+    if (convention && !o.dir.empty()) {
+        // The naming convention puts its files in "Import Export Path": --dir stands for it.
+        auto overlay = std::make_shared<SettingsOverlay>(services.settings);
+        overlay->SetString(SettingsKeys::kViewerSettings, SettingsKeys::kImportExportPath, WithTrailingSeparator(dir));
+        services.settings = overlay;
+    }
+    CString message;
+    if (CLogger::GetMaxFileSizeInMB(dir, message) == 0) return CFile::OsPath(dir) + ": " + message.str();
+    if (!o.name.empty()) {
+        const std::string path = NamedOutput(o, dir);
+        if (o.append && !Exists(path)) return path + ": does not exist; --append adds to an existing log";
+        if (std::string refusal = o.append ? "" : PrepareOutput(path, o.force); !refusal.empty()) return refusal;
+    }
+    status = kOk;
+    return {};
+}
+
+}  // namespace
+
 int CmdRecord(const RecordOptions& o)
 {
     InstallInterruptHandler();
     auto opened = std::make_shared<OpenedFiles>();
     HostServices services = Services::Current();
     services.fileObserver = opened;
+    CString dir;
+    int status = kOk;
+    if (const std::string refusal = PrepareRecording(o, dir, services, status); !refusal.empty()) {
+        Error(refusal);
+        return status;
+    }
     CScopedServices scoped(services);
+    uint64_t before = 0;  // records already in the file appended to
+    if (o.append) {
+        FileSummary s;
+        std::string error;
+        if (Summarise(NamedOutput(o, dir), s, error, false)) before = s.records;
+    }
 
     CSimDevice sim({.seed = o.seed, .devices = 3, .assertEvery = o.assertEvery});
     sim.Connect(*Devices());  // before the first file opens, so its header names the device
-    CString dir = o.dir.empty() ? CLogger::GetLogFilesPath() : CString(EnsureDirectory(o.dir).c_str());
     std::unique_ptr<CLogger> own;
     CLogger* logger = nullptr;
     if (!o.name.empty()) {
-        logger = Init()->AddNewLogger((dir + "\\" + o.name.c_str()).c_str(), /*bNewFile=*/true, /*bClientFlag=*/false,
+        logger = Init()->AddNewLogger((dir + "\\" + o.name.c_str()).c_str(), /*bNewFile=*/!o.append, /*bClientFlag=*/false,
                                       o.device, o.maxSizeMB, o.bookmarkAsserts, o.cutAsserts);
     } else {
         // No name: the logger names the file itself, by date or by the naming convention.
@@ -147,8 +204,11 @@ int CmdRecord(const RecordOptions& o)
         logger = own.get();
     }
     if (!logger->GetClient()) {
-        Error("cannot create the log file in " + std::string(CFile::OsPath(dir)));
+        const std::string why = OpenErrorText(*logger->GetLogFile());
+        Error("cannot create the log file in " + CFile::OsPath(dir) + (why.empty() ? std::string() : ": " + why));
+        own.reset();
         Term();
+        CSimDevice::Disconnect(*Devices());
         return kFailed;
     }
     if (!o.description.empty()) {
@@ -157,23 +217,32 @@ int CmdRecord(const RecordOptions& o)
     }
     logger->Resume();
     const uint64_t count = o.messages ? o.messages : (o.seconds > 0 ? 0 : 10000);
-    const uint64_t sent = Feed(sim, count, o.seconds);
+    const uint64_t sent = Feed(sim, count, o.seconds, [logger] { return Interrupted() || logger->HasWriteFailed(); });
     logger->EmptyFIFO();
     logger->Close();
     const unsigned long limit = logger->GetMaxFileSize();
+    const bool writeFailed = logger->HasWriteFailed();
+    const std::string writeError = logger->GetWriteError().str();
     own.reset();
     Term();
     CSimDevice::Disconnect(*Devices());
 
     const SetReport r = Report(opened->Paths());
+    if (writeFailed) {
+        Error("recording stopped: " + writeError + "; " + std::to_string(r.records) + " of " + std::to_string(sent) +
+              " messages reached the files");
+        if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
+        return kFailed;
+    }
     Say("recorded " + Plural(sent, "message") + (Interrupted() ? " (stopped by Ctrl-C)" : "") + " into " +
         Plural(r.files.size(), "file") + " (limit " + std::to_string(limit) + " MB per file)");
     if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
-    if (r.records != sent && o.device < 0) {
-        Error("only " + std::to_string(r.records) + " of " + std::to_string(sent) + " messages reached the files");
+    if (r.records != before + sent && o.device < 0) {
+        Error("only " + std::to_string(r.records - std::min(before, r.records)) + " of " + std::to_string(sent) +
+              " messages reached the files");
         return kFailed;
     }
-    return kOk;
+    return Interrupted() ? kInterrupted : kOk;
 }
 
 namespace {
@@ -270,13 +339,32 @@ bool DemoReplay(DemoRun& run)
 
 }  // namespace
 
+// The demo writes into a folder of its own, marked as such: a later demo empties only a
+// marked folder, so no log of the user's is ever removed.
+std::string ClaimDemoFolder(const std::string& dir)
+{
+    namespace fs = std::filesystem;
+    const fs::path marker = fs::path(dir) / ".vkl-demo";
+    std::error_code ec;
+    if (!fs::exists(marker, ec)) {
+        if (!fs::is_empty(dir, ec)) return dir + ": not empty and not a demo folder; the demo needs an empty --dir";
+        std::ofstream(marker) << "made by vkl demo; its logs are replaced by the next demo\n";
+        return {};
+    }
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        if (e.is_regular_file() && e.path() != marker) fs::remove(e.path(), ec);
+    return {};
+}
+
 int CmdDemo(const DemoOptions& o)
 {
     InstallInterruptHandler();
     DemoRun run;
     run.dir = EnsureDirectory(o.dir);
-    for (const auto& e : std::filesystem::directory_iterator(run.dir))
-        if (e.path().extension() == LogFormat::kExtension) std::filesystem::remove(e.path());
+    if (const std::string refusal = ClaimDemoFolder(run.dir); !refusal.empty()) {
+        Error(refusal);
+        return kFailed;
+    }
 
     HostServices services = Services::Current();
     services.fileObserver = run.opened;
@@ -307,14 +395,21 @@ void AddRecordCommands(CLI::App& app, CommandList& out)
     c->add_option("-o,--output", rec->name, "Log file name (default: a date name or the naming convention)");
     c->add_option("--dir", rec->dir, "Directory of the log files (default: the home directory's \"Bin Logs\")");
     c->add_option("--device", rec->device, "Record only this device number (default: all)")->check(CLI::Range(-1, 4));
-    c->add_option("--max-size", rec->maxSizeMB, "Largest file in MB before a continuation file starts (0: from free space)");
+    c->add_option("--max-size", rec->maxSizeMB, "Largest file in MB before a continuation file starts (0: from free space)")
+        ->check(WholeNumber(0, 4095));
     c->add_flag("--bookmark-asserts", rec->bookmarkAsserts, "Bookmark assert messages");
     c->add_flag("--cut-asserts", rec->cutAsserts, "Start a continuation file after every assert message");
-    auto* oMessages = c->add_option("--messages", rec->messages, "Number of messages to record")->check(CLI::PositiveNumber);
-    c->add_option("--seconds", rec->seconds, "Record for this many seconds")->check(CLI::PositiveNumber)->excludes(oMessages);
-    c->add_option("--assert-every", rec->assertEvery, "One assert every N messages (0: none)");
+    auto* oMessages = c->add_option("--messages", rec->messages, "Number of messages to record")
+                          ->check(WholeNumber(1, 1000000000000ull));
+    c->add_option("--seconds", rec->seconds, "Record for this many seconds")
+        ->check(CLI::Range(0.001, 31.0e6))
+        ->excludes(oMessages);
+    c->add_option("--assert-every", rec->assertEvery, "One assert every N messages (0: none)")
+        ->check(WholeNumber(0, UINT64_MAX));
     c->add_option("--description", rec->description, "Description written into every file of the set");
-    c->add_option("--seed", rec->seed, "Seed of the simulated device");
+    c->add_option("--seed", rec->seed, "Seed of the simulated device")->check(WholeNumber(0, UINT64_MAX));
+    auto* oForce = c->add_flag("--force", rec->force, "Replace an existing file of the -o name");
+    c->add_flag("--append", rec->append, "Add to the existing log of the -o name")->excludes(oForce)->needs(c->get_option("-o"));
     out.push_back({c, [rec] { return CmdRecord(*rec); }});
 }
 

@@ -16,6 +16,8 @@ struct RecordOptions {
     uint64_t assertEvery = 0;
     std::string description;
     uint64_t seed = 1;
+    bool force = false;
+    bool append = false;
 };
 
 struct ReplayOptions {
@@ -23,6 +25,7 @@ struct ReplayOptions {
     unsigned int speedMs = 0;
     bool loop = false;
     std::string into;
+    bool force = false;
 };
 
 struct DemoOptions {

@@ -1,6 +1,10 @@
 // vkl replay: a log file through the message bus, optionally into a second log.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <memory>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "framework/Window.h"
 #include "logfile/LogFile.h"
@@ -8,11 +12,88 @@
 #include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Files.h"
+#include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Record.h"
 
 namespace vkl {
+namespace {
+
+// Single keys from the terminal while a replay runs (no line buffering, no echo); the
+// terminal's settings come back when the object goes.
+class TerminalKeys {
+public:
+    TerminalKeys() : m_active(!Options().quiet && ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &m_saved) == 0)
+    {
+        if (!m_active) return;
+        termios raw = m_saved;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        std::fprintf(stderr, "keys: space pause/resume, n step, r rewind, q quit\n");
+    }
+    ~TerminalKeys()
+    {
+        if (m_active) ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+    }
+    TerminalKeys(const TerminalKeys&) = delete;
+    TerminalKeys& operator=(const TerminalKeys&) = delete;
+    bool Active() const { return m_active; }
+    // The next key, waiting up to `ms`; 0 when none came.
+    char Next(int ms) const
+    {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        char c = 0;
+        if (!m_active || ::poll(&p, 1, ms) <= 0 || ::read(STDIN_FILENO, &c, 1) != 1) return 0;
+        return c;
+    }
+
+private:
+    termios m_saved{};
+    bool m_active;
+};
+
+// Plays until the end, Ctrl-C or q; the keys drive the player's pause, step and rewind.
+void Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::string& file, DWORD end)
+{
+    TerminalKeys keys;
+    Progress progress("replaying " + file, end);
+    bool paused = false;
+    while (!Interrupted()) {
+        if (wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, keys.Active() ? 0 : 100)) break;
+        switch (keys.Next(100)) {
+        case ' ':
+            paused ? player.Resume() : player.Pause();
+            paused = !paused;
+            break;
+        case 'n':
+            if (!paused) player.Pause();
+            paused = true;
+            player.Step();
+            break;
+        case 'r':
+            player.RewindFile(paused);
+            break;
+        case 'q':
+            player.CloseFile();
+            return;
+        default:
+            break;
+        }
+        if (keys.Active())
+            std::fprintf(stderr, "\r%s: %u messages%s\033[K", file.c_str(), player.GetMessageCounter(),
+                         paused ? " (paused)" : "");
+        else
+            progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
+    }
+    if (keys.Active()) std::fprintf(stderr, "\n");
+    if (Interrupted()) player.CloseFile();
+}
+
+}  // namespace
 
 int CmdReplay(const ReplayOptions& o)
 {
@@ -23,8 +104,18 @@ int CmdReplay(const ReplayOptions& o)
         return kFailed;
     }
     if (summary.needsRepair) {
-        Error(o.file + ": needs repair; 'vkl repair " + o.file + "' repairs it");
+        Error(DamageText(o.file, summary.beingRecorded));
         return kFailed;
+    }
+    if (!o.into.empty()) {
+        if (Exists(o.into) && SameFile(o.into, o.file)) {
+            Error(o.into + ": is the file being replayed; choose another --into");
+            return kUsage;
+        }
+        if (const std::string refusal = PrepareOutput(o.into, o.force); !refusal.empty()) {
+            Error(refusal);
+            return kFailed;
+        }
     }
     InstallInterruptHandler();
     CLoggerManager* manager = Init();
@@ -33,31 +124,24 @@ int CmdReplay(const ReplayOptions& o)
         logger = manager->AddNewLogger(o.into.c_str(), /*bNewFile=*/true, /*bClientFlag=*/false, /*nDeviceId=*/-1,
                                        /*nMaxFileSizeMB=*/0, /*bAddBookmarkInAssert=*/0, /*bCutLogInAssert=*/0);
         if (!logger->GetClient()) {
-            Error(o.into + ": cannot be created");
+            const std::string why = OpenErrorText(*logger->GetLogFile());
+            Error(o.into + ": cannot be created" + (why.empty() ? std::string() : ": " + why));
             Term();
             return kFailed;
         }
         logger->Resume();
     }
     CQueueWnd wnd;
-    int status = kOk;
+    bool loaded = false;
     {
         CLogFilePlayer player(&wnd);
-        if (!player.LoadLogFile(o.file.c_str())) {
-            Error(o.file + ": cannot be opened for replay");
-            Term();
-            return kFailed;
+        loaded = player.LoadLogFile(o.file.c_str());
+        if (loaded) {
+            player.SetSpeed(o.speedMs);
+            player.SetLooped(o.loop ? 1 : 0);
+            player.Play();
+            Drive(player, wnd, o.file, summary.headerPosition);
         }
-        player.SetSpeed(o.speedMs);
-        player.SetLooped(o.loop ? 1 : 0);
-        player.Play();
-        Progress progress("replaying " + o.file, summary.headerPosition);
-        while (!Interrupted()) {
-            if (wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, 100)) break;
-            progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
-        }
-        progress.Finish();
-        if (Interrupted()) player.CloseFile();
     }
     std::string into;
     if (logger) {
@@ -66,10 +150,19 @@ int CmdReplay(const ReplayOptions& o)
         logger->Close();
     }
     Term();
+    if (!loaded) {
+        Error(o.file + ": cannot be opened for replay");
+        return kFailed;
+    }
     Say("replayed " + o.file + " (" + std::to_string(summary.records) + " records" + (o.loop ? ", looped" : "") + ")" +
         (into.empty() ? std::string() : " into " + into));
-    if (!LastMessageBox().empty() && LastMessageBox() == "Error reading log file.") status = kFailed;
-    return status;
+    if (!summary.readError.empty()) {
+        Error(o.file + ": record at offset " + std::to_string(summary.readEnd) +
+              " cannot be read: " + summary.readError + "; the replay stopped there");
+        return kFailed;
+    }
+    if (LastMessageBox() == "Error reading log file.") return kFailed;
+    return Interrupted() ? kInterrupted : kOk;
 }
 
 void AddReplayCommand(CLI::App& app, CommandList& out)
@@ -77,9 +170,10 @@ void AddReplayCommand(CLI::App& app, CommandList& out)
     auto rep = std::make_shared<ReplayOptions>();
     auto* c = app.add_subcommand("replay", "Replay a log file through the message bus");
     c->add_option("FILE", rep->file, "Log file")->required();
-    c->add_option("--speed", rep->speedMs, "Pause after each message in ms")->capture_default_str();
+    c->add_option("--speed", rep->speedMs, "Pause after each message in ms")->capture_default_str()->check(WholeNumber(0, 3600000));
     c->add_flag("--loop", rep->loop, "Start again at the end (until Ctrl-C)");
-    c->add_option("--into", rep->into, "Record the replay into this log file");
+    c->add_option("--into", rep->into, "Record the replay into this new log file");
+    c->add_flag("--force", rep->force, "Replace an existing --into file");
     out.push_back({c, [rep] { return CmdReplay(*rep); }});
 }
 

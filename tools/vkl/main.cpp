@@ -15,6 +15,9 @@ void AddGlobalOptions(CLI::App& app, vkl::GlobalOptions& g)
     app.add_flag("--trace", g.trace, "Show the library's trace lines on stderr");
     app.add_option("--settings", g.settingsFile, "Settings file (TOML); default: settings.toml in the home directory");
     app.add_option("--home", g.homeDir, "Tool directory; logs go to its \"Bin Logs\" folder by default");
+    app.add_option("--clock", g.clock, "Let the local time stand still at \"YYYY-MM-DD hh:mm:ss\" (reproducible runs)")
+        ->check(CLI::Validator(
+            [](std::string& t) { return vkl::ParseClock(t) ? std::string() : "expected \"YYYY-MM-DD hh:mm:ss\""; }, "", ""));
 }
 
 }  // namespace
@@ -43,7 +46,11 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "vkl: %s\n", e.what());
+        std::string what = e.what();
+        // With no command, CLI11 says only that one is required; name what was typed.
+        if (app.get_subcommands().empty() && !app.remaining().empty())
+            what = "unknown command '" + app.remaining().front() + "' (vkl --help lists them)";
+        std::fprintf(stderr, "vkl: %s\n", what.c_str());
         return vkl::kUsage;
     }
 

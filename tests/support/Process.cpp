@@ -1,0 +1,58 @@
+#include "tests/support/Process.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "tests/support/TestEnv.h"
+
+extern char** environ;
+
+namespace {
+std::string Slurp(const std::string& path)
+{
+    const auto bytes = ReadAll(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& scratchDir,
+                         const std::vector<std::pair<std::string, std::string>>& env)
+{
+    std::vector<std::string> argStore(args);
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+    for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (auto& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const std::string out = scratchDir + "/.stdout", err = scratchDir + "/.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ProcessResult r;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+}
+
+const std::string& VklProgram()
+{
+    static const std::string path = std::string(VKL_BINARY_DIR) + "/tools/vkl/vkl";
+    return path;
+}

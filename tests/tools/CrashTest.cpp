@@ -1,0 +1,200 @@
+// Crash consistency: vkl is killed at a write system call (through the preloaded shim)
+// while it records, appends, describes or repairs; then the files are repaired. No whole
+// record that reached the disk may be lost, none may be invented, and every repair must
+// end with a sound file.
+//
+// The runs use a fixed clock, so a run that is not killed writes the very bytes a killed
+// run was writing: it is the reference. By default a sample of kill points runs (CI);
+// VKL_CRASH_SWEEP=full kills at every write call (scripts/crash-sweep.sh).
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "logfile/LogFile.h"
+#include "platform/VESKMessage.h"
+#include "tests/support/Process.h"
+#include "tests/support/TestEnv.h"
+
+namespace {
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+const char* kClock = "2011-03-03 14:05:09";
+
+struct Record {
+    uint32_t offset = 0;
+    Bytes bytes;
+};
+
+// The records of a sound file, as their bytes at their offsets.
+std::vector<Record> RecordsOf(const std::string& path)
+{
+    std::vector<Record> out;
+    CLogFile f;
+    if (!f.OpenForInspection(path.c_str()) || f.NeedsRepair()) return out;
+    const Bytes all = ReadAll(path);
+    CVESKMessage m;
+    while (f.GetPosition() < f.GetHeaderPosition()) {
+        const auto start = static_cast<uint32_t>(f.GetPosition());
+        ReadLogRecord(f, m);
+        const auto end = static_cast<uint32_t>(f.GetPosition());
+        out.push_back({start, Bytes(all.begin() + start, all.begin() + end)});
+    }
+    f.Close();
+    return out;
+}
+
+// How many of the reference's records, from the first, stand whole at their offsets in
+// `bytes`: the records that reached the disk.
+size_t WholeRecords(const std::vector<Record>& reference, const Bytes& bytes)
+{
+    size_t n = 0;
+    for (const Record& r : reference) {
+        if (r.offset + r.bytes.size() > bytes.size() ||
+            !std::equal(r.bytes.begin(), r.bytes.end(), bytes.begin() + r.offset))
+            break;
+        ++n;
+    }
+    return n;
+}
+
+struct Scenario {
+    const char* name;
+    std::vector<std::string> setup;  // a vkl command run before, not killed ({} for none)
+    std::vector<std::string> run;    // the command killed
+    bool repairsInput = false;       // the command is itself a repair of a damaged file
+};
+
+class CrashTest : public ::testing::Test {
+protected:
+    std::string Dir() const { return tmp / "logs"; }
+
+    ProcessResult Vkl(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {})
+    {
+        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home", "--clock", kClock, "-q", "--yes"});
+        for (auto& a : args)
+            if (a.rfind("DIR", 0) == 0) a = Dir() + a.substr(3);
+        return RunProcess(args, tmp.path(), env);
+    }
+    std::vector<std::pair<std::string, std::string>> Shim(const std::string& name, long value) const
+    {
+        return {{"LD_PRELOAD", std::getenv("VKL_SYSCALL_SHIM")},
+                {"VKL_SHIM_FREE_MB", "100000"},
+                {name, std::to_string(value)}};
+    }
+    // Runs the setup and the command in a fresh directory; with kill > 0 the command is
+    // killed before its kill-th write call. Returns the command's write-call count.
+    long Play(const Scenario& s, long kill)
+    {
+        fs::remove_all(Dir());
+        fs::create_directories(Dir());
+        if (!s.setup.empty()) {
+            EXPECT_EQ(Vkl(s.setup).status, 0) << s.name;
+        }
+        if (s.repairsInput) DamageForRepair();
+        const std::string countFile = tmp / "count";
+        auto env = Shim(kill > 0 ? "VKL_SHIM_KILL_AT" : "VKL_SHIM_COUNT", kill);
+        if (kill <= 0) env.back().second = countFile;
+        const ProcessResult r = Vkl(s.run, env);
+        if (kill > 0) {
+            EXPECT_EQ(r.status, 128 + SIGKILL) << s.name << " at " << kill << ": " << r.err;
+            return 0;
+        }
+        EXPECT_EQ(r.status, 0) << s.name << ": " << r.err;
+        const Bytes text = ReadAll(countFile);
+        return std::atol(std::string(text.begin(), text.end()).c_str());
+    }
+    // The input of the repair scenario: a recording cut off part-way through a record.
+    void DamageForRepair()
+    {
+        const std::string path = Dir() + "/r.vkl";
+        Bytes bytes = ReadAll(path);
+        bytes.resize(bytes.size() / 2 + 3);
+        bytes[0] = bytes[1] = bytes[2] = bytes[3] = 0;
+        WriteAll(path, bytes);
+    }
+    std::map<std::string, Bytes> Files() const
+    {
+        std::map<std::string, Bytes> out;
+        for (const auto& e : fs::directory_iterator(Dir())) out[e.path().filename().string()] = ReadAll(e.path());
+        return out;
+    }
+
+    TempDir tmp;
+};
+
+// The kill points. A sample for CI: a dozen spread over the run, the last few, and a few
+// around each file boundary. The full sweep: every write call, except that a long run
+// (a roll-over of a 1 MB file) takes every call near a file boundary and every 17th
+// elsewhere.
+std::vector<long> KillPoints(long calls, const std::vector<long>& boundaries)
+{
+    const bool full = std::getenv("VKL_CRASH_SWEEP") && std::string(std::getenv("VKL_CRASH_SWEEP")) == "full";
+    const long stride = full ? (calls > 2000 ? 17 : 1) : std::max(1l, calls / 12);
+    const long near = full ? 40 : 2;
+    std::vector<long> points;
+    for (long n = 1; n <= calls; n += stride) points.push_back(n);
+    for (long n = std::max(1l, calls - 3); n <= calls; ++n) points.push_back(n);
+    for (const long b : boundaries)
+        for (long n = std::max(1l, b - near); n <= std::min(calls, b + near); ++n) points.push_back(n);
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    return points;
+}
+
+const Scenario kScenarios[] = {
+    {"record", {}, {"record", "-o", "r", "--dir", "DIR", "--messages", "300"}},
+    {"roll-over", {}, {"record", "-o", "r", "--dir", "DIR", "--messages", "15000", "--max-size", "1"}},
+    {"assert cut",
+     {},
+     {"record", "-o", "r", "--dir", "DIR", "--messages", "300", "--assert-every", "70", "--cut-asserts",
+      "--bookmark-asserts"}},
+    {"append",
+     {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--description", "before"},
+     {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--append", "--seed", "7"}},
+    {"describe",
+     {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--bookmark-asserts", "--assert-every", "50"},
+     {"describe", "DIR/r.vkl", "a longer description than before"}},
+    {"repair", {"record", "-o", "r", "--dir", "DIR", "--messages", "300"}, {"repair", "DIR/r.vkl"}, true},
+};
+
+}  // namespace
+
+TEST_F(CrashTest, AKillAtAnyWriteLosesNoWholeRecordAndRepairEndsSound)
+{
+    ASSERT_NE(std::getenv("VKL_SYSCALL_SHIM"), nullptr);
+    long kills = 0;
+    for (const Scenario& s : kScenarios) {
+        const long calls = Play(s, 0);
+        ASSERT_GT(calls, 0) << s.name;
+        std::map<std::string, std::vector<Record>> reference;
+        std::vector<long> boundaries;  // about where each file's writes end (names sort in creation order)
+        for (const auto& [name, bytes] : Files()) {
+            reference[name] = RecordsOf(Dir() + "/" + name);
+            boundaries.push_back((boundaries.empty() ? 0 : boundaries.back()) + static_cast<long>(reference[name].size()) + 3);
+        }
+        for (const long kill : KillPoints(calls, boundaries)) {
+            Play(s, kill);
+            ++kills;
+            for (const auto& [name, bytes] : Files()) {
+                ASSERT_TRUE(reference.count(name)) << s.name << " at " << kill << ": a file the reference lacks: " << name;
+                const std::vector<Record>& ref = reference[name];
+                // A file killed before its header position word was written holds nothing.
+                if (bytes.size() < LogFormat::kHeaderPosSize) continue;
+                const size_t whole = WholeRecords(ref, bytes);
+                const ProcessResult repair = Vkl({"repair", Dir() + "/" + name});
+                ASSERT_EQ(repair.status, 0) << s.name << " at " << kill << ", " << name << ": " << repair.err;
+                ASSERT_EQ(Vkl({"info", Dir() + "/" + name}).status, 0) << s.name << " at " << kill << ", " << name;
+                const std::vector<Record> got = RecordsOf(Dir() + "/" + name);
+                // Nothing lost: every whole record is kept. Nothing invented: what is kept is
+                // the reference's records, from the first.
+                ASSERT_EQ(got.size(), s.repairsInput ? ref.size() : whole) << s.name << " at " << kill << ", " << name;
+                for (size_t i = 0; i < got.size(); ++i)
+                    ASSERT_TRUE(got[i].offset == ref[i].offset && got[i].bytes == ref[i].bytes)
+                        << s.name << " at " << kill << ", " << name << ", record " << i;
+            }
+        }
+    }
+    std::printf("crash sweep: %ld kills, every one repaired to a sound file with every whole record\n", kills);
+}

@@ -1,0 +1,209 @@
+// The command line keeps the user's files safe and says clearly what is wrong: run as a
+// process, grouped by cause.
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framework/File.h"
+#include "tests/support/Process.h"
+#include "tests/support/TestEnv.h"
+
+namespace {
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+class VklSafetyTest : public ::testing::Test {
+protected:
+    ProcessResult Vkl(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {})
+    {
+        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home", "--clock", "2011-03-03 14:05:09"});
+        return RunProcess(args, tmp.path(), env);
+    }
+    std::vector<std::pair<std::string, std::string>> Shim(std::vector<std::pair<std::string, std::string>> more) const
+    {
+        more.push_back({"LD_PRELOAD", std::getenv("VKL_SYSCALL_SHIM")});
+        return more;
+    }
+    // A small recorded log, as the user would have one.
+    std::string Small(const std::string& name = "s", const std::string& extra = "")
+    {
+        std::vector<std::string> args = {"-q", "record", "-o", name, "--dir", tmp / "logs", "--messages", "22",
+                                         "--assert-every", "7", "--bookmark-asserts", "--description", "small test"};
+        if (!extra.empty()) args.push_back(extra);
+        EXPECT_EQ(Vkl(args).status, 0);
+        return tmp / ("logs/" + name + ".vkl");
+    }
+    static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+    TempDir tmp;
+};
+
+}  // namespace
+
+TEST_F(VklSafetyTest, NoExistingFileIsReplacedUnlessAsked)
+{
+    const std::string log = Small("day1");
+    const Bytes original = ReadAll(log);
+    ProcessResult r = Vkl({"record", "-o", "day1", "--dir", tmp / "logs", "--messages", "10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "exists; not replaced (--force replaces it)")) << r.err;
+    EXPECT_EQ(ReadAll(log), original);
+    r = Vkl({"replay", log, "--into", log});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(ReadAll(log), original);
+
+    // A link planted at the output name is never followed, not even with --force.
+    ASSERT_EQ(::symlink(log.c_str(), (tmp / "logs/planted.vkl").c_str()), 0);
+    EXPECT_EQ(Vkl({"record", "-o", "planted", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 1);
+    EXPECT_EQ(ReadAll(log), original);
+
+    // Asked: --force replaces, --append adds.
+    ASSERT_EQ(Vkl({"-q", "record", "-o", "day1", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 0);
+    ASSERT_EQ(Vkl({"-q", "record", "-o", "day1", "--dir", tmp / "logs", "--messages", "5", "--append"}).status, 0);
+    EXPECT_TRUE(Has(Vkl({"info", log}).out, "records          10")) << Vkl({"info", log}).out;
+
+    // Two date-named recordings in the same second: the second takes "~2".
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(Vkl({"-q", "record", "--dir", tmp / "dated", "--messages", "3"}).status, 0);
+    EXPECT_TRUE(FileExists(tmp / "dated/Log 03-Mar-11 14;05;09.vkl"));
+    EXPECT_TRUE(FileExists(tmp / "dated/Log 03-Mar-11 14;05;09~2.vkl"));
+}
+
+TEST_F(VklSafetyTest, InspectionChangesNothingAndTellsDamageFromRecording)
+{
+    const std::string log = Small();
+    const Bytes original = ReadAll(log);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"info", log}, {"messages", log, "--json"}, {"replay", log}})
+        EXPECT_EQ(Vkl(args).status, 0) << args[0];
+    EXPECT_EQ(ReadAll(log), original);
+
+    // A file another process has open for writing is being recorded, not damaged.
+    Bytes killed = original;
+    killed[0] = killed[1] = killed[2] = killed[3] = 0;
+    WriteAll(tmp / "rec.vkl", killed);
+    {
+        CFile writer;
+        ASSERT_TRUE(writer.Open((tmp / "rec.vkl").c_str(), CFile::modeReadWrite | CFile::shareDenyWrite));
+        ProcessResult r = Vkl({"info", tmp / "rec.vkl"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, "is being recorded by another process")) << r.err;
+        r = Vkl({"describe", tmp / "rec.vkl", "x"});
+        EXPECT_TRUE(Has(r.err, "is being recorded by another process")) << r.err;
+        EXPECT_EQ(Vkl({"repair", tmp / "rec.vkl"}).status, 1);
+    }
+    EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
+    // Closed: now it needs repair, and describe refuses it untouched.
+    const ProcessResult r = Vkl({"describe", tmp / "rec.vkl", "x"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "needs repair")) << r.err;
+    EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
+}
+
+TEST_F(VklSafetyTest, HostileFilesGetOneClearLineQuickly)
+{
+    // Header texts are Windows-1252 bytes: JSON gets UTF-8, plain output stops at a NUL.
+    const std::string log = Small("latin", "");
+    ASSERT_EQ(Vkl({"describe", log, std::string("caf\xe9") + '\0' + "hidden"}).status, 0);
+    ProcessResult r = Vkl({"info", "--json", log});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["files"][0]["description"], "caf\xc3\xa9");
+    EXPECT_TRUE(Has(Vkl({"info", log}).out, "description      caf\xc3\xa9\n"));
+
+    // A pipe, a directory, a sparse file of 5 GiB.
+    ASSERT_EQ(::mkfifo((tmp / "p.vkl").c_str(), 0600), 0);
+    r = Vkl({"info", tmp / "p.vkl"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "not a regular file")) << r.err;
+    EXPECT_EQ(Vkl({"messages", tmp.path()}).status, 1);
+    {
+        std::ofstream(tmp / "big.vkl").close();
+        fs::resize_file(tmp / "big.vkl", 5ull << 30);
+    }
+    r = Vkl({"info", tmp / "big.vkl"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "not a log file")) << r.err;
+
+    // A record with data length -1 is a record to every command.
+    Bytes bytes = ReadAll(log);
+    const uint32_t h = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (bytes[3] << 24);
+    const int32_t length = static_cast<int32_t>(bytes[28] | (bytes[29] << 8) | (bytes[30] << 16) | (bytes[31] << 24));
+    Bytes unreadable(bytes.begin() + 4, bytes.begin() + 28);
+    for (int i = 0; i < 4; ++i) unreadable.push_back(0xFF);
+    unreadable.insert(unreadable.end(), bytes.begin() + 32 + length, bytes.begin() + 44 + length);
+    bytes.insert(bytes.begin() + h, unreadable.begin(), unreadable.end());
+    bytes.erase(bytes.begin(), bytes.begin() + 4);
+    const uint32_t h2 = h + static_cast<uint32_t>(unreadable.size());
+    bytes.insert(bytes.begin(), {static_cast<uint8_t>(h2), static_cast<uint8_t>(h2 >> 8), static_cast<uint8_t>(h2 >> 16),
+                                 static_cast<uint8_t>(h2 >> 24)});
+    WriteAll(tmp / "neg.vkl", bytes);
+    EXPECT_TRUE(Has(Vkl({"info", tmp / "neg.vkl"}).out, "records          23"));
+    EXPECT_EQ(Vkl({"messages", tmp / "neg.vkl"}).status, 0);
+    EXPECT_EQ(Vkl({"replay", tmp / "neg.vkl"}).status, 0);
+}
+
+TEST_F(VklSafetyTest, BadRecordsAreNamedAtOneOffsetByEveryCommand)
+{
+    const std::string log = Small();
+    Bytes bytes = ReadAll(log);
+    bytes[4 + 4] = 9;  // the first record's device number: no such slot
+    WriteAll(log, bytes);
+    const ProcessResult info = Vkl({"info", log}), messages = Vkl({"messages", log});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(messages.status, 1);
+    EXPECT_TRUE(Has(info.err, "record at offset 4 cannot be read: implausible record: device number")) << info.err;
+    EXPECT_TRUE(Has(messages.err, "record at offset 4 cannot be read: implausible record: device number")) << messages.err;
+    EXPECT_EQ(Vkl({"replay", log}).status, 1);
+}
+
+TEST_F(VklSafetyTest, AFullDiskStopsTheRecordingAtOnceAndTheFileRepairsCleanly)
+{
+    // 300 MB said free, then every write from the 51st on fails as on a full disk.
+    ProcessResult r = Vkl({"record", "-o", "full", "--dir", tmp / "logs", "--messages", "100000"},
+                          Shim({{"VKL_SHIM_FREE_MB", "300"}, {"VKL_SHIM_ENOSPC_AT", "51"}}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "Error writing log file.")) << r.err;
+    EXPECT_TRUE(Has(r.err, "No space left on device")) << r.err;
+    EXPECT_TRUE(Has(r.err, "49 of ")) << r.err;  // the H word, 49 records, then the failure
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp / "logs"), fs::directory_iterator{}), 1);
+    r = Vkl({"repair", tmp / "logs/full.vkl"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "49 records kept")) << r.out;
+
+    // No room at all: refused before anything is made, with the guard's own words.
+    r = Vkl({"record", "-o", "none", "--dir", tmp / "low", "--messages", "50"}, Shim({{"VKL_SHIM_FREE_MB", "100"}}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "The Recorder requires at least 250 MB free")) << r.err;
+    EXPECT_TRUE(fs::is_empty(tmp / "low"));
+}
+
+TEST_F(VklSafetyTest, TheCommandLineSaysWhatIsWrong)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+        int lines = 1;  // the library's own text, where it has one, comes first
+    } cases[] = {
+        {{"bogus"}, 2, "unknown command 'bogus'"},
+        {{"messages", "x.vkl", "--from", "-1"}, 2, "'-1' is not a whole number"},
+        {{"record", "--messages", "0"}, 2, "'0' is out of range (1 to "},
+        {{"record", "--messages", "99999999999999999999999"}, 2, "is too large"},
+        {{"record", "--max-size", "-1"}, 2, "not a whole number"},
+        {{"record", "--assert-every", "-1"}, 2, "not a whole number"},
+        {{"record", "-o", "../x", "--messages", "1"}, 2, "-o takes a file name, not a path"},
+        {{"record", "-o", "a\\b", "--messages", "1"}, 2, "-o takes a file name, not a path"},
+        {{"record", "-o", std::string(300, 'n'), "--dir", "DIR", "--messages", "1"}, 1, "File name too long", 2},
+        {{"info", "DIR/missing.vkl"}, 1, "No such file or directory"},
+    };
+    for (auto& c : cases) {
+        for (auto& a : c.args)
+            if (a.rfind("DIR", 0) == 0) a = tmp.path() + a.substr(3);
+        const ProcessResult r = Vkl(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.lines) << r.err;
+    }
+}
