@@ -22,10 +22,12 @@ struct GlobalOptions {
     bool trace = false;
     std::string settingsFile;
     std::string homeDir;
+    std::string signalsFile;  // empty: the bundled signal database
 };
 
-// Installs the host services and the message-box handler for this run.
-void InstallHost(const GlobalOptions& options);
+// Installs the host services and the message-box handler for this run; false (after an
+// error line) when the signal database given cannot be loaded.
+bool InstallHost(const GlobalOptions& options);
 const GlobalOptions& Options();
 std::shared_ptr<CDeviceTable> Devices();
 

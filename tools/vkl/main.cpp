@@ -15,6 +15,7 @@ void AddGlobalOptions(CLI::App& app, vkl::GlobalOptions& g)
     app.add_flag("--trace", g.trace, "Show the library's trace lines on stderr");
     app.add_option("--settings", g.settingsFile, "Settings file (TOML); default: settings.toml in the home directory");
     app.add_option("--home", g.homeDir, "Tool directory; logs go to its \"Bin Logs\" folder by default");
+    app.add_option("--signals", g.signalsFile, "Signal database description (JSON); default: the bundled one");
 }
 
 }  // namespace
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
     vkl::AddInspectCommands(app, commands);
     vkl::AddFileCommands(app, commands);
     vkl::AddReplayCommand(app, commands);
+    vkl::AddGkiCommands(app, commands);
 
     try {
         app.parse(argc, argv);
@@ -47,7 +49,7 @@ int main(int argc, char** argv)
         return vkl::kUsage;
     }
 
-    vkl::InstallHost(g);
+    if (!vkl::InstallHost(g)) return vkl::kFailed;
     for (const vkl::Command& c : commands)
         if (*c.sub) return c.run();
     return vkl::kUsage;
