@@ -37,7 +37,7 @@ void WriteLE(BYTE* p, uint32_t v, int n)
     for (int i = 0; i < n; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
-std::span<CSvmObject* const> One(CSvmObject* const& field)
+std::span<CSvmObject* const> Only(CSvmObject* const& field)
 {
     return {&field, 1};
 }
@@ -138,7 +138,7 @@ bool CEnumSizeConverter::Walk(bool toGKI, const unsigned char* in, unsigned char
     m_nAlignmentMode = m_recoder ? m_recoder->GetAlignmentMode(0) : 1;
     m_pOut = out;
     Cursor c{in, inPos, outPos};
-    const bool ok = toGKI ? Pack(c, *fields) : Unpack(c, *fields);
+    const bool ok = Nested(toGKI, c, *fields);
     inPos = ClampToInt(c.inPos);
     outPos = ClampToInt(c.outPos);
     return ok;
@@ -157,31 +157,15 @@ int CEnumSizeConverter::NestedAlignment(const CSvmNode& node)
     return 4;
 }
 
-bool CEnumSizeConverter::Pack(Cursor& c, std::span<CSvmObject* const> fields)
-{
-    for (CSvmObject* field : fields) {
-        if (!field) continue;
-        const Step step = PackOne(c, *field);
-        if (step == Step::end) return true;
-        if (step == Step::fail) return false;
-    }
-    return true;
-}
-
-bool CEnumSizeConverter::Unpack(Cursor& c, std::span<CSvmObject* const> fields)
-{
-    for (CSvmObject* field : fields) {
-        if (!field) continue;
-        const Step step = UnpackOne(c, *field);
-        if (step == Step::end) return true;
-        if (step == Step::fail) return false;
-    }
-    return true;
-}
-
 bool CEnumSizeConverter::Nested(bool toGKI, Cursor& c, std::span<CSvmObject* const> fields)
 {
-    return toGKI ? Pack(c, fields) : Unpack(c, fields);
+    for (CSvmObject* field : fields) {
+        if (!field) continue;
+        const Step step = One(toGKI, c, *field);
+        if (step == Step::end) return true;
+        if (step == Step::fail) return false;
+    }
+    return true;
 }
 
 // A union variant walks as the enumeration it names (kind 1) or as a basic field (kind 2).
@@ -189,12 +173,12 @@ bool CEnumSizeConverter::UnionVariant(bool toGKI, Cursor& c, const CUnionVar& va
 {
     if (var.m_nKind == CUnionVar::kEnum) {
         CSvmObject* e = m_db ? m_db->FindEnumByName(var.m_strTypeName) : nullptr;
-        return e ? Nested(toGKI, c, One(e)) : true;
+        return e ? Nested(toGKI, c, Only(e)) : true;
     }
     if (var.m_nKind == CUnionVar::kBasic) {
         CParms parms(var.m_strName, var.m_strTypeName, "", "");
         CSvmObject* p = &parms;
-        return Nested(toGKI, c, One(p));
+        return Nested(toGKI, c, Only(p));
     }
     return true;
 }
@@ -248,86 +232,53 @@ CEnumSizeConverter::Step CEnumSizeConverter::UnpackEnum(Cursor& c, const CEnum* 
     return Step::next;
 }
 
-CEnumSizeConverter::Step CEnumSizeConverter::PackOne(Cursor& c, CSvmObject& field)
+// One descriptor, by its exact kind. Nested walks report nothing to this level: what
+// they could not convert is left out, except a union towards GKI that consumed nothing.
+CEnumSizeConverter::Step CEnumSizeConverter::One(bool toGKI, Cursor& c, CSvmObject& field)
 {
     switch (field.GetKind()) {
-    case CSvmObject::Kind::parms: {
-        const int w = CSvmDb::BasicWidth(static_cast<CParms&>(field).m_strTypeName);
-        return PackBytes(c, w, w);
-    }
-    case CSvmObject::Kind::paramArray: {
-        auto& a = static_cast<CParamArray&>(field);
-        if (a.m_nKind != CParamArray::kBasic) {
-            Pack(c, std::span(a.m_elements).first(std::min<size_t>(a.m_elements.size(), std::max(a.m_nCount, 0))));
+        case CSvmObject::Kind::parms: {
+            const int w = CSvmDb::BasicWidth(static_cast<CParms&>(field).m_strTypeName);
+            return toGKI ? PackBytes(c, w, w) : UnpackBytes(c, w, w);
+        }
+        case CSvmObject::Kind::paramArray: {
+            auto& a = static_cast<CParamArray&>(field);
+            const size_t count = static_cast<size_t>(std::max(a.m_nCount, 0));
+            if (a.m_nKind != CParamArray::kBasic) {
+                Nested(toGKI, c, std::span(a.m_elements).first(std::min(a.m_elements.size(), count)));
+                return Step::next;
+            }
+            // As many elements as the input holds (the native side aligned first).
+            const int w = CSvmDb::BasicWidth(a.m_strElemTypeName);
+            const int64_t left = std::max<int64_t>(0, m_nInLength - (toGKI ? Align(c.inPos, w) : c.inPos));
+            const int64_t n = std::min<int64_t>(static_cast<int64_t>(count) * w, left);
+            return toGKI ? PackBytes(c, w, n) : UnpackBytes(c, w, n);
+        }
+        case CSvmObject::Kind::unionType: {
+            // The designated member stands for the union. When it consumes nothing, towards
+            // native the union's bytes are copied as they are.
+            auto& u = static_cast<CUnion&>(field);
+            const int64_t before = c.inPos;
+            if (u.m_pDesignated) Nested(toGKI, c, Only(u.m_pDesignated));
+            if (c.inPos != before) return Step::next;
+            return toGKI ? Step::fail : UnpackBytes(c, 1, std::max(u.m_nSize, 0));
+        }
+        case CSvmObject::Kind::enumParm: {
+            auto& p = static_cast<CEnumParm&>(field);
+            return toGKI ? PackEnum(c, p.m_pEnum) : UnpackEnum(c, p.m_pEnum, p.m_nRecordedSize);
+        }
+        case CSvmObject::Kind::enumType:
+            return toGKI ? PackEnum(c, &static_cast<CEnum&>(field)) : UnpackEnum(c, &static_cast<CEnum&>(field), 4);
+        case CSvmObject::Kind::node: {
+            auto& node = static_cast<CSvmNode&>(field);
+            int64_t& pos = toGKI ? c.inPos : c.outPos;  // only the native side is aligned
+            pos = Align(pos, NestedAlignment(node));
+            Nested(toGKI, c, node.m_fields);
             return Step::next;
         }
-        const int w = CSvmDb::BasicWidth(a.m_strElemTypeName);
-        const int64_t left = std::max<int64_t>(0, m_nInLength - Align(c.inPos, w));
-        return PackBytes(c, w, std::min<int64_t>(static_cast<int64_t>(std::max(a.m_nCount, 0)) * w, left));
-    }
-    case CSvmObject::Kind::unionType: {
-        // A union must consume its designated member's bytes.
-        const int64_t before = c.inPos;
-        auto& u = static_cast<CUnion&>(field);
-        if (u.m_pDesignated) Pack(c, One(u.m_pDesignated));
-        return c.inPos == before ? Step::fail : Step::next;
-    }
-    case CSvmObject::Kind::enumParm:
-        return PackEnum(c, static_cast<CEnumParm&>(field).m_pEnum);
-    case CSvmObject::Kind::enumType:
-        return PackEnum(c, &static_cast<CEnum&>(field));
-    case CSvmObject::Kind::node: {
-        auto& node = static_cast<CSvmNode&>(field);
-        c.inPos = Align(c.inPos, NestedAlignment(node));
-        Pack(c, node.m_fields);
-        return Step::next;
-    }
-    case CSvmObject::Kind::unionVar:
-        UnionVariant(/*toGKI=*/true, c, static_cast<CUnionVar&>(field));
-        return Step::next;
-    }
-    return Step::next;
-}
-
-CEnumSizeConverter::Step CEnumSizeConverter::UnpackOne(Cursor& c, CSvmObject& field)
-{
-    switch (field.GetKind()) {
-    case CSvmObject::Kind::parms: {
-        const int w = CSvmDb::BasicWidth(static_cast<CParms&>(field).m_strTypeName);
-        return UnpackBytes(c, w, w);
-    }
-    case CSvmObject::Kind::paramArray: {
-        auto& a = static_cast<CParamArray&>(field);
-        if (a.m_nKind != CParamArray::kBasic) {
-            Unpack(c, std::span(a.m_elements).first(std::min<size_t>(a.m_elements.size(), std::max(a.m_nCount, 0))));
+        case CSvmObject::Kind::unionVar:
+            UnionVariant(toGKI, c, static_cast<CUnionVar&>(field));
             return Step::next;
-        }
-        const int w = CSvmDb::BasicWidth(a.m_strElemTypeName);
-        const int64_t left = std::max<int64_t>(0, m_nInLength - c.inPos);
-        return UnpackBytes(c, w, std::min<int64_t>(static_cast<int64_t>(std::max(a.m_nCount, 0)) * w, left));
-    }
-    case CSvmObject::Kind::unionType: {
-        // A designated member that consumes nothing: the union's bytes as they are.
-        const int64_t before = c.inPos;
-        auto& u = static_cast<CUnion&>(field);
-        if (u.m_pDesignated) Unpack(c, One(u.m_pDesignated));
-        return c.inPos == before ? UnpackBytes(c, 1, std::max(u.m_nSize, 0)) : Step::next;
-    }
-    case CSvmObject::Kind::enumParm: {
-        auto& p = static_cast<CEnumParm&>(field);
-        return UnpackEnum(c, p.m_pEnum, p.m_nRecordedSize);
-    }
-    case CSvmObject::Kind::enumType:
-        return UnpackEnum(c, &static_cast<CEnum&>(field), 4);
-    case CSvmObject::Kind::node: {
-        auto& node = static_cast<CSvmNode&>(field);
-        c.outPos = Align(c.outPos, NestedAlignment(node));
-        Unpack(c, node.m_fields);
-        return Step::next;
-    }
-    case CSvmObject::Kind::unionVar:
-        UnionVariant(/*toGKI=*/false, c, static_cast<CUnionVar&>(field));
-        return Step::next;
     }
     return Step::next;
 }

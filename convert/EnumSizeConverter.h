@@ -65,12 +65,9 @@ private:
                  std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
     bool FindName(bool toGKI, unsigned int id, CString& name);
     bool Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos, CObList* fields);
-    bool Pack(Cursor& c, std::span<CSvmObject* const> fields);
-    bool Unpack(Cursor& c, std::span<CSvmObject* const> fields);
-    Step PackOne(Cursor& c, CSvmObject& field);
-    Step UnpackOne(Cursor& c, CSvmObject& field);
-    // Steps shared by both walks.
+    // Walks a field list; false when a step at this level fails.
     bool Nested(bool toGKI, Cursor& c, std::span<CSvmObject* const> fields);
+    Step One(bool toGKI, Cursor& c, CSvmObject& field);
     bool UnionVariant(bool toGKI, Cursor& c, const CUnionVar& var);
     Step PackBytes(Cursor& c, int align, int64_t n);
     Step UnpackBytes(Cursor& c, int align, int64_t n);

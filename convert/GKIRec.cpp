@@ -45,7 +45,10 @@ public:
     // A leading header field: one byte at width 1, else its low 16 bits.
     uint32_t Field(int64_t at, int width) const { return Read(at, width == 1 ? 1 : 2); }
     // The bytes present from `at` on, at most `most`.
-    int64_t Present(int64_t at, int64_t most) const { return std::clamp<int64_t>(m_length - at, 0, std::max<int64_t>(most, 0)); }
+    int64_t Present(int64_t at, int64_t most) const
+    {
+        return std::clamp<int64_t>(m_length - at, 0, std::max<int64_t>(most, 0));
+    }
     const BYTE* At(int64_t at) const { return at >= 0 && at < m_length ? m_data + at : nullptr; }
     int64_t Length() const { return m_length; }
 
@@ -75,14 +78,14 @@ CGKIRec::Header& CGKIRec::Header::operator<<(uint16_t v)
 std::unique_ptr<CGKIRec> CGKIRec::Create(int32_t typeCode)
 {
     switch (typeCode) {
-    case kCommandCode:
-        return std::make_unique<CGKICommandRec>();
-    case kSignalCode:
-        return std::make_unique<CGKISignalRec>();
-    case kLoggedSignalCode:
-        return std::make_unique<CGKILoggedSignalRec>(0);
-    default:
-        return nullptr;
+        case kCommandCode:
+            return std::make_unique<CGKICommandRec>();
+        case kSignalCode:
+            return std::make_unique<CGKISignalRec>();
+        case kLoggedSignalCode:
+            return std::make_unique<CGKILoggedSignalRec>(0);
+        default:
+            return nullptr;
     }
 }
 
@@ -90,14 +93,14 @@ std::unique_ptr<CGKIRec> CGKIRec::ForMessage(const CVESKMessage& message)
 {
     if (message.GetKind() != 1 || message.GetDataLength() < CVESKMessage::kHeaderSize) return nullptr;
     switch (message.GetMessageType()) {
-    case CConverter::kSignalMessageType:
-        return std::make_unique<CGKISignalRec>();
-    case CConverter::kLoggedSignalMessageType:
-        return std::make_unique<CGKILoggedSignalRec>(0);
-    case CConverter::kLoggedSignal2MessageType:
-        return std::make_unique<CGKILoggedSignalRec>(1);
-    default:
-        return nullptr;
+        case CConverter::kSignalMessageType:
+            return std::make_unique<CGKISignalRec>();
+        case CConverter::kLoggedSignalMessageType:
+            return std::make_unique<CGKILoggedSignalRec>(0);
+        case CConverter::kLoggedSignal2MessageType:
+            return std::make_unique<CGKILoggedSignalRec>(1);
+        default:
+            return nullptr;
     }
 }
 
@@ -116,7 +119,8 @@ void CGKIRec::Store(CArchive& ar, int64_t bodyBytes) const
     WriteHeader(h);
     ar.Write(h.bytes, h.size);
     if (!m_pBody || bodyBytes <= 0) return;
-    const uint32_t held = std::min<uint32_t>(m_nBodySize, static_cast<uint32_t>(std::min<int64_t>(bodyBytes, UINT32_MAX)));
+    const uint32_t held =
+        std::min<uint32_t>(m_nBodySize, static_cast<uint32_t>(std::min<int64_t>(bodyBytes, UINT32_MAX)));
     ar.Write(m_pBody.get(), held);
     static const BYTE zeros[256] = {};
     for (int64_t left = bodyBytes - held; left > 0; left -= sizeof zeros)
@@ -210,7 +214,8 @@ void CGKICommandRec::Serialize(CArchive& ar)
     for (int64_t left = static_cast<int64_t>(m_wLength) - 2; left > 0; left -= sizeof skip) {
         const UINT n = static_cast<UINT>(std::min<int64_t>(left, sizeof skip));
         if (ar.Read(skip, n) != n)
-            throw CArchiveException(CArchiveException::endOfFile, ar.GetFile() ? ar.GetFile()->GetFilePath() : CString());
+            throw CArchiveException(CArchiveException::endOfFile,
+                                    ar.GetFile() ? ar.GetFile()->GetFilePath() : CString());
     }
     // Image: the identifier's low 16 bits, then two zero bytes that stand for the body.
     m_nImageHeaderSize = 2;
@@ -225,7 +230,8 @@ CGKISignalRec::~CGKISignalRec() = default;
 
 void CGKISignalRec::WriteHeader(Header& h) const
 {
-    h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_wBodyLength << m_nId;
+    h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_wBodyLength
+      << m_nId;
 }
 
 void CGKISignalRec::BuildHeaderImage()
@@ -245,7 +251,8 @@ int CGKISignalRec::FromMessage(const unsigned char* data, int length, CEnumSizeC
     m_nId = h.Read(at.id, v.I);
     if (m_wBodyLength != 0) {
         // A body length that claims more than the message holds gets the bytes present.
-        if (!ConvertBody(converter, h.At(at.body), h.Present(at.body, m_wBodyLength), kMaxLength - kSignalFixed)) return 0;
+        if (!ConvertBody(converter, h.At(at.body), h.Present(at.body, m_wBodyLength), kMaxLength - kSignalFixed))
+            return 0;
         m_wBodyLength = static_cast<uint16_t>(m_nBodySize);
     }
     m_wLength = static_cast<uint16_t>(kSignalFixed + m_wBodyLength);
@@ -290,9 +297,9 @@ void CGKILoggedSignalRec::BuildHeaderImage()
 
 int CGKILoggedSignalRec::FromMessage(const unsigned char* data, int length, CEnumSizeConverter& converter)
 {
-    const int result = FromLayout(m_nLayout == 1 ? CConverter::kLoggedSignal2MessageType
-                                                 : CConverter::kLoggedSignalMessageType,
-                                  data, length, converter);
+    const int result =
+        FromLayout(m_nLayout == 1 ? CConverter::kLoggedSignal2MessageType : CConverter::kLoggedSignalMessageType, data,
+                   length, converter);
     BuildHeaderImage();
     return result;
 }

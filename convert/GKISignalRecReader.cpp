@@ -15,18 +15,18 @@ void CGKISignalRecReader::Serialize(CArchive& ar)
     if (ar.IsStoring()) throw CNotSupportedException("a GKI reader only loads");
     ar >> m_nRecTypeCode;
     switch (m_nRecTypeCode) {
-    case CGKIRec::kLoggedSignalCode:
-        m_wMsgType = CConverter::kLoggedSignalMessageType;
-        break;
-    case CGKIRec::kCommandCode:
-        m_wMsgType = CConverter::kCommandMessageType;
-        break;
-    case CGKIRec::kSignalCode:
-        m_wMsgType = CConverter::kSignalMessageType;
-        break;
-    default:
-        AfxMessageBox("There is a problem with this signal type", MB_OK);
-        throw CNotSupportedException("unknown GKI record type code");
+        case CGKIRec::kLoggedSignalCode:
+            m_wMsgType = CConverter::kLoggedSignalMessageType;
+            break;
+        case CGKIRec::kCommandCode:
+            m_wMsgType = CConverter::kCommandMessageType;
+            break;
+        case CGKIRec::kSignalCode:
+            m_wMsgType = CConverter::kSignalMessageType;
+            break;
+        default:
+            AfxMessageBox("There is a problem with this signal type", MB_OK);
+            throw CNotSupportedException("unknown GKI record type code");
     }
     m_pRecord = CGKIRec::Create(m_nRecTypeCode);
     // The record lives for this read only, also when the archive runs out inside it.

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 reader.Serialize(ar);
                 ar.Close();
                 const std::unique_ptr<CVESKMessage> m = reader.GetMessage();
-                if (!m || m->GetMessageIndex() != expected++ || m->GetKind() != 1 || m->GetDataLength() < 8) std::abort();
+                if (!m || m->GetMessageIndex() != expected++ || m->GetKind() != 1 || m->GetDataLength() < 8)
+                    std::abort();
                 if (reader.m_pRecord) std::abort();
             }
         } catch (const CException&) {

@@ -86,8 +86,8 @@ TEST_F(ConverterTest, WalksOfHandMadeDescriptors)
 {
     // The width comes from the type name: "char" anywhere before "short", else 4.
     const std::pair<const char*, Bytes> widths[] = {
-        {"unsigned char", {1, 2}}, {"signed char", {1, 2}},      {"unsigned short", {1, 3, 4}},
-        {"short char", {1, 2}},    {"long", {1, 5, 6, 7, 8}},   {"float", {1, 5, 6, 7, 8}},
+        {"unsigned char", {1, 2}}, {"signed char", {1, 2}},   {"unsigned short", {1, 3, 4}},
+        {"short char", {1, 2}},    {"long", {1, 5, 6, 7, 8}}, {"float", {1, 5, 6, 7, 8}},
     };
     const Bytes in = {1, 2, 3, 4, 5, 6, 7, 8};
     for (const auto& [type, packed] : widths) {

@@ -59,13 +59,21 @@ TEST_F(GKIRecTest, LoggedSignalRecordsOfBothLayouts)
     const Bytes five = Cat({LE(1, 2), LE(2, 2), LE(0x11111111, 4), LE(0x22222222, 4), LE(0, 2), {0, 0}, LE(kThree, 4)});
     CGKILoggedSignalRec rec(0);
     ASSERT_EQ(rec.FromMessage(five.data(), static_cast<int>(five.size()), converter), 1);
-    const Bytes record =
-        Cat({LE('2', 4), LE(23, 2), LE(1, 4), LE(2, 4), LE(0x11111111, 4), LE(0x22222222, 4), LE(1, 2), LE(kThree, 4), {0}});
+    const Bytes record = Cat({LE('2', 4),
+                              LE(23, 2),
+                              LE(1, 4),
+                              LE(2, 4),
+                              LE(0x11111111, 4),
+                              LE(0x22222222, 4),
+                              LE(1, 2),
+                              LE(kThree, 4),
+                              {0}});
     EXPECT_EQ(Stored({&rec}), record);
     EXPECT_EQ(record.size(), 29u);
 
     // Type 7 without body bytes makes no record.
-    const Bytes seven = Cat({LE(0x11111111, 4), LE(0x22222222, 4), LE(0, 4), LE(1, 2), LE(2, 2), LE(0, 2), {0, 0}, LE(42, 4)});
+    const Bytes seven =
+        Cat({LE(0x11111111, 4), LE(0x22222222, 4), LE(0, 4), LE(1, 2), LE(2, 2), LE(0, 2), {0, 0}, LE(42, 4)});
     CGKILoggedSignalRec rec7(1);
     EXPECT_EQ(rec7.FromMessage(seven.data(), static_cast<int>(seven.size()), converter), 0);
     EXPECT_EQ(rec7.GetErrorText(), "No Signal Body for Signal ID - 0x0000002a");
@@ -79,13 +87,15 @@ TEST_F(GKIRecTest, LoggedSignalRecordsOfBothLayouts)
         const Bytes native = Cat({head, Bytes(head.size() % 4, 0), LE(kThree, 4), kAbc});
         CGKILoggedSignalRec r(1);
         ASSERT_EQ(r.FromMessage(native.data(), static_cast<int>(native.size()), converter), 1) << L;
-        EXPECT_EQ(Image(r), Cat({LE('2', 4), LE(25, 2), LE(1, 4), LE(2, 4), LE(7, 4), LE(8, 4), LE(3, 2), LE(kThree, 4)}))
+        EXPECT_EQ(Image(r),
+                  Cat({LE('2', 4), LE(25, 2), LE(1, 4), LE(2, 4), LE(7, 4), LE(8, 4), LE(3, 2), LE(kThree, 4)}))
             << "L " << L;
     }
 
     // S 1, L 0: natively the logging words are at 4 and 8 (a 2-byte gap) ...
     SetLayout(1, 4, 1, 0);
-    const Bytes narrow = Cat({{1, 2, 0xEE, 0xEE}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc});
+    const Bytes narrow =
+        Cat({{1, 2, 0xEE, 0xEE}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc});
     ASSERT_EQ(rec.FromMessage(narrow.data(), static_cast<int>(narrow.size()), converter), 1);
     EXPECT_EQ(rec.m_nLogWord1, 0x11111111u);
     EXPECT_EQ(rec.m_nLogWord2, 0x22222222u);
@@ -94,7 +104,8 @@ TEST_F(GKIRecTest, LoggedSignalRecordsOfBothLayouts)
     CGKISignalRecReader reader;
     const auto messages = ReadBack(Stored({&rec}), reader);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(Body(*messages[0]), Cat({LE(5, 8), {1, 2}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), LE(kThree, 4), kAbc}));
+    EXPECT_EQ(Body(*messages[0]),
+              Cat({LE(5, 8), {1, 2}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), LE(kThree, 4), kAbc}));
 }
 
 TEST_F(GKIRecTest, CommandRecords)
@@ -126,7 +137,8 @@ TEST_F(GKIRecTest, ReaderNumbersMessagesAndStopsAtBadRecords)
 {
     const Bytes signal = Cat({LE('S', 4), LE(17, 2), LE(1, 4), LE(2, 4), LE(3, 2), LE(kThree, 4), kAbc});
     const Bytes unknownBody = Cat({LE('S', 4), LE(16, 2), LE(1, 4), LE(2, 4), LE(2, 2), LE(0x7777, 4), {9, 9}});
-    const Bytes logged = Cat({LE('2', 4), LE(23, 2), LE(1, 4), LE(2, 4), LE(5, 4), LE(6, 4), LE(1, 2), LE(kThree, 4), {'q'}});
+    const Bytes logged =
+        Cat({LE('2', 4), LE(23, 2), LE(1, 4), LE(2, 4), LE(5, 4), LE(6, 4), LE(1, 2), LE(kThree, 4), {'q'}});
     CGKISignalRecReader reader;
     EXPECT_EQ(reader.m_nRecTypeCode, 'S');
     const auto messages = ReadBack(Cat({signal, unknownBody, logged}), reader);

@@ -71,13 +71,17 @@ TEST_F(GKIRoundTripTest, EverySignalUnderEveryLayout)
                             const size_t bodyStart = block.size() - static_cast<size_t>(db->BodySize(*info.body));
                             for (size_t i = bodyStart; i < block.size(); ++i) block[i] = static_cast<BYTE>(rng());
                             if (type != 7)
-                                for (int i = 0; i < 2 * S; ++i) block[CVESKMessage::kHeaderSize + i] = static_cast<BYTE>(rng());
+                                for (int i = 0; i < 2 * S; ++i)
+                                    block[CVESKMessage::kHeaderSize + i] = static_cast<BYTE>(rng());
                             NativeSignal sig;
-                            ASSERT_TRUE(Services::Recoder()->ParseSignal(block.data(), static_cast<int>(block.size()), sig));
+                            ASSERT_TRUE(
+                                Services::Recoder()->ParseSignal(block.data(), static_cast<int>(block.size()), sig));
                             const CVESKMessage message(1, 2, block.data(), static_cast<int>(block.size()), 0);
                             records.push_back(CGKIRec::ForMessage(message));
                             ASSERT_NE(records.back(), nullptr);
-                            ASSERT_EQ(records.back()->FromMessage(block.data() + 8, static_cast<int>(block.size()) - 8, converter), 1)
+                            ASSERT_EQ(records.back()->FromMessage(block.data() + 8, static_cast<int>(block.size()) - 8,
+                                                                  converter),
+                                      1)
                                 << info.name << ": " << records.back()->GetErrorText();
                             expected.push_back(Expected(type == 6 ? 6 : 5, sig, info, block));
                         }

@@ -68,10 +68,17 @@ void PrintRecord(CConverter& recoder, uint64_t number, uint64_t offset, const CG
     const std::string name = SignalName(recoder, r);
     if (list) {
         auto opt = [](const std::optional<uint32_t>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
-        list->push_back({{"number", number}, {"offset", offset}, {"type", std::string(1, static_cast<char>(r.m_nTypeCode))},
-                         {"type_code", r.m_nTypeCode}, {"length", r.m_wLength}, {"header_field1", opt(f.field1)},
-                         {"header_field2", opt(f.field2)}, {"log_word1", opt(f.logWord1)}, {"log_word2", opt(f.logWord2)},
-                         {"body_length", opt(f.bodyLength)}, {"id", r.m_nId},
+        list->push_back({{"number", number},
+                         {"offset", offset},
+                         {"type", std::string(1, static_cast<char>(r.m_nTypeCode))},
+                         {"type_code", r.m_nTypeCode},
+                         {"length", r.m_wLength},
+                         {"header_field1", opt(f.field1)},
+                         {"header_field2", opt(f.field2)},
+                         {"log_word1", opt(f.logWord1)},
+                         {"log_word2", opt(f.logWord2)},
+                         {"body_length", opt(f.bodyLength)},
+                         {"id", r.m_nId},
                          {"signal", name.empty() ? nlohmann::json(nullptr) : nlohmann::json(name)},
                          {"body", f.bodyLength ? nlohmann::json(body.str()) : nlohmann::json(nullptr)}});
         return;
@@ -118,8 +125,8 @@ int CmdGkiRecords(const GkiRecordsOptions& o)
     const std::shared_ptr<CConverter> recoder = Services::Recoder();
     nlohmann::json list = nlohmann::json::array();
     if (!o.json)
-        std::printf("%10s  %-4s  %6s  %10s  %10s  %10s  %10s  %5s  %s\n", "offset", "type", "length", "field1", "field2",
-                    "logword1", "logword2", "body", "identifier");
+        std::printf("%10s  %-4s  %6s  %10s  %10s  %10s  %10s  %5s  %s\n", "offset", "type", "length", "field1",
+                    "field2", "logword1", "logword2", "body", "identifier");
     const uint64_t end = file.GetLength();
     uint64_t number = 0;
     std::optional<uint64_t> badOffset;
