@@ -30,16 +30,6 @@ TEST_F(GKIRecTest, SignalRecordFromTheNativeHeaderOfType6)
     EXPECT_EQ(record.size(), 23u);
     EXPECT_EQ(Image(rec), Bytes(record.begin(), record.begin() + 20));
 
-    // Loading builds the same native layout, header and GKI body.
-    CGKISignalRec loaded;
-    const std::string path = Path("one.gki");
-    WriteAll(path, Bytes(record.begin() + 4, record.end()));
-    CFile file(path.c_str(), CFile::modeRead);
-    CArchive ar(&file, CArchive::load);
-    loaded.Serialize(ar);
-    EXPECT_EQ(loaded.m_nImageHeaderSize, 12u);
-    EXPECT_EQ(Image(loaded), Cat({LE(1, 2), LE(2, 2), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc}));
-
     // A body length that claims more than the message holds converts the bytes present;
     // header bytes past the data read as 0.
     Bytes claims = native;
@@ -119,10 +109,6 @@ TEST_F(GKIRecTest, CommandRecords)
     EXPECT_EQ(Stored({&rec}), record);
     EXPECT_EQ(Image(rec), Bytes(record.begin(), record.begin() + 10));
 
-    CGKICommandRec unknown;
-    EXPECT_EQ(unknown.FromMessage(Bytes{7, 0, 0, 0, 1}.data(), 5, converter), 0);
-    EXPECT_EQ(unknown.GetErrorText(), "No such ID : 0x00000007");
-
     // Loading skips the body bytes, so a record after it reads; the message is type 67
     // with the identifier's low 16 bits.
     const Bytes file = Cat({record, LE('C', 4), LE(2, 2), LE(0x00051234, 4)});
@@ -161,23 +147,4 @@ TEST_F(GKIRecTest, ReaderNumbersMessagesAndStopsAtBadRecords)
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"There is a problem with this signal type"});
     EXPECT_THROW(ReadBack(Bytes(signal.begin(), signal.end() - 1), reader), CArchiveException);
     EXPECT_EQ(reader.m_pRecord, nullptr);
-}
-
-TEST_F(GKIRecTest, RecordsForMessages)
-{
-    auto kindOf = [](int kind, int type, int length) -> int {
-        Bytes data = LE(static_cast<uint32_t>(type), 2);
-        data.resize(static_cast<size_t>(length), 0);
-        const auto rec = CGKIRec::ForMessage(CVESKMessage(kind, 0, data.data(), length, 0));
-        if (!rec) return 0;
-        const auto* logged = dynamic_cast<const CGKILoggedSignalRec*>(rec.get());
-        return rec->m_nTypeCode * 10 + (logged ? logged->m_nLayout : 0);
-    };
-    EXPECT_EQ(kindOf(1, 6, 8), 'S' * 10);
-    EXPECT_EQ(kindOf(1, 5, 20), '2' * 10);
-    EXPECT_EQ(kindOf(1, 7, 20), '2' * 10 + 1);
-    EXPECT_EQ(kindOf(1, 6, 7), 0);   // no signal header
-    EXPECT_EQ(kindOf(2, 6, 20), 0);  // not a device message
-    EXPECT_EQ(kindOf(1, 67, 20), 0);
-    EXPECT_EQ(CGKIRec::Create(0x44), nullptr);
 }

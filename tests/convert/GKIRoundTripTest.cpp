@@ -32,20 +32,18 @@ protected:
         const NativeLayoutValues v = Services::Recoder()->GetLayoutValues();
         NativeHeaderLayout at;
         CConverter::HeaderLayout(type, v, 0, at);
+        // The header: type, fields, logging words (type 5), the packed length, the identifier.
         Bytes out(static_cast<size_t>(CVESKMessage::kHeaderSize + at.body), 0);
-        auto put = [&](int64_t offset, uint32_t value, int width) {
-            const Bytes b = LE(value, width);
-            std::copy(b.begin(), b.end(), out.begin() + CVESKMessage::kHeaderSize + offset);
-        };
         out[0] = static_cast<BYTE>(type);
-        put(at.field1, sig.field1, 2);
-        put(at.field2, sig.field2, 2);
-        if (type == CConverter::kLoggedSignalMessageType) {
-            put(at.logWord1, sig.logWord1, 4);
-            put(at.logWord2, sig.logWord2, 4);
+        for (auto [offset, value, width] : {std::tuple{at.field1, sig.field1, 2},
+                                            {at.field2, sig.field2, 2},
+                                            {at.logWord1, sig.logWord1, 4},
+                                            {at.logWord2, sig.logWord2, 4},
+                                            {at.length, packed, 2},
+                                            {at.id, sig.id, v.I}}) {
+            const Bytes b = LE(value, width);
+            if (offset >= 0) std::copy(b.begin(), b.end(), out.begin() + CVESKMessage::kHeaderSize + offset);
         }
-        put(at.length, packed, 2);
-        put(at.id, sig.id, v.I);
         out.insert(out.end(), body.begin(), body.end());
         return out;
     }

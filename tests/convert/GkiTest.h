@@ -41,21 +41,17 @@ inline const char* kGkiTestSignals = R"({
 
 using Bytes = std::vector<BYTE>;
 
-// A Recoder that knows some identifiers only by their alternative names, and can name a
-// signal the database does not hold.
+// Knows NESTED_IND only by its alternative name, and names 0x2000 "GHOST", which the
+// database does not hold.
 class CPartialRecoder : public CConverter {
 public:
     using CConverter::CConverter;
     bool GetSignalName(uint32_t id, CString& name) override
     {
-        if (id == kGhostId) {
-            name = "GHOST";
-            return true;
-        }
-        return id != kAltOnlyId && CConverter::GetSignalName(id, name);
+        if (id == kGhostId) name = "GHOST";
+        return id == kGhostId || (id != kAltOnlyId && CConverter::GetSignalName(id, name));
     }
-    static constexpr uint32_t kAltOnlyId = 4099;  // NESTED_IND, alternatively NESTED_ALT
-    static constexpr uint32_t kGhostId = 0x2000;
+    static constexpr uint32_t kAltOnlyId = 4099, kGhostId = 0x2000;
 };
 
 class GkiFixture : public HostFixture {
@@ -72,37 +68,24 @@ protected:
     }
     void SetLayout(int S, int I, int mode, int L)
     {
-        db->m_nHeaderFieldSize = S;
-        db->m_nSignalIdSize = I;
-        db->m_nAlignmentMode = mode;
-        db->m_nLayoutShift = L;
+        db->m_nHeaderFieldSize = S, db->m_nSignalIdSize = I, db->m_nAlignmentMode = mode, db->m_nLayoutShift = L;
     }
 
+    // A conversion either way: the bytes, or the error text (the outputs left as they were).
     struct Converted {
-        bool ok = false;
         Bytes bytes;
         CString error;
     };
-    // A conversion either way; on failure the outputs must be left as they were.
     Converted Convert(bool toGKI, uint32_t id, const Bytes& in)
     {
         std::unique_ptr<unsigned char[]> out;
         unsigned int length = 12345;
-        Converted r;
-        // The input in a buffer of its own exact size, so a read past it is caught.
-        auto copy = std::make_unique<unsigned char[]>(in.size());
-        std::copy(in.begin(), in.end(), copy.get());
         const int n = static_cast<int>(in.size());
-        r.ok = toGKI ? converter.ConvertToGKI(id, copy.get(), n, out, length, 0)
-                     : converter.ConvertFromGKI(id, copy.get(), n, out, length, 0);
-        if (r.ok) {
-            r.bytes.assign(out.get(), out.get() + length);
-        } else {
-            EXPECT_EQ(out, nullptr);
-            EXPECT_EQ(length, 12345u);
-            r.error = converter.m_strError;
-        }
-        return r;
+        if (toGKI ? converter.ConvertToGKI(id, in.data(), n, out, length, 0)
+                  : converter.ConvertFromGKI(id, in.data(), n, out, length, 0))
+            return {Bytes(out.get(), out.get() + length), ""};
+        EXPECT_TRUE(out == nullptr && length == 12345u);
+        return {{}, converter.m_strError};
     }
     Converted ToGKI(uint32_t id, const Bytes& in) { return Convert(/*toGKI=*/true, id, in); }
     Converted FromGKI(uint32_t id, const Bytes& in) { return Convert(/*toGKI=*/false, id, in); }
