@@ -20,9 +20,13 @@
 
 inline std::string FuzzScratchDir()
 {
+    // In memory where the system offers it: rewriting a file on a disk for every input
+    // costs more than the input's run.
     static const std::string dir = [] {
-        char templ[] = "/tmp/vklfuzz.XXXXXX";
-        const char* d = mkdtemp(templ);
+        char shm[] = "/dev/shm/vklfuzz.XXXXXX";
+        if (const char* d = mkdtemp(shm)) return std::string(d);
+        char tmp[] = "/tmp/vklfuzz.XXXXXX";
+        const char* d = mkdtemp(tmp);
         return std::string(d ? d : "/tmp");
     }();
     return dir;

@@ -10,7 +10,7 @@
 #include "platform/VESKMessage.h"
 
 namespace {
-int AlignUp(int p, int n)
+int64_t Align(int64_t p, int n)
 {
     return (n > 1 && p % n) ? p + n - p % n : p;
 }
@@ -158,6 +158,69 @@ void CConverter::FormatRawData(const BYTE* data, int length, CString& text)
     text = CString(std::move(out));
 }
 
+NativeLayoutValues CConverter::GetLayoutValues()
+{
+    NativeLayoutValues v;
+    v.S = GetHeaderFieldSize(0);
+    v.I = GetSignalIdSize(0);
+    v.E = GetAlignmentMode(0) == 1 ? 2 : 4;
+    v.L = GetLayoutShift(0);
+    return v;
+}
+
+namespace {
+// The leading fields from p; returns the position after them.
+int64_t PlaceFields(NativeHeaderLayout& at, int64_t p, int S)
+{
+    at.field1 = p;
+    at.field2 = p + S;
+    return p + 2 * static_cast<int64_t>(S);
+}
+
+// The logging words and the unused length from p; returns the position after them.
+int64_t PlaceLogWords(NativeHeaderLayout& at, int64_t p)
+{
+    at.logWord1 = p;
+    at.logWord2 = p + 4;
+    at.length = p + 8;
+    return p + 10;
+}
+
+// The identifier at p aligned to I, and the body after it aligned to 4.
+void PlaceIdAndBody(NativeHeaderLayout& at, int64_t p, int I)
+{
+    at.id = Align(p, I);
+    at.body = Align(at.id + I, 4);
+}
+}  // namespace
+
+bool CConverter::HeaderLayout(int messageType, const NativeLayoutValues& v, uint32_t count, NativeHeaderLayout& at)
+{
+    at = NativeHeaderLayout();
+    int64_t p = 0;
+    switch (messageType) {
+    case kSignalMessageType:
+        at.length = Align(PlaceFields(at, 0, v.S), v.E);
+        p = at.length + 2;
+        break;
+    case kLoggedSignalMessageType:
+        p = PlaceFields(at, 0, v.S) + ((v.L == 0 && v.S == 1) ? 2 : 0);
+        p = PlaceLogWords(at, p);
+        break;
+    case kLoggedSignal2MessageType:
+        at.logWord1 = 0;
+        at.logWord2 = 4;
+        p = Align(Align(NativeHeaderLayout::kCountOffset + 4 + static_cast<int64_t>(count), v.L == 2 ? 4 : 2), v.S);
+        at.length = Align(PlaceFields(at, p, v.S), v.E);
+        p = at.length + 2;
+        break;
+    default:
+        return false;
+    }
+    PlaceIdAndBody(at, p, v.I);
+    return true;
+}
+
 bool CConverter::ParseSignal(const BYTE* data, int length, NativeSignal& out)
 {
     if (!data || length < CVESKMessage::kHeaderSize) return false;
@@ -165,55 +228,27 @@ bool CConverter::ParseSignal(const BYTE* data, int length, NativeSignal& out)
     out.messageType = static_cast<int>(ReadLE(data, 2));
     const BYTE* h = data + CVESKMessage::kHeaderSize;
     const int n = length - CVESKMessage::kHeaderSize;
-    const int S = GetHeaderFieldSize(0), I = GetSignalIdSize(0), E = GetAlignmentMode(0) == 1 ? 2 : 4, L = GetLayoutShift(0);
-    auto need = [&](int end) { return end <= n; };
-    int p = 0;
-    int bodyLength = -1;  // to the end of the data unless the header says
-    switch (out.messageType) {
-    case kSignalMessageType:
-        if (!need(2 * S)) return false;
-        out.field1 = ReadField(h, S);
-        out.field2 = ReadField(h + S, S);
-        p = AlignUp(2 * S, E);
-        if (!need(p + 2)) return false;
-        bodyLength = static_cast<int>(ReadLE(h + p, 2));
-        p = AlignUp(p + 2, I);
-        break;
-    case kLoggedSignalMessageType:
-        if (!need(2 * S)) return false;
-        out.field1 = ReadField(h, S);
-        out.field2 = ReadField(h + S, S);
-        p = 2 * S + ((L == 0 && S == 1) ? 2 : 0);
-        if (!need(p + 10)) return false;
-        out.logWord1 = ReadLE(h + p, 4);
-        out.logWord2 = ReadLE(h + p + 4, 4);
-        p = AlignUp(p + 10, I);
-        break;
-    case kLoggedSignal2MessageType: {
-        if (!need(12)) return false;
-        out.logWord1 = ReadLE(h, 4);
-        out.logWord2 = ReadLE(h + 4, 4);
-        const uint32_t skip = ReadLE(h + 8, 4);
-        if (skip > static_cast<uint32_t>(n)) return false;
-        p = AlignUp(12 + static_cast<int>(skip), L == 2 ? 4 : 2);
-        p = AlignUp(p, S);
-        if (!need(p + 2 * S)) return false;
-        out.field1 = ReadField(h + p, S);
-        p += S;
-        out.field2 = ReadField(h + p, S);
-        p += S;
-        p = AlignUp(p, E);
-        p = AlignUp(p + 2, I);
-        break;
+    const NativeLayoutValues v = GetLayoutValues();
+    uint32_t count = 0;
+    if (out.messageType == kLoggedSignal2MessageType) {
+        if (n < NativeHeaderLayout::kCountOffset + 4) return false;
+        count = ReadLE(h + NativeHeaderLayout::kCountOffset, 4);
+        if (count > static_cast<uint32_t>(n)) return false;
     }
-    default:
-        return false;
+    NativeHeaderLayout at;
+    if (!HeaderLayout(out.messageType, v, count, at) || at.id + v.I > n) return false;
+    out.field1 = ReadField(h + at.field1, v.S);
+    out.field2 = ReadField(h + at.field2, v.S);
+    if (at.logWord1 >= 0) {
+        out.logWord1 = ReadLE(h + at.logWord1, 4);
+        out.logWord2 = ReadLE(h + at.logWord2, 4);
     }
-    if (!need(p + I)) return false;
-    out.id = ReadLE(h + p, I);
-    p = std::min(AlignUp(p + I, 4), n);
-    out.bodyOffset = CVESKMessage::kHeaderSize + p;
-    out.bodyLength = bodyLength < 0 ? n - p : std::min(bodyLength, n - p);
+    out.id = ReadLE(h + at.id, v.I);
+    const int body = static_cast<int>(std::min<int64_t>(at.body, n));
+    out.bodyOffset = CVESKMessage::kHeaderSize + body;
+    // Types 5 and 7 run to the end of the data; type 6 says how long its body is.
+    out.bodyLength = n - body;
+    if (out.messageType == kSignalMessageType) out.bodyLength = std::min(static_cast<int>(ReadLE(h + at.length, 2)), n - body);
     return true;
 }
 

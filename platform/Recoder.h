@@ -37,6 +37,34 @@ struct DecodeRequest {
 using ColumnValues = std::unordered_map<CString, CString>;
 using ColumnSelection = std::unordered_map<CString, int>;
 
+// The native layout values as the Recoder reports them, each asked with 0.
+struct NativeLayoutValues {
+    int S = 2;  // width of each of the two leading header fields
+    int I = 4;  // width of the signal identifier
+    int E = 2;  // alignment of the body-length field: 2 with alignment mode 1, else 4
+    int L = 2;  // layout shift
+};
+
+// Where the parts of a native signal header lie, counted from its start (message data
+// offset 8). -1 marks a part that the message type does not have.
+//
+//   type 6  field 1 at 0, field 2 at S; p = 2S aligned to E: body length (16 bits);
+//           p + 2 aligned to I: identifier; p + I aligned to 4: body (body-length bytes)
+//   type 5  field 1 at 0, field 2 at S; p = 2S (+ 2 when L = 0 and S = 1): logging
+//           words at p and p + 4, a 16-bit length at p + 8; p + 10 aligned to I:
+//           identifier; p + I aligned to 4: body (to the end of the data)
+//   type 7  logging words at 0 and 4, a 32-bit count K at 8; p = 12 + K aligned to 4
+//           (L = 2) or 2 (otherwise), then to S: field 1, field 2; aligned to E: a 16-bit
+//           length; aligned to I: identifier; aligned to 4: body (to the end of the data)
+struct NativeHeaderLayout {
+    static constexpr int kCountOffset = 8;  // type 7: the count K of bytes skipped
+    int64_t field1 = -1, field2 = -1;
+    int64_t logWord1 = -1, logWord2 = -1;
+    int64_t length = -1;  // the 16-bit body length (types 5 and 7 carry one that is not used)
+    int64_t id = -1;
+    int64_t body = -1;
+};
+
 // The parts of a native signal header.
 struct NativeSignal {
     int messageType = 0;
@@ -82,6 +110,11 @@ public:
     // with an empty "Decoded".
     virtual bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection);
 
+    // S, I, E and L, each asked with 0.
+    NativeLayoutValues GetLayoutValues();
+    // The header layout of message type 5, 6 or 7 (`count` is type 7's K); false for
+    // any other type.
+    static bool HeaderLayout(int messageType, const NativeLayoutValues& values, uint32_t count, NativeHeaderLayout& out);
     // Parses the native signal header of a message of type 5, 6 or 7 (the whole data block).
     bool ParseSignal(const BYTE* data, int length, NativeSignal& out);
     // The signal's fields as "name=value, ..." from a native body; stops at the first field

@@ -182,3 +182,48 @@ TEST_F(VklTest, DescribeChangesOnlyTheDescription)
     EXPECT_NE(info.out.find("field test in Berlin"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("records          100"), std::string::npos) << info.out;
 }
+
+TEST_F(VklTest, GkiRecordsListsEveryRecordUntilABadOne)
+{
+    // A signal, a logged signal and a command, then a record of the unknown type 0x44.
+    auto le = [](std::vector<uint8_t>& b, uint32_t v, int width) {
+        for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    std::vector<uint8_t> gki;
+    for (auto [v, w] : {std::pair{83u, 4}, {17u, 2}, {1u, 4}, {2u, 4}, {3u, 2}, {7u, 4}}) le(gki, v, w);
+    gki.insert(gki.end(), {'a', 'b', 'c'});
+    for (auto [v, w] : {std::pair{50u, 4}, {23u, 2}, {1u, 4}, {2u, 4}, {5u, 4}, {6u, 4}, {1u, 2}, {7u, 4}}) le(gki, v, w);
+    gki.push_back('q');
+    for (auto [v, w] : {std::pair{67u, 4}, {3u, 2}, {42u, 4}}) le(gki, v, w);
+    gki.push_back(0);
+    const size_t bad = gki.size();
+    for (auto [v, w] : {std::pair{0x44u, 4}, {0u, 2}}) le(gki, v, w);
+    WriteAll(tmp / "log.gki", gki);
+    const std::string db = R"({"signals": [{"id": 7, "name": "SEVEN_IND", "fields": [{"name": "t", "type": "char"}]}]})";
+    WriteAll(tmp / "db.json", std::vector<uint8_t>(db.begin(), db.end()));
+
+    Result r = Run({"--signals", tmp / "db.json", "gki-records", tmp / "log.gki"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), 1 + 3) << r.out;
+    EXPECT_NE(r.out.find("0  S         17  0x00000001  0x00000002           -           -      3  0x00000007 SEVEN_IND  61 62 63"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("0x00000005  0x00000006      1  0x00000007 SEVEN_IND  71"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "vkl: " + (tmp / "log.gki") + ": record at offset " + std::to_string(bad) +
+                         ": unknown record type code 0x00000044\n");
+    EXPECT_EQ(ReadAll(tmp / "log.gki"), gki);
+
+    // A range that ends before the bad record reads no further.
+    r = Run({"gki-records", "--json", "--from", "2", "--to", "3", tmp / "log.gki"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"number\": 2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\"number\": 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"type\": \"C\""), std::string::npos) << r.out;
+
+    gki.resize(bad - 1);  // the command record loses its last body byte
+    WriteAll(tmp / "cut.gki", gki);
+    r = Run({"gki-records", tmp / "cut.gki"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("record at offset 52: the record is cut short"), std::string::npos) << r.err;
+    EXPECT_EQ(Run({"--signals", tmp / "missing.json", "gki-records", tmp / "cut.gki"}).status, 1);
+}

@@ -20,6 +20,7 @@ void AddRecordCommands(CLI::App& app, CommandList& out);   // demo, record
 void AddInspectCommands(CLI::App& app, CommandList& out);  // info, messages
 void AddFileCommands(CLI::App& app, CommandList& out);     // repair, describe
 void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
+void AddGkiCommands(CLI::App& app, CommandList& out);      // gki-records
 
 }  // namespace vkl
 

@@ -10,7 +10,9 @@
 #include "framework/MessageBox.h"
 #include "platform/Clock.h"
 #include "platform/DeviceLink.h"
+#include "platform/Recoder.h"
 #include "platform/Services.h"
+#include "platform/SignalDb.h"
 #include "platform/TomlSettings.h"
 #include "platform/Trace.h"
 
@@ -78,10 +80,22 @@ std::optional<CSystemTime> ParseClock(const std::string& text)
     return CSystemTime(y, mo, d, h, mi, s, 0);
 }
 
-void InstallHost(const GlobalOptions& options)
+bool InstallHost(const GlobalOptions& options)
 {
     g_options = options;
     HostServices s;
+    if (!options.signalsFile.empty()) {
+        try {
+            s.signalDb = CSvmDb::LoadFromFile(options.signalsFile.c_str());
+        } catch (const CException& e) {
+            Error(std::string("signal database ") + e.GetErrorMessage().c_str());
+            return false;
+        } catch (const std::exception& e) {
+            Error("signal database " + options.signalsFile + ": " + e.what());
+            return false;
+        }
+        s.recoder = std::make_shared<CConverter>(s.signalDb);
+    }
     if (!options.homeDir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(options.homeDir) / "Bin Logs", ec);
@@ -100,6 +114,7 @@ void InstallHost(const GlobalOptions& options)
     s.deviceLink = g_devices;
     Services::Install(s);
     SetMessageBoxHandler(&AnswerBox);
+    return true;
 }
 
 const GlobalOptions& Options()

@@ -25,13 +25,15 @@ struct GlobalOptions {
     std::string settingsFile;
     std::string homeDir;
     std::string clock;  // "YYYY-MM-DD hh:mm:ss": the local time stands still there (reproducible runs)
+    std::string signalsFile;  // empty: the bundled signal database
 };
 
 // "YYYY-MM-DD hh:mm:ss" as a local time, when it is one.
 std::optional<CSystemTime> ParseClock(const std::string& text);
 
-// Installs the host services and the message-box handler for this run.
-void InstallHost(const GlobalOptions& options);
+// Installs the host services and the message-box handler for this run; false (after an
+// error line) when the signal database given cannot be loaded.
+bool InstallHost(const GlobalOptions& options);
 const GlobalOptions& Options();
 std::shared_ptr<CDeviceTable> Devices();
 

@@ -18,6 +18,7 @@ void AddGlobalOptions(CLI::App& app, vkl::GlobalOptions& g)
     app.add_option("--clock", g.clock, "Let the local time stand still at \"YYYY-MM-DD hh:mm:ss\" (reproducible runs)")
         ->check(CLI::Validator(
             [](std::string& t) { return vkl::ParseClock(t) ? std::string() : "expected \"YYYY-MM-DD hh:mm:ss\""; }, "", ""));
+    app.add_option("--signals", g.signalsFile, "Signal database description (JSON); default: the bundled one");
 }
 
 }  // namespace
@@ -36,6 +37,7 @@ int main(int argc, char** argv)
     vkl::AddInspectCommands(app, commands);
     vkl::AddFileCommands(app, commands);
     vkl::AddReplayCommand(app, commands);
+    vkl::AddGkiCommands(app, commands);
 
     try {
         app.parse(argc, argv);
@@ -54,7 +56,7 @@ int main(int argc, char** argv)
         return vkl::kUsage;
     }
 
-    vkl::InstallHost(g);
+    if (!vkl::InstallHost(g)) return vkl::kFailed;
     for (const vkl::Command& c : commands)
         if (*c.sub) return c.run();
     return vkl::kUsage;

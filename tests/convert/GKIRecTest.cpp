@@ -1,0 +1,150 @@
+// GKI records and the reader against native headers and record bytes written out by hand.
+#include <gtest/gtest.h>
+
+#include "tests/convert/GkiTest.h"
+
+namespace {
+using GKIRecTest = GkiFixture;
+
+constexpr uint32_t kThree = 4101;  // three chars
+const Bytes kAbc = {'a', 'b', 'c'};
+
+Bytes Image(const CGKIRec& r)
+{
+    return Bytes(r.GetImage(), r.GetImage() + r.GetImageSize());
+}
+Bytes Body(const CVESKMessage& m)
+{
+    return Bytes(m.GetData(), m.GetData() + m.GetDataLength());
+}
+}  // namespace
+
+TEST_F(GKIRecTest, SignalRecordFromTheNativeHeaderOfType6)
+{
+    // S 2, I 4, E 2: field 1 at 0, field 2 at 2, body length at 4, identifier at 8, body at 12.
+    const Bytes native = Cat({LE(1, 2), LE(2, 2), LE(3, 2), {0xEE, 0xEE}, LE(kThree, 4), kAbc});
+    CGKISignalRec rec;
+    ASSERT_EQ(rec.FromMessage(native.data(), static_cast<int>(native.size()), converter), 1) << rec.GetErrorText();
+    const Bytes record = Cat({LE('S', 4), LE(17, 2), LE(1, 4), LE(2, 4), LE(3, 2), LE(kThree, 4), kAbc});
+    EXPECT_EQ(Stored({&rec}), record);
+    EXPECT_EQ(record.size(), 23u);
+    EXPECT_EQ(Image(rec), Bytes(record.begin(), record.begin() + 20));
+
+    // A body length that claims more than the message holds converts the bytes present;
+    // header bytes past the data read as 0.
+    Bytes claims = native;
+    claims[4] = 100;
+    ASSERT_EQ(rec.FromMessage(claims.data(), static_cast<int>(claims.size()), converter), 1);
+    EXPECT_EQ(rec.m_wBodyLength, 3);
+    ASSERT_EQ(rec.FromMessage(native.data(), 4, converter), 1);
+    EXPECT_EQ(rec.m_nHeaderField2, 2u);
+    EXPECT_EQ(rec.m_wBodyLength, 0);
+    EXPECT_EQ(rec.m_nId, 0u);
+    EXPECT_EQ(rec.m_wLength, 14);
+}
+
+TEST_F(GKIRecTest, LoggedSignalRecordsOfBothLayouts)
+{
+    // Type 5 without body bytes: a single zero body byte, 29 bytes, length field 23.
+    const Bytes five = Cat({LE(1, 2), LE(2, 2), LE(0x11111111, 4), LE(0x22222222, 4), LE(0, 2), {0, 0}, LE(kThree, 4)});
+    CGKILoggedSignalRec rec(0);
+    ASSERT_EQ(rec.FromMessage(five.data(), static_cast<int>(five.size()), converter), 1);
+    const Bytes record = Cat({LE('2', 4),
+                              LE(23, 2),
+                              LE(1, 4),
+                              LE(2, 4),
+                              LE(0x11111111, 4),
+                              LE(0x22222222, 4),
+                              LE(1, 2),
+                              LE(kThree, 4),
+                              {0}});
+    EXPECT_EQ(Stored({&rec}), record);
+    EXPECT_EQ(record.size(), 29u);
+
+    // Type 7 without body bytes makes no record.
+    const Bytes seven =
+        Cat({LE(0x11111111, 4), LE(0x22222222, 4), LE(0, 4), LE(1, 2), LE(2, 2), LE(0, 2), {0, 0}, LE(42, 4)});
+    CGKILoggedSignalRec rec7(1);
+    EXPECT_EQ(rec7.FromMessage(seven.data(), static_cast<int>(seven.size()), converter), 0);
+    EXPECT_EQ(rec7.GetErrorText(), "No Signal Body for Signal ID - 0x0000002a");
+    EXPECT_EQ(rec7.GetImageSize(), 28u);
+
+    // Type 7 skipping K = 1 byte: the fields at 16 (L = 2, aligned to 4) or 14 (L = 0, to 2).
+    for (int L : {2, 0}) {
+        SetLayout(2, 4, 1, L);
+        const Bytes pad(L == 2 ? 3 : 1, 0xEE);
+        const Bytes head = Cat({LE(7, 4), LE(8, 4), LE(1, 4), {0xEE}, pad, LE(1, 2), LE(2, 2), LE(3, 2)});
+        const Bytes native = Cat({head, Bytes(head.size() % 4, 0), LE(kThree, 4), kAbc});
+        CGKILoggedSignalRec r(1);
+        ASSERT_EQ(r.FromMessage(native.data(), static_cast<int>(native.size()), converter), 1) << L;
+        EXPECT_EQ(Image(r),
+                  Cat({LE('2', 4), LE(25, 2), LE(1, 4), LE(2, 4), LE(7, 4), LE(8, 4), LE(3, 2), LE(kThree, 4)}))
+            << "L " << L;
+    }
+
+    // S 1, L 0: natively the logging words are at 4 and 8 (a 2-byte gap) ...
+    SetLayout(1, 4, 1, 0);
+    const Bytes narrow =
+        Cat({{1, 2, 0xEE, 0xEE}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc});
+    ASSERT_EQ(rec.FromMessage(narrow.data(), static_cast<int>(narrow.size()), converter), 1);
+    EXPECT_EQ(rec.m_nLogWord1, 0x11111111u);
+    EXPECT_EQ(rec.m_nLogWord2, 0x22222222u);
+    EXPECT_EQ(rec.m_nHeaderField2, 2u);
+    // ... and the image that loading builds puts them at 2 and 6.
+    CGKISignalRecReader reader;
+    const auto messages = ReadBack(Stored({&rec}), reader);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(Body(*messages[0]),
+              Cat({LE(5, 8), {1, 2}, LE(0x11111111, 4), LE(0x22222222, 4), LE(3, 2), LE(kThree, 4), kAbc}));
+}
+
+TEST_F(GKIRecTest, CommandRecords)
+{
+    // The identifier is the first data byte; the arguments start at 2^L rounded up to 4.
+    const Bytes native = {42, 0, 0xEE, 0xEE, 'x', 'y', 'z'};
+    CGKICommandRec rec;
+    ASSERT_EQ(rec.FromMessage(native.data(), static_cast<int>(native.size()), converter), 1) << rec.GetErrorText();
+    // Storing writes length - 2 = 5 body bytes: the 3 converted, zero-padded.
+    const Bytes record = Cat({LE('C', 4), LE(7, 2), LE(42, 4), {'x', 'y', 'z', 0, 0}});
+    EXPECT_EQ(Stored({&rec}), record);
+    EXPECT_EQ(Image(rec), Bytes(record.begin(), record.begin() + 10));
+
+    // Loading skips the body bytes, so a record after it reads; the message is type 67
+    // with the identifier's low 16 bits.
+    const Bytes file = Cat({record, LE('C', 4), LE(2, 2), LE(0x00051234, 4)});
+    CGKISignalRecReader reader;
+    const auto messages = ReadBack(file, reader);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(Body(*messages[0]), Cat({LE(67, 8), LE(42, 2), {0, 0}}));  // ARGS_IND converts the 2 image bytes
+    EXPECT_EQ(Body(*messages[1]), Cat({LE(67, 8), LE(0x1234, 2)}));      // no signal 0x1234: header only
+}
+
+TEST_F(GKIRecTest, ReaderNumbersMessagesAndStopsAtBadRecords)
+{
+    const Bytes signal = Cat({LE('S', 4), LE(17, 2), LE(1, 4), LE(2, 4), LE(3, 2), LE(kThree, 4), kAbc});
+    const Bytes unknownBody = Cat({LE('S', 4), LE(16, 2), LE(1, 4), LE(2, 4), LE(2, 2), LE(0x7777, 4), {9, 9}});
+    const Bytes logged =
+        Cat({LE('2', 4), LE(23, 2), LE(1, 4), LE(2, 4), LE(5, 4), LE(6, 4), LE(1, 2), LE(kThree, 4), {'q'}});
+    CGKISignalRecReader reader;
+    EXPECT_EQ(reader.m_nRecTypeCode, 'S');
+    const auto messages = ReadBack(Cat({signal, unknownBody, logged}), reader);
+    ASSERT_EQ(messages.size(), 3u);
+    for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i]->GetMessageIndex(), i + 1);
+        EXPECT_EQ(messages[i]->GetKind(), 1);
+        EXPECT_EQ(messages[i]->GetFurther(), 1);
+    }
+    EXPECT_EQ(Body(*messages[0]), Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc}));
+    // A body that cannot be converted is dropped without a word.
+    EXPECT_EQ(Body(*messages[1]), Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(2, 2), {0, 0}, LE(0x7777, 4)}));
+    EXPECT_EQ(Body(*messages[2]),
+              Cat({LE(5, 8), LE(1, 2), LE(2, 2), LE(5, 4), LE(6, 4), LE(1, 2), {0, 0}, LE(kThree, 4), {'q'}}));
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(reader.m_pRecord, nullptr);
+
+    // The type code 0x44, and a record cut short: the reader throws and keeps no record.
+    EXPECT_THROW(ReadBack(Cat({signal, LE(0x44, 4), signal}), reader), CNotSupportedException);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"There is a problem with this signal type"});
+    EXPECT_THROW(ReadBack(Bytes(signal.begin(), signal.end() - 1), reader), CArchiveException);
+    EXPECT_EQ(reader.m_pRecord, nullptr);
+}
