@@ -20,5 +20,6 @@ void AddRecordCommands(CLI::App& app, CommandList& out);   // demo, record
 void AddInspectCommands(CLI::App& app, CommandList& out);  // info, messages
 void AddFileCommands(CLI::App& app, CommandList& out);     // repair, describe
 void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
+void AddResourcesCommands(CLI::App& app, CommandList& out); // resources
 
 }  // namespace vkl

@@ -33,6 +33,7 @@ int main(int argc, char** argv)
     vkl::AddInspectCommands(app, commands);
     vkl::AddFileCommands(app, commands);
     vkl::AddReplayCommand(app, commands);
+    vkl::AddResourcesCommands(app, commands);
 
     try {
         app.parse(argc, argv);
