@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/Exceptions.h"
 #include "framework/ResourceTemplates.h"
 #include "framework/Window.h"
 

@@ -18,10 +18,10 @@
 #define IDD_LOGGER_SETTINGS             5026
 #define IDD_BLANK_PANEL                 5030
 
-// "Processing..." (101)
+// The cycling progress dialog (101)
 #define IDC_PROCESSING_BAR              1203
 
-// "New Logger" (5001)
+// The new-logger dialog (5001)
 #define IDC_NEW_LOG_NAME                5000
 #define IDC_OVERWRITE_LOG               5006
 
@@ -60,7 +60,7 @@
 #define IDC_LOGGER_SETTINGS             5059
 #define IDC_LOGGER_CONVERT              5060
 
-// "Select Columns" (5022). 5062 and 5063 are also the replay panel's
+// The column selection (5022). 5062 and 5063 are also the replay panel's
 // IDC_REPLAY_CONTINUOUS_MODE and IDC_REPLAY_DURATION_LABEL.
 #define IDC_COLUMNS_SORT_ORDER          5066
 #define IDC_COLUMNS_TREE                5045
@@ -73,7 +73,7 @@
 #define IDC_CONVERT_TEXT                5048
 #define IDC_CONVERT_BAR                 5049
 
-// "Logger Settings" (5026)
+// The logger settings (5026)
 #define IDC_SETTINGS_DEFAULT_ON_STARTUP 5053
 #define IDC_SETTINGS_DEFAULT_NAME_LABEL 5055
 #define IDC_SETTINGS_DEFAULT_NAME       5054
