@@ -5,6 +5,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/MessageBox.h"
+#include "framework/Sync.h"
 
 namespace {
 
@@ -352,8 +353,8 @@ BOOL CDialog::ExecuteDlgInit(UINT nIDResource)
     if (!res) return TRUE;
     std::vector<DialogInitItem> items;
     try {
-        items = ReadDialogInit(LockResource(LoadResource(m_hResourceModule, res)),
-                               SizeofResource(m_hResourceModule, res));
+        items =
+            ReadDialogInit(LockResource(LoadResource(m_hResourceModule, res)), SizeofResource(m_hResourceModule, res));
     } catch (const CResourceException&) {
         return FALSE;
     }
@@ -408,7 +409,8 @@ BOOL CDialog::OnCommand(UINT nID, UINT nCode)
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/)
 {
-    if (message == WM_COMMAND) return OnCommand(static_cast<UINT>(wParam & 0xFFFF), static_cast<UINT>(wParam >> 16 & 0xFFFF));
+    if (message == WM_COMMAND)
+        return OnCommand(static_cast<UINT>(wParam & 0xFFFF), static_cast<UINT>(wParam >> 16 & 0xFFFF));
     if (message == WM_TIMER) OnTimer(wParam);
     return 0;
 }
@@ -426,31 +428,32 @@ void CDataExchange::Fail()
     throw CUserException();
 }
 
-void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
+namespace {
+// Moves a value between a member and a control, the way the exchange runs.
+template <typename T, typename Get, typename Set>
+void Exchange(CDataExchange* pDX, int nIDC, T& value, Get get, Set set)
 {
     CDialogControl& c = pDX->PrepareCtrl(nIDC);
     if (pDX->m_bSaveAndValidate)
-        value = c.GetWindowText();
+        value = (c.*get)();
     else
-        c.SetWindowText(value);
+        (c.*set)(value);
+}
+}  // namespace
+
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
+{
+    Exchange(pDX, nIDC, value, &CDialogControl::GetWindowText, &CDialogControl::SetWindowText);
 }
 
 void DDX_Check(CDataExchange* pDX, int nIDC, int& value)
 {
-    CDialogControl& c = pDX->PrepareCtrl(nIDC);
-    if (pDX->m_bSaveAndValidate)
-        value = c.GetCheck();
-    else
-        c.SetCheck(value);
+    Exchange(pDX, nIDC, value, &CDialogControl::GetCheck, &CDialogControl::SetCheck);
 }
 
 void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index)
 {
-    CDialogControl& c = pDX->PrepareCtrl(nIDC);
-    if (pDX->m_bSaveAndValidate)
-        index = c.GetCurSel();
-    else
-        c.SetCurSel(index);
+    Exchange(pDX, nIDC, index, &CDialogControl::GetCurSel, &CDialogControl::SetCurSel);
 }
 
 void DDX_LBIndex(CDataExchange* pDX, int nIDC, int& index)
@@ -476,7 +479,8 @@ bool CDialog::Click(int nID)
     } else if (kind == ControlKind::radioButton) {
         if (autoCheck) {
             // The group: from the control that starts it up to the next one that starts one.
-            const auto self = std::find_if(m_controls.begin(), m_controls.end(), [c](const auto& p) { return p.get() == c; });
+            const auto self =
+                std::find_if(m_controls.begin(), m_controls.end(), [c](const auto& p) { return p.get() == c; });
             auto first = self;
             while (first != m_controls.begin() && !(*first)->HasFlag(ControlFlag::group)) --first;
             auto last = self + 1;
@@ -588,11 +592,7 @@ bool CDialog::PumpMessage(DWORD ms)
     std::shared_ptr<Pending> p;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        auto ready = [this] { return !m_queue.empty(); };
-        if (ms == INFINITE)
-            m_cv.wait(lock, ready);
-        else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), ready))
-            return false;
+        if (!WaitUntilReady(m_cv, lock, ms, [this] { return !m_queue.empty(); })) return false;
         p = m_queue.front();
         m_queue.pop_front();
     }

@@ -95,7 +95,7 @@ public:
     DWORD GetStyle() const { return m_dwStyle; }
     DWORD GetFlags() const { return GetControlFlags(m_kind, m_dwStyle); }
     bool HasFlag(DWORD flag) const { return (GetFlags() & flag) != 0; }
-    CRect GetDialogUnitRect() const { return m_rect; }  // place in the dialog, in dialog units
+    CRect GetDialogUnitRect() const { return m_rect; }         // place in the dialog, in dialog units
     const CResourceName& GetTitle() const { return m_title; }  // as in the template (text or ordinal)
 
     CString GetWindowText() const { return m_strText; }
@@ -221,11 +221,11 @@ public:
 
     // The user's actions, as a host's view delivers them. Each returns false when the
     // control refuses it (missing, disabled, wrong kind, read-only, not a number).
-    bool Click(int nID);                            // auto check and radio buttons check themselves
-    bool SelectItem(int nID, int index);            // list and combo boxes
-    bool ToggleItemCheck(int nID, int index);       // tree views with check boxes
-    bool EnterText(int nID, const CString& text);   // edits
-    void PressKey(WPARAM vk);  // Enter: the default button (IDOK if none); Escape: IDCANCEL
+    bool Click(int nID);                           // auto check and radio buttons check themselves
+    bool SelectItem(int nID, int index);           // list and combo boxes
+    bool ToggleItemCheck(int nID, int index);      // tree views with check boxes
+    bool EnterText(int nID, const CString& text);  // edits
+    void PressKey(WPARAM vk);                      // Enter: the default button (IDOK if none); Escape: IDCANCEL
 
     void ControlChanged(int nID);  // for CDialogControl: tells the host
 
@@ -280,9 +280,7 @@ private:
 // value one way, by m_bSaveAndValidate. A field that does not validate calls Fail.
 class CDataExchange {
 public:
-    CDataExchange(CDialog* pDlgWnd, BOOL bSaveAndValidate) : m_pDlgWnd(pDlgWnd), m_bSaveAndValidate(bSaveAndValidate)
-    {
-    }
+    CDataExchange(CDialog* pDlgWnd, BOOL bSaveAndValidate) : m_pDlgWnd(pDlgWnd), m_bSaveAndValidate(bSaveAndValidate) {}
     // The control; a missing one throws CResourceException.
     CDialogControl& PrepareCtrl(int nIDC);
     [[noreturn]] void Fail();

@@ -61,10 +61,7 @@ public:
     }
     // Moves to the next multiple of `boundary` counted from the start of the bytes, but
     // never past the end of the range.
-    void Align(size_t boundary)
-    {
-        m_pos = std::min(m_end, (m_pos + boundary - 1) / boundary * boundary);
-    }
+    void Align(size_t boundary) { m_pos = std::min(m_end, (m_pos + boundary - 1) / boundary * boundary); }
     // A reader over the next `length` bytes (same start, so alignment is unchanged); this
     // reader moves past them.
     CResourceBytes Range(size_t length)

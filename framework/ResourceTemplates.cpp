@@ -8,6 +8,15 @@ constexpr WORD kExtendedSignature = 0xFFFF;
 constexpr DWORD kFixedInfoSignature = 0xFEEF04BD;
 constexpr int kMaxVersionDepth = 4;  // root, file info, table, string
 
+// Place and size in dialog units, as dialogs and their items give them.
+void ReadRect(CResourceBytes& in, int16_t& x, int16_t& y, int16_t& cx, int16_t& cy)
+{
+    x = in.Short();
+    y = in.Short();
+    cx = in.Short();
+    cy = in.Short();
+}
+
 void ReadFont(CResourceBytes& in, DialogTemplate& t)
 {
     t.bHasFont = true;
@@ -32,10 +41,7 @@ DialogItemTemplate ReadItem(CResourceBytes& in, bool extended)
         item.dwStyle = in.Dword();
         item.dwExStyle = in.Dword();
     }
-    item.x = in.Short();
-    item.y = in.Short();
-    item.cx = in.Short();
-    item.cy = in.Short();
+    ReadRect(in, item.x, item.y, item.cx, item.cy);
     if (extended) {
         item.nID = static_cast<int32_t>(in.Dword());
     } else {
@@ -55,8 +61,8 @@ DialogTemplate ReadDialogTemplate(const BYTE* data, size_t size)
 {
     CResourceBytes in(data, size, "dialog template");
     DialogTemplate t;
-    WORD count = 0;
-    if (size >= 4 && data[0] == 1 && data[1] == 0 && data[2] == 0xFF && data[3] == 0xFF) {
+    const auto word = [data](size_t at) { return static_cast<WORD>(data[at] | data[at + 1] << 8); };
+    if (size >= 4 && word(0) == 1 && word(2) == kExtendedSignature) {
         t.bExtended = true;
         in.Skip(4);  // version 1, signature
         t.dwHelpId = in.Dword();
@@ -66,11 +72,8 @@ DialogTemplate ReadDialogTemplate(const BYTE* data, size_t size)
         t.dwStyle = in.Dword();
         t.dwExStyle = in.Dword();
     }
-    count = in.Word();
-    t.x = in.Short();
-    t.y = in.Short();
-    t.cx = in.Short();
-    t.cy = in.Short();
+    const WORD count = in.Word();
+    ReadRect(in, t.x, t.y, t.cx, t.cy);
     t.menu = in.NameOrOrdinal();
     t.windowClass = in.NameOrOrdinal();
     t.strCaption = in.Text();
@@ -177,9 +180,9 @@ void ReadFixedInfo(CResourceBytes value, VersionInfo& v)
     if (value.AtEnd()) return;  // a block without the fixed part
     if (value.Dword() != kFixedInfoSignature) value.Fail("fixed part has a wrong signature");
     value.Dword();  // structure version
-    for (DWORD* field : {&v.dwFileVersionMS, &v.dwFileVersionLS, &v.dwProductVersionMS, &v.dwProductVersionLS,
-                         &v.dwFileFlagsMask, &v.dwFileFlags, &v.dwFileOS, &v.dwFileType, &v.dwFileSubtype,
-                         &v.dwFileDateMS, &v.dwFileDateLS})
+    for (DWORD* field :
+         {&v.dwFileVersionMS, &v.dwFileVersionLS, &v.dwProductVersionMS, &v.dwProductVersionLS, &v.dwFileFlagsMask,
+          &v.dwFileFlags, &v.dwFileOS, &v.dwFileType, &v.dwFileSubtype, &v.dwFileDateMS, &v.dwFileDateLS})
         *field = value.Dword();
 }
 
@@ -214,7 +217,8 @@ VersionInfo ReadVersionInfo(const BYTE* data, size_t size)
         for (VersionBlock& child : info.children) {
             if (info.strKey == "StringFileInfo") {
                 VersionInfo::StringTable table{child.strKey, {}};
-                for (VersionBlock& s : child.children) table.strings.emplace_back(s.strKey, s.value.Text(/*toEnd=*/true));
+                for (VersionBlock& s : child.children)
+                    table.strings.emplace_back(s.strKey, s.value.Text(/*toEnd=*/true));
                 v.stringTables.push_back(std::move(table));
             } else if (info.strKey == "VarFileInfo" && child.strKey == "Translation") {
                 while (!child.value.AtEnd()) {
@@ -273,34 +277,27 @@ std::vector<IconGroupEntry> ReadIconGroup(const BYTE* data, size_t size)
 
 ControlKind GetControlKind(const CResourceName& windowClass, DWORD dwStyle)
 {
+    using K = ControlKind;
+    // Buttons by their type bits: push, default push, check, auto check, radio, three-state,
+    // auto three-state, group box, (user), auto radio, then owner-drawn and others.
+    static const K kButtons[16] = {
+        K::pushButton, K::pushButton,  K::checkBox, K::checkBox, K::radioButton, K::checkBox, K::checkBox, K::groupBox,
+        K::custom,     K::radioButton, K::custom,   K::custom,   K::custom,      K::custom,   K::custom,   K::custom};
     static const struct {
-        WORD atom;
+        WORD atom;  // 0: known by name only
         const char* name;
-    } kClasses[] = {{kAtomButton, "Button"},   {kAtomEdit, "Edit"},           {kAtomStatic, "Static"},
-                    {kAtomListBox, "ListBox"}, {kAtomScrollBar, "ScrollBar"}, {kAtomComboBox, "ComboBox"}};
-    WORD atom = windowClass.IsOrdinal() ? windowClass.GetOrdinal() : 0;
-    for (const auto& c : kClasses)
-        if (windowClass == CResourceName(c.name)) atom = c.atom;
-    switch (atom) {
-    case kAtomButton:
-        switch (dwStyle & BS_TYPEMASK) {
-        case BS_PUSHBUTTON: case BS_DEFPUSHBUTTON: return ControlKind::pushButton;
-        case BS_CHECKBOX: case BS_AUTOCHECKBOX: case BS_3STATE: case BS_AUTO3STATE: return ControlKind::checkBox;
-        case BS_RADIOBUTTON: case BS_AUTORADIOBUTTON: return ControlKind::radioButton;
-        case BS_GROUPBOX: return ControlKind::groupBox;
-        default: return ControlKind::custom;
-        }
-    case kAtomEdit: return ControlKind::edit;
-    case kAtomStatic:
-        return (dwStyle & SS_TYPEMASK) == SS_ETCHEDFRAME ? ControlKind::etchedFrame : ControlKind::staticText;
-    case kAtomListBox: return ControlKind::listBox;
-    case kAtomScrollBar: return ControlKind::scrollBar;
-    case kAtomComboBox: return ControlKind::comboBox;
-    default: break;
+        K kind;
+    } kClasses[] = {{kAtomButton, "Button", K::pushButton},      {kAtomEdit, "Edit", K::edit},
+                    {kAtomStatic, "Static", K::staticText},      {kAtomListBox, "ListBox", K::listBox},
+                    {kAtomScrollBar, "ScrollBar", K::scrollBar}, {kAtomComboBox, "ComboBox", K::comboBox},
+                    {0, "SysTreeView32", K::treeView},           {0, "msctls_progress32", K::progressBar}};
+    for (const auto& c : kClasses) {
+        if (!(c.atom && windowClass == CResourceName(c.atom)) && !(windowClass == CResourceName(c.name))) continue;
+        if (c.atom == kAtomButton) return kButtons[dwStyle & BS_TYPEMASK];
+        if (c.atom == kAtomStatic && (dwStyle & SS_TYPEMASK) == SS_ETCHEDFRAME) return K::etchedFrame;
+        return c.kind;
     }
-    if (windowClass == CResourceName("SysTreeView32")) return ControlKind::treeView;
-    if (windowClass == CResourceName("msctls_progress32")) return ControlKind::progressBar;
-    return ControlKind::custom;
+    return K::custom;
 }
 
 DWORD GetControlFlags(ControlKind kind, DWORD s)
@@ -314,26 +311,31 @@ DWORD GetControlFlags(ControlKind kind, DWORD s)
     set(s & WS_TABSTOP, tabStop);
     const DWORD type = s & BS_TYPEMASK;
     switch (kind) {
-    case ControlKind::pushButton: set(type == BS_DEFPUSHBUTTON, defaultButton); break;
-    case ControlKind::checkBox:
-    case ControlKind::radioButton:
-        set(type == BS_AUTOCHECKBOX || type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON, autoCheck);
-        set(s & BS_PUSHLIKE, pushLike);
-        break;
-    case ControlKind::edit:
-        set(s & ES_READONLY, readOnly);
-        set(s & ES_NUMBER, numeric);
-        break;
-    case ControlKind::listBox:
-        set(s & LBS_SORT, sorted);
-        set(s & LBS_NOTIFY, notify);
-        break;
-    case ControlKind::comboBox:
-        set((s & CBS_TYPEMASK) == CBS_DROPDOWNLIST, dropDownList);
-        set(s & CBS_SORT, sorted);
-        break;
-    case ControlKind::treeView: set(s & TVS_CHECKBOXES, checkBoxes); break;
-    default: break;
+        case ControlKind::pushButton:
+            set(type == BS_DEFPUSHBUTTON, defaultButton);
+            break;
+        case ControlKind::checkBox:
+        case ControlKind::radioButton:
+            set(type == BS_AUTOCHECKBOX || type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON, autoCheck);
+            set(s & BS_PUSHLIKE, pushLike);
+            break;
+        case ControlKind::edit:
+            set(s & ES_READONLY, readOnly);
+            set(s & ES_NUMBER, numeric);
+            break;
+        case ControlKind::listBox:
+            set(s & LBS_SORT, sorted);
+            set(s & LBS_NOTIFY, notify);
+            break;
+        case ControlKind::comboBox:
+            set((s & CBS_TYPEMASK) == CBS_DROPDOWNLIST, dropDownList);
+            set(s & CBS_SORT, sorted);
+            break;
+        case ControlKind::treeView:
+            set(s & TVS_CHECKBOXES, checkBoxes);
+            break;
+        default:
+            break;
     }
     if (kind == ControlKind::pushButton || kind == ControlKind::checkBox || kind == ControlKind::radioButton)
         set(s & BS_BITMAP, bitmap);
@@ -342,18 +344,17 @@ DWORD GetControlFlags(ControlKind kind, DWORD s)
 
 const char* ControlKindName(ControlKind kind)
 {
-    static const char* const kNames[] = {"push button", "check box", "radio button", "group box",
-                                         "static",      "etched frame", "edit",      "list box",
-                                         "combo box",   "scroll bar",   "tree view", "progress bar",
-                                         "custom"};
+    static const char* const kNames[] = {"push button",  "check box",    "radio button", "group box", "static",
+                                         "etched frame", "edit",         "list box",     "combo box", "scroll bar",
+                                         "tree view",    "progress bar", "custom"};
     return kNames[static_cast<int>(kind)];
 }
 
 std::vector<const char*> ControlFlagNames(DWORD flags)
 {
-    static const char* const kNames[] = {"visible",   "disabled",  "group",      "tab stop", "default",
-                                         "read-only", "numeric",   "push-like",  "bitmap",   "auto",
-                                         "sorted",    "notify",    "drop-down list", "check boxes"};
+    static const char* const kNames[] = {"visible",   "disabled", "group",          "tab stop",   "default",
+                                         "read-only", "numeric",  "push-like",      "bitmap",     "auto",
+                                         "sorted",    "notify",   "drop-down list", "check boxes"};
     std::vector<const char*> names;
     for (size_t i = 0; i < std::size(kNames); ++i)
         if (flags & (1u << i)) names.push_back(kNames[i]);

@@ -157,15 +157,26 @@ std::vector<IconGroupEntry> ReadIconGroup(const BYTE* data, size_t size);
 
 // What a dialog control is.
 enum class ControlKind {
-    pushButton, checkBox, radioButton, groupBox, staticText, etchedFrame, edit, listBox, comboBox, scrollBar,
-    treeView, progressBar, custom
+    pushButton,
+    checkBox,
+    radioButton,
+    groupBox,
+    staticText,
+    etchedFrame,
+    edit,
+    listBox,
+    comboBox,
+    scrollBar,
+    treeView,
+    progressBar,
+    custom
 };
 // The style bits that behaviour depends on, as flags.
 namespace ControlFlag {
 enum : DWORD {
     visible = 0x0001,
     disabled = 0x0002,
-    group = 0x0004,         // starts a group (radio buttons, tab order)
+    group = 0x0004,  // starts a group (radio buttons, tab order)
     tabStop = 0x0008,
     defaultButton = 0x0010,
     readOnly = 0x0020,      // edits

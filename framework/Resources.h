@@ -28,7 +28,10 @@ constexpr WORD LANG_NEUTRAL = 0x00;
 constexpr WORD LANG_ENGLISH = 0x09;
 constexpr WORD SUBLANG_NEUTRAL = 0x00;
 constexpr WORD SUBLANG_ENGLISH_US = 0x01;
-constexpr WORD MAKELANGID(WORD primary, WORD sub) { return static_cast<WORD>((sub << 10) | primary); }
+constexpr WORD MAKELANGID(WORD primary, WORD sub)
+{
+    return static_cast<WORD>((sub << 10) | primary);
+}
 
 // A resource's type or name, and in templates a menu, a window class or a control title:
 // either a 16-bit ordinal or a text. The default is the empty text ("none").

@@ -158,9 +158,9 @@ Image Button(const std::string& name, bool enabled)
 Image LoggerIcon()
 {
     Image img(32, 32, kClear);
-    img.Fill(Box(5, 2, 23, 30), kInk);       // the page's outline
-    img.Fill(Box(6, 3, 22, 29), kHilite);    // the page
-    for (int line = 0; line < 5; ++line)     // lines of text
+    img.Fill(Box(5, 2, 23, 30), kInk);     // the page's outline
+    img.Fill(Box(6, 3, 22, 29), kHilite);  // the page
+    for (int line = 0; line < 5; ++line)   // lines of text
         img.Fill(Box(8, 6 + 4 * line, 20, 7 + 4 * line), kShade);
     img.Fill([](double x, double y) { return (x - 23) * (x - 23) + (y - 23) * (y - 23) < 49; }, kInk);
     img.Fill([](double x, double y) { return (x - 23) * (x - 23) + (y - 23) * (y - 23) < 30; }, {220, 0, 0, 255});

@@ -180,9 +180,11 @@ TEST_F(DialogTest, TemplatesComeFromTheCurrentResourceHandleFirst)
 
     // A module of its own with a dialog 5022 of one control and no dialog-init items.
     CResourceTable table;
-    ResourceEntry e{RT_DIALOG, IDD_SELECT_COLUMNS, 0x409, 0,
-                    {0, 0, 0xC0, 0x80, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 10, 0, 10, 0, 0, 0, 0, 0, 'X', 0, 0, 0, 0, 0,
-                     0x03, 0, 0x21, 0x50, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 5, 0, 0xCA, 0x13, 0xFF, 0xFF, 0x85, 0, 0, 0, 0, 0}};
+    ResourceEntry e{
+        RT_DIALOG, IDD_SELECT_COLUMNS, 0x409, 0, {0,    0, 0xC0, 0x80, 0,    0,    0,    0, 1,   0, 0, 0, 0, 0,
+                                                  10,   0, 10,   0,    0,    0,    0,    0, 'X', 0, 0, 0, 0, 0,
+                                                  0x03, 0, 0x21, 0x50, 0,    0,    0,    0, 0,   0, 0, 0, 5, 0,
+                                                  5,    0, 0xCA, 0x13, 0xFF, 0xFF, 0x85, 0, 0,   0, 0, 0}};
     table.Add(e);
     const ModuleInfo other{"Other.dll", &table};
     const HINSTANCE previous = AfxGetResourceHandle();

@@ -26,7 +26,8 @@ Seen ReadThroughModule(const CResourceTable& table)
             SeenDialog& d = seen.dialogs[id];
             d = {t.strCaption.str(), t.strFaceName.str(), t.cx, t.cy, t.nPointSize, t.dwStyle, e.wLanguage, {}};
             for (const DialogItemTemplate& item : t.items)
-                d.controls.push_back(ControlAsSeen(item.nID, item.windowClass, item.dwStyle, item.title.GetName().str()));
+                d.controls.push_back(
+                    ControlAsSeen(item.nID, item.windowClass, item.dwStyle, item.title.GetName().str()));
         } else if (e.type == CResourceName(RT_MENU)) {
             const std::vector<MenuItemTemplate> menu = ReadMenuTemplate(e.data.data(), e.data.size());
             SeenMenu& m = seen.menus[id];
@@ -98,9 +99,9 @@ long long Number(const std::string& token)
 // for the others rectangle, style.
 SeenControl DecompiledControl(const std::vector<std::string>& t)
 {
-    static const std::map<std::string, const char*> kClassOf = {
-        {"LTEXT", "Static"},  {"RTEXT", "Static"},       {"CTEXT", "Static"},
-        {"EDITTEXT", "Edit"}, {"COMBOBOX", "ComboBox"}, {"LISTBOX", "ListBox"}};
+    static const std::map<std::string, const char*> kClassOf = {{"LTEXT", "Static"},      {"RTEXT", "Static"},
+                                                                {"CTEXT", "Static"},      {"EDITTEXT", "Edit"},
+                                                                {"COMBOBOX", "ComboBox"}, {"LISTBOX", "ListBox"}};
     const std::string& keyword = t[0];
     const bool hasText = keyword != "EDITTEXT" && keyword != "COMBOBOX" && keyword != "LISTBOX";
     size_t i = 1;
@@ -192,8 +193,9 @@ Seen ReadDecompiled(const std::string& script)
             kind = t[1];
             init.clear();
             if (kind == "DIALOG" || kind == "DIALOGEX")
-                seen.dialogs[id] = {"", "", static_cast<int>(Number(t[t.size() - 2])),
-                                    static_cast<int>(Number(t.back())), 0, 0, language, {}};
+                seen.dialogs[id] = {
+                    "",       "", static_cast<int>(Number(t[t.size() - 2])), static_cast<int>(Number(t.back())), 0, 0,
+                    language, {}};
             else if (kind == "MENU")
                 seen.menus[id].language = language;
         } else if (kind == "240") {
@@ -248,7 +250,8 @@ TEST(ModuleResources, TheModuleCarriesTheTablesUnderItsName)
 
 TEST(ModuleResources, WindresDecompilesToTheSameTables)
 {
-    const std::string command = std::string(VKL_WINDRES) + " -i '" + VKL_BINARY_DIR + "/resources/Logger.res' -O rc 2>&1";
+    const std::string command =
+        std::string(VKL_WINDRES) + " -i '" + VKL_BINARY_DIR + "/resources/Logger.res' -O rc 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string script;

@@ -169,7 +169,8 @@ TEST(Readers, ExtendedDialogTemplate)
     EXPECT_TRUE(GetControlFlags(t.items[0]) & ControlFlag::dropDownList);
     EXPECT_EQ(t.items[1].nID, -1);
     EXPECT_EQ(t.items[1].title, CResourceName("Edit text"));
-    EXPECT_EQ(GetControlFlags(t.items[1]) & (ControlFlag::numeric | ControlFlag::readOnly), DWORD(ControlFlag::numeric));
+    EXPECT_EQ(GetControlFlags(t.items[1]) & (ControlFlag::numeric | ControlFlag::readOnly),
+              DWORD(ControlFlag::numeric));
     ExpectEveryCutRefused(bytes, ReadDialogTemplate);
 }
 
@@ -242,7 +243,7 @@ TEST(Readers, VersionInformation)
 TEST(Readers, ResourceFile)
 {
     Bytes r;
-    r.d(0).d(32).ord(0).ord(0).d(0).w(0).w(0).d(0).d(0);                        // the empty first entry
+    r.d(0).d(32).ord(0).ord(0).d(0).w(0).w(0).d(0).d(0);                       // the empty first entry
     r.d(3).d(32).ord(RT_DLGINIT).ord(5022).d(0).w(0x1030).w(0x409).d(0).d(0);  // 3 bytes of data, padded
     r.b(1).b(2).b(3).pad();
     r.d(2).d(44).s("PNG").s("LOGO").pad().d(0).w(0).w(0).d(0).d(0).b(9).b(8).pad();  // names, neutral language

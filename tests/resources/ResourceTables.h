@@ -53,6 +53,7 @@ inline DWORD CheckedFlags(ControlKind kind, DWORD flags)
 
 constexpr DWORD kPicture = F::autoCheck | F::pushLike | F::bitmap | F::disabled;
 
+// clang-format off
 inline const std::vector<Dialog>& Dialogs()
 {
     static const std::vector<Dialog> dialogs = {
@@ -119,6 +120,7 @@ inline const std::vector<Menu>& Menus()
     };
     return menus;
 }
+// clang-format on
 
 constexpr int kIconGroup = 5031;
 inline const std::vector<int> kBitmaps = {11060, 11063, 11064, 11065, 11066, 11067, 11068, 11069};

@@ -71,7 +71,8 @@ json DialogJson(const ResourceEntry& e, const CResourceTable& table)
     for (const DialogItemTemplate& item : t.items) j["controls"].push_back(ControlJson(item));
     if (const ResourceEntry* init = table.Find(RT_DLGINIT, e.name, e.wLanguage))
         for (const DialogInitItem& item : ReadDialogInit(init->data.data(), init->data.size()))
-            j["init"].push_back({{"control", item.nControlId}, {"message", item.nMessage}, {"text", item.Text().str()}});
+            j["init"].push_back(
+                {{"control", item.nControlId}, {"message", item.nMessage}, {"text", item.Text().str()}});
     return j;
 }
 
@@ -100,12 +101,17 @@ json VersionJson(const ResourceEntry& e)
     json translations = json::array();
     for (const auto& [language, codePage] : v.translations)
         translations.push_back({{"language", language}, {"code_page", codePage}});
-    const json type = v.dwFileType == VFT_DLL ? json("dll") : v.dwFileType == VFT_APP ? json("application")
-                                                                                       : json(v.dwFileType);
-    return {{"id", NameJson(e.name)},       {"language", e.wLanguage},
-            {"file_version", v.FileVersion().str()}, {"product_version", v.ProductVersion().str()},
-            {"file_type", type},            {"file_os", v.dwFileOS},
-            {"strings", strings},           {"translations", translations}};
+    const json type = v.dwFileType == VFT_DLL   ? json("dll")
+                      : v.dwFileType == VFT_APP ? json("application")
+                                                : json(v.dwFileType);
+    return {{"id", NameJson(e.name)},
+            {"language", e.wLanguage},
+            {"file_version", v.FileVersion().str()},
+            {"product_version", v.ProductVersion().str()},
+            {"file_type", type},
+            {"file_os", v.dwFileOS},
+            {"strings", strings},
+            {"translations", translations}};
 }
 
 json PictureJson(const ResourceEntry& e)
@@ -115,8 +121,11 @@ json PictureJson(const ResourceEntry& e)
         j["type"] = "icon group";
         j["icons"] = json::array();
         for (const IconGroupEntry& icon : ReadIconGroup(e.data.data(), e.data.size()))
-            j["icons"].push_back({{"icon", icon.nIconId}, {"width", icon.nWidth}, {"height", icon.nHeight},
-                                  {"bits", icon.nBitCount}, {"bytes", icon.dwBytes}});
+            j["icons"].push_back({{"icon", icon.nIconId},
+                                  {"width", icon.nWidth},
+                                  {"height", icon.nHeight},
+                                  {"bits", icon.nBitCount},
+                                  {"bytes", icon.dwBytes}});
         return j;
     }
     const bool icon = e.type == CResourceName(RT_ICON);
@@ -131,7 +140,7 @@ json PictureJson(const ResourceEntry& e)
 // Reads every resource (or those with the identifier); what cannot be read goes to `errors`.
 json Listing(const CResourceTable& table, std::optional<int> id, std::vector<std::string>& errors)
 {
-    json doc = {{"module", kModuleName}, {"dialogs", json::array()}, {"menus", json::array()},
+    json doc = {{"module", kModuleName}, {"dialogs", json::array()},  {"menus", json::array()},
                 {"version", nullptr},    {"pictures", json::array()}, {"other", json::array()}};
     for (const ResourceEntry& e : table.Entries()) {
         if (id && !(e.name.IsOrdinal() && e.name.GetOrdinal() == *id)) continue;
@@ -142,15 +151,18 @@ json Listing(const CResourceTable& table, std::optional<int> id, std::vector<std
             } else if (type == RT_DLGINIT && table.Find(RT_DIALOG, e.name, e.wLanguage)) {
                 continue;  // shown with its dialog
             } else if (type == RT_MENU) {
-                doc["menus"].push_back({{"id", NameJson(e.name)}, {"language", e.wLanguage},
+                doc["menus"].push_back({{"id", NameJson(e.name)},
+                                        {"language", e.wLanguage},
                                         {"items", MenuItemsJson(ReadMenuTemplate(e.data.data(), e.data.size()))}});
             } else if (type == RT_VERSION && doc["version"].is_null()) {
                 doc["version"] = VersionJson(e);
             } else if (type == RT_BITMAP || type == RT_ICON || type == RT_GROUP_ICON) {
                 doc["pictures"].push_back(PictureJson(e));
             } else {
-                doc["other"].push_back(
-                    {{"type", NameJson(e.type)}, {"id", NameJson(e.name)}, {"language", e.wLanguage}, {"bytes", e.data.size()}});
+                doc["other"].push_back({{"type", NameJson(e.type)},
+                                        {"id", NameJson(e.name)},
+                                        {"language", e.wLanguage},
+                                        {"bytes", e.data.size()}});
             }
         } catch (const CException& ex) {
             errors.push_back(std::string(kModuleName) + ": resource " + e.name.ToString().str() + " of type " +
@@ -189,7 +201,8 @@ void PrintDialog(std::ostringstream& o, const json& d)
 {
     o << "dialog " << Id(d["id"]) << "  " << Quoted(d["caption"]) << "  " << d["width"].get<int>() << " x "
       << d["height"].get<int>() << " dialog units";
-    if (!d["font"].is_null()) o << ", " << d["font"]["name"].get<std::string>() << " " << d["font"]["points"].get<int>();
+    if (!d["font"].is_null())
+        o << ", " << d["font"]["name"].get<std::string>() << " " << d["font"]["points"].get<int>();
     o << ", " << d["form"].get<std::string>() << (d["child"].get<bool>() ? ", child" : "")
       << (d["visible"].get<bool>() ? ", visible" : "") << "\n";
     for (const json& c : d["controls"]) {
@@ -223,16 +236,18 @@ std::string ListingText(const json& doc)
             for (const auto& [key, value] : strings.items())
                 o << "  " << table << "  " << key << "  " << Quoted(value) << "\n";
         for (const json& t : v["translations"])
-            o << "  translation  language " << t["language"].get<int>() << ", code page " << t["code_page"].get<int>() << "\n";
+            o << "  translation  language " << t["language"].get<int>() << ", code page " << t["code_page"].get<int>()
+              << "\n";
     }
     for (const json& p : doc["pictures"]) {
         o << p["type"].get<std::string>() << " " << Id(p["id"]);
         if (p.contains("icons"))
             for (const json& i : p["icons"])
-                o << "  icon " << i["icon"].get<int>() << " " << i["width"].get<int>() << " x " << i["height"].get<int>()
-                  << ", " << i["bits"].get<int>() << " bits";
+                o << "  icon " << i["icon"].get<int>() << " " << i["width"].get<int>() << " x "
+                  << i["height"].get<int>() << ", " << i["bits"].get<int>() << " bits";
         else
-            o << "  " << p["width"].get<int>() << " x " << p["height"].get<int>() << ", " << p["bits"].get<int>() << " bits";
+            o << "  " << p["width"].get<int>() << " x " << p["height"].get<int>() << ", " << p["bits"].get<int>()
+              << " bits";
         o << ", " << p["bytes"].get<size_t>() << " bytes\n";
     }
     for (const json& r : doc["other"])
