@@ -592,7 +592,9 @@ bool CDialog::PumpMessage(DWORD ms)
     std::shared_ptr<Pending> p;
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (!WaitUntilReady(m_cv, lock, ms, [this] { return !m_queue.empty(); })) return false;
+        // A window that is gone has nothing more to come: no waiting for it.
+        WaitUntilReady(m_cv, lock, ms, [this] { return !m_queue.empty() || !m_bAccepting; });
+        if (m_queue.empty()) return false;
         p = m_queue.front();
         m_queue.pop_front();
     }
@@ -634,7 +636,8 @@ void CDialog::RunTimers(Timers& t)
         }
         const auto next = std::min_element(t.timers.begin(), t.timers.end(),
                                            [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
-        if (t.cv.wait_until(lock, next->second.due) == std::cv_status::no_timeout) continue;
+        const auto due = next->second.due;  // a copy: KillTimer may remove the timer while this waits
+        if (t.cv.wait_until(lock, due) == std::cv_status::no_timeout) continue;
         std::vector<UINT_PTR> fired;
         const auto now = Timers::Clock::now();
         for (auto& [id, timer] : t.timers)

@@ -214,7 +214,8 @@ public:
 
     bool PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) override;
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) override;
-    // On the dialog's thread: handles one waiting message, waiting up to `ms` for one.
+    // On the dialog's thread: handles one waiting message, waiting up to `ms` for one;
+    // false when none came (at once when the window is gone).
     bool PumpMessage(DWORD ms = 0);
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
     BOOL KillTimer(UINT_PTR nIDEvent);

@@ -102,7 +102,8 @@ TEST_F(DialogTest, ProcessingDialogShowsAtOnceWithItsTemplateCaption)
     EXPECT_EQ(r.Height(), 67);
     EXPECT_TRUE(dlg.DestroyWindow());
     EXPECT_EQ(host->destroyed, 1);
-    EXPECT_FALSE(dlg.PostMessage(WM_USER));  // the window is gone
+    EXPECT_FALSE(dlg.PostMessage(WM_USER));   // the window is gone
+    EXPECT_FALSE(dlg.PumpMessage(INFINITE));  // and nothing more comes
 }
 
 TEST_F(DialogTest, ProgressWindowBindsItsLabelAndBar)
