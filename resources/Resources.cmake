@@ -2,11 +2,12 @@
 # generator, resources/Logger.rc is compiled by windres to the binary resource format,
 # and those bytes become a C++ source of the resources layer. Included from the top-level
 # CMakeLists.txt after the layer is defined.
-find_program(VKL_WINDRES i686-w64-mingw32-windres REQUIRED)
+find_program(VKL_WINDRES i686-w64-mingw32-windres)
 find_program(VKL_RC_PREPROCESSOR cpp REQUIRED)
 set(VKL_MINGW_INCLUDE /usr/share/mingw-w64/include CACHE PATH "Directory of winresrc.h")
-if(NOT EXISTS ${VKL_MINGW_INCLUDE}/winresrc.h)
-  message(FATAL_ERROR "winresrc.h not found in ${VKL_MINGW_INCLUDE}; scripts/setup.sh installs it")
+if(NOT VKL_WINDRES OR NOT EXISTS ${VKL_MINGW_INCLUDE}/winresrc.h)
+  message(FATAL_ERROR "The resource compiler (i686-w64-mingw32-windres) or winresrc.h is missing; "
+                      "scripts/setup.sh installs them (binutils-mingw-w64-i686, mingw-w64-common)")
 endif()
 
 set(VKL_RES_DIR ${CMAKE_CURRENT_BINARY_DIR}/resources)
