@@ -61,6 +61,22 @@ public:
     CString m_strError;
 };
 
+// Resource bytes that cannot be read (cut short or malformed), or a resource that is
+// not there. The text names the resource part and the offset.
+class CResourceException : public CException {
+public:
+    explicit CResourceException(CString what) : m_strWhat(std::move(what)) {}
+    CString GetErrorMessage() const override { return m_strWhat; }
+private:
+    CString m_strWhat;
+};
+
+// Thrown by dialog data exchange when a field does not validate; UpdateData returns FALSE.
+class CUserException : public CException {
+public:
+    CString GetErrorMessage() const override { return "invalid entry"; }
+};
+
 // A processor fault (access violation, division by zero) turned into an exception
 // by a conversion's translator scope; see framework/SeTranslator.h.
 class SE_Exception : public CException {

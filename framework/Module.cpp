@@ -55,6 +55,12 @@ bool IsInResourceChain(HINSTANCE module)
     return std::find(chain.begin(), chain.end(), module) != chain.end();
 }
 
+std::vector<HINSTANCE> GetResourceChain()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return Chain();
+}
+
 HINSTANCE AfxGetResourceHandle()
 {
     return t_resourceHandle;

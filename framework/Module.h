@@ -1,13 +1,17 @@
 #pragma once
 // Modules and the resource chain: the current resource handle, set and restored around
 // a module's dialogs, and the lookup of a loaded module by its file name.
+#include <vector>
+
 #include "framework/String.h"
 
+class CResourceTable;
 struct ModuleInfo;
 using HINSTANCE = const ModuleInfo*;
 
 struct ModuleInfo {
-    CString name;  // file name, as "Logger.dll"
+    CString name;                                // file name, as "Logger.dll"
+    const CResourceTable* pResources = nullptr;  // its resources (framework/Resources.h), if any
 };
 
 // An extension module's set-up, as a module does it when it is loaded.
@@ -34,5 +38,7 @@ private:
 // The module in the chain with this file name (case-insensitive), or null.
 HINSTANCE GetModuleHandle(const char* name);
 bool IsInResourceChain(HINSTANCE module);
+// The modules in the chain, in the order they joined it.
+std::vector<HINSTANCE> GetResourceChain();
 HINSTANCE AfxGetResourceHandle();
 void AfxSetResourceHandle(HINSTANCE module);

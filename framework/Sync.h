@@ -1,6 +1,7 @@
 #pragma once
 // Events, critical sections and worker threads.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -8,6 +9,16 @@
 #include <thread>
 
 #include "framework/Types.h"
+
+// Waits on `cv` under `lock` until `ready()` holds or `ms` milliseconds have passed
+// (INFINITE: no limit). Returns whether it holds.
+template <typename Ready>
+bool WaitUntilReady(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DWORD ms, Ready ready)
+{
+    if (ms != INFINITE) return cv.wait_for(lock, std::chrono::milliseconds(ms), ready);
+    cv.wait(lock, ready);
+    return true;
+}
 
 // Win32-style event: manual or auto reset, initially signalled or not.
 class CEvent {

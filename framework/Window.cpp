@@ -1,7 +1,8 @@
 #include "framework/Window.h"
 
 #include <algorithm>
-#include <chrono>
+
+#include "framework/Sync.h"
 
 void CQueueWnd::Push(const WindowMessage& m)
 {
@@ -29,11 +30,7 @@ LRESULT CQueueWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 bool CQueueWnd::GetMessage(WindowMessage& out, DWORD ms)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    auto ready = [this] { return !m_queue.empty(); };
-    if (ms == INFINITE)
-        m_cv.wait(lock, ready);
-    else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), ready))
-        return false;
+    if (!WaitUntilReady(m_cv, lock, ms, [this] { return !m_queue.empty(); })) return false;
     out = m_queue.front();
     m_queue.pop_front();
     return true;
@@ -43,11 +40,7 @@ bool CQueueWnd::WaitFor(UINT message, DWORD ms)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     auto find = [&] { return std::find_if(m_queue.begin(), m_queue.end(), [&](const WindowMessage& m) { return m.message == message; }); };
-    auto ready = [&] { return find() != m_queue.end(); };
-    if (ms == INFINITE)
-        m_cv.wait(lock, ready);
-    else if (!m_cv.wait_for(lock, std::chrono::milliseconds(ms), ready))
-        return false;
+    if (!WaitUntilReady(m_cv, lock, ms, [&] { return find() != m_queue.end(); })) return false;
     m_queue.erase(find());
     return true;
 }

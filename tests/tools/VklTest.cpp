@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
+#include "tests/resources/ResourceTables.h"
 #include "tests/support/TestEnv.h"
 
 extern char** environ;
@@ -226,4 +229,48 @@ TEST_F(VklTest, GkiRecordsListsEveryRecordUntilABadOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("record at offset 52: the record is cut short"), std::string::npos) << r.err;
     EXPECT_EQ(Run({"--signals", tmp / "missing.json", "gki-records", tmp / "cut.gki"}).status, 1);
+TEST_F(VklTest, ResourcesAgreeWithTheTables)
+{
+    const Result r = Run({"resources", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::json::parse(r.out);
+    std::map<std::string, DWORD> flagOf;
+    for (DWORD bit = 1; bit; bit <<= 1)
+        for (const char* name : ControlFlagNames(bit)) flagOf[name] = bit;
+    std::map<std::string, ControlKind> kindOf;
+    for (int k = 0; k <= static_cast<int>(ControlKind::custom); ++k)
+        kindOf[ControlKindName(static_cast<ControlKind>(k))] = static_cast<ControlKind>(k);
+
+    tables::Seen seen;
+    for (const auto& d : doc["dialogs"]) {
+        tables::SeenDialog& s = seen.dialogs[d["id"].get<int>()];
+        s = {d["caption"].is_null() ? "" : d["caption"].get<std::string>(), d["font"]["name"].get<std::string>(),
+             d["width"], d["height"], d["font"]["points"], d["style"], d["language"], {}};
+        for (const auto& c : d["controls"]) {
+            DWORD flags = 0;
+            for (const auto& f : c["flags"]) flags |= flagOf.at(f.get<std::string>());
+            const ControlKind kind = kindOf.at(c["kind"].get<std::string>());
+            s.controls.push_back({c["id"], kind, c["text"], tables::CheckedFlags(kind, flags)});
+        }
+        for (const auto& i : d["init"])
+            seen.sortItems.push_back(tables::SortItem(d["id"], i["control"], i["message"], i["text"]));
+    }
+    for (const auto& m : doc["menus"]) {
+        tables::SeenMenu& s = seen.menus[m["id"].get<int>()];
+        s.language = m["language"];
+        s.popup = m["items"].size() == 1 ? m["items"][0]["text"].get<std::string>() : "(not one popup)";
+        for (const auto& i : m["items"][0]["items"])
+            s.items.emplace_back(i.value("text", ""), i.value("command", 0));
+    }
+    seen.fileVersion = doc["version"]["file_version"];
+    seen.originalFilename = doc["version"]["strings"]["040904b0"]["OriginalFilename"];
+    tables::ExpectMatchesTables(seen);
+
+    const Result one = Run({"resources", "5022"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out.find("dialog 5001"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("\"Alphabetically\""), std::string::npos) << one.out;
+    const Result none = Run({"resources", "4242"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "vkl: Logger.dll: no resource 4242\n");
 }
