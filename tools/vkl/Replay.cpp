@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -57,7 +58,8 @@ private:
 };
 
 // Plays until the end, Ctrl-C or q; the keys drive the player's pause, step and rewind.
-void Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::string& file, DWORD end)
+// Returns the message counter when the user stopped the replay, else nothing.
+std::optional<DWORD> Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::string& file, DWORD end)
 {
     TerminalKeys keys;
     Progress progress("replaying " + file, end);
@@ -77,9 +79,12 @@ void Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::string& file, DWOR
         case 'r':
             player.RewindFile(paused);
             break;
-        case 'q':
+        case 'q': {
+            const DWORD counter = player.GetMessageCounter();
             player.CloseFile();
-            return;
+            if (keys.Active()) std::fprintf(stderr, "\n");
+            return counter;
+        }
         default:
             break;
         }
@@ -90,7 +95,10 @@ void Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::string& file, DWOR
             progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
     }
     if (keys.Active()) std::fprintf(stderr, "\n");
-    if (Interrupted()) player.CloseFile();
+    if (!Interrupted()) return std::nullopt;
+    const DWORD counter = player.GetMessageCounter();
+    player.CloseFile();
+    return counter;
 }
 
 }  // namespace
@@ -133,6 +141,7 @@ int CmdReplay(const ReplayOptions& o)
     }
     CQueueWnd wnd;
     bool loaded = false;
+    std::optional<DWORD> stoppedAt;
     {
         CLogFilePlayer player(&wnd);
         loaded = player.LoadLogFile(o.file.c_str());
@@ -140,7 +149,7 @@ int CmdReplay(const ReplayOptions& o)
             player.SetSpeed(o.speedMs);
             player.SetLooped(o.loop ? 1 : 0);
             player.Play();
-            Drive(player, wnd, o.file, summary.headerPosition);
+            stoppedAt = Drive(player, wnd, o.file, summary.headerPosition);
         }
     }
     std::string into;
@@ -154,8 +163,10 @@ int CmdReplay(const ReplayOptions& o)
         Error(o.file + ": cannot be opened for replay");
         return kFailed;
     }
-    Say("replayed " + o.file + " (" + std::to_string(summary.records) + " records" + (o.loop ? ", looped" : "") + ")" +
-        (into.empty() ? std::string() : " into " + into));
+    const std::string what = stoppedAt ? "stopped after " + std::to_string(*stoppedAt) + " of " +
+                                             std::to_string(summary.records) + " records"
+                                       : std::to_string(summary.records) + " records" + (o.loop ? ", looped" : "");
+    Say("replayed " + o.file + " (" + what + ")" + (into.empty() ? std::string() : " into " + into));
     if (!summary.readError.empty()) {
         Error(o.file + ": record at offset " + std::to_string(summary.readEnd) +
               " cannot be read: " + summary.readError + "; the replay stopped there");
