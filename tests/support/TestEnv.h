@@ -35,11 +35,11 @@ private:
 class RecordingMessageBoxes {
 public:
     RecordingMessageBoxes();
-    ~RecordingMessageBoxes();
+    ~RecordingMessageBoxes() { SetMessageBoxHandler(std::move(m_previous)); }
     void Answer(int answer);  // queue one scripted answer
     std::vector<MessageBoxRequest> Shown() const;
     std::vector<std::string> Texts() const;
-    size_t Count() const;
+    size_t Count() const { return Shown().size(); }
 
 private:
     mutable std::mutex m_mutex;
