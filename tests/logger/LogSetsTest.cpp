@@ -26,44 +26,29 @@ TEST_F(LogSetsTest, ContinuationNames)
     }
 }
 
-TEST_F(LogSetsTest, SizeLimitRollsOverIntoContinuationFiles)
+TEST_F(LogSetsTest, SizeLimitRollsOverAndContinuationsWithinOneSecondGetTheirOwnNames)
 {
-    // 1 MiB limit; records of 10,000 data bytes (10,040 bytes each), a new second for each.
-    auto logger = MakeLogger("big", -1, 1);
+    // 1 MiB limit; records of 10,000 data bytes (10,040 bytes each), about 4.1 MiB at one
+    // fixed clock second.
+    auto logger = MakeLogger("fast", -1, 1);
     ASSERT_EQ(logger->GetMaxFileSize(), 1u);
-    clock->Set(CSystemTime(2026, 12, 4, 19, 0, 0));
-    Feed(*logger, 1, 310, 10000, [&](uint64_t) { clock->AdvanceSeconds(1); });
+    Feed(*logger, 1, 430, 10000);
     logger->Close();
     const auto files = FilesIn(tmp.path());
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(files[0], "big.vkl");
-    EXPECT_EQ(files[1].substr(0, 4), "big_");
-    EXPECT_EQ(files[1].size(), std::string("big_04_Dec_26_19;01;45.vkl").size());
+    EXPECT_EQ(files, (std::vector<std::string>{"fast.vkl", "fast_03_Mar_11_14;05;09.vkl", "fast_03_Mar_11_14;05;09~2.vkl",
+                                               "fast_03_Mar_11_14;05;09~3.vkl", "fast_03_Mar_11_14;05;09~4.vkl"}));
     uint64_t next = 1;
     for (const auto& name : files) {
         const FileContent c = Inspect(tmp / name);
         ASSERT_FALSE(c.records.empty());
         for (const auto& r : c.records) EXPECT_EQ(r.GetMessageIndex(), next++);
         EXPECT_EQ(c.pages, 1);
-        if (name != files[2]) {  // the crossing record is the last one of the old file
+        if (name != files.back()) {  // the crossing record is the last one of the old file
             EXPECT_GE(c.headerPosition, 1u << 20);
             EXPECT_LT(c.headerPosition - 10040u, 1u << 20);
         }
     }
-    EXPECT_EQ(next, 311u);
-}
-
-TEST_F(LogSetsTest, SecondContinuationWithinOneSecondNeverTruncates)
-{
-    auto logger = MakeLogger("fast", -1, 1);
-    Feed(*logger, 1, 430, 10000);  // about 4.1 MiB at one fixed clock second
-    logger->Close();
-    const auto files = FilesIn(tmp.path());
-    EXPECT_EQ(files, (std::vector<std::string>{"fast.vkl", "fast_03_Mar_11_14;05;09.vkl", "fast_03_Mar_11_14;05;09~2.vkl",
-                                               "fast_03_Mar_11_14;05;09~3.vkl", "fast_03_Mar_11_14;05;09~4.vkl"}));
-    size_t total = 0;
-    for (const auto& f : files) total += Inspect(tmp / f).records.size();
-    EXPECT_EQ(total, 430u);
+    EXPECT_EQ(next, 431u);
 }
 
 TEST_F(LogSetsTest, PagesStepAfter2999MessagesThenEvery3000)
@@ -121,37 +106,13 @@ TEST_F(LogSetsTest, BookmarksAndDescriptions)
     EXPECT_EQ(Inspect(Path("other.vkl")).description, "set later");
 }
 
-TEST_F(LogSetsTest, CutOnAssertClosesTheFileItWasWrittenTo)
-{
-    auto logger = MakeLogger("cut", -1, 0, 1, 1);
-    CString result;
-    logger->AddFileDescription("assert run", result, "");
-    Feed(*logger, 1, 1);
-    const std::vector<BYTE> block = CSimDevice::TraceBlock(0, 9, 501, 0);
-    CVESKMessage assertion(1, 0, block.data(), static_cast<int>(block.size()), 0);
-    assertion.SetMessageIndex(2);
-    logger->HandleMessage(&assertion);
-    const CString next = logger->GetFileName();
-    EXPECT_NE(next, "cut.vkl");
-    Feed(*logger, 3, 3);
-    logger->Close();
-
-    const FileContent old = Inspect(Path("cut.vkl"));
-    ASSERT_EQ(old.records.size(), 2u);
-    ASSERT_EQ(old.bookmarks.size(), 1u);
-    EXPECT_EQ(old.bookmarks[0].m_dwFilePos, old.offsets[1]);
-    EXPECT_EQ(old.bookmarks[0].m_strDescription, "Assert (Comm Message)- EE_HANDLER__EE__EE_LOG_RESET");
-    const FileContent cont = Inspect(tmp / next.str());
-    ASSERT_EQ(cont.records.size(), 1u);
-    EXPECT_EQ(cont.records[0].GetMessageIndex(), 3u);
-    EXPECT_TRUE(cont.bookmarks.empty());
-    EXPECT_EQ(cont.description, "assert run");  // carried into every file of the set
-}
-
 TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
 {
+    // 1 MB files, asserts bookmarked and cut, a description for the set.
     CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
     ASSERT_NE(logger->GetClient(), nullptr);
+    CString result;
+    logger->AddFileDescription("long run", result, "");
     logger->Resume();
     CSimDevice sim({.seed = 11, .devices = 5, .assertEvery = 20000});
     sim.Connect(*devices);
@@ -162,11 +123,13 @@ TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
     Term();
 
     std::map<uint64_t, int> seen;
-    size_t files = 0, assertsSeen = 0;
+    size_t files = 0, assertsSeen = 0, bookmarks = 0;
     for (const std::string& name : FilesIn(tmp.path())) {
         ++files;
         const FileContent c = Inspect(tmp / name);
         ASSERT_FALSE(c.records.empty()) << name;
+        EXPECT_EQ(c.description, "long run") << name;  // carried into every file of the set
+        bookmarks += c.bookmarks.size();
         // The first page step of a file comes after 2,999 messages, each later one after 3,000.
         const int n = static_cast<int>(c.records.size());
         EXPECT_EQ(c.pages, n < 2999 ? 1 : 2 + (n - 2999) / 3000) << name;
@@ -190,5 +153,6 @@ TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
     EXPECT_EQ(seen.rbegin()->first, kMessages);
     for (const auto& [index, count] : seen) ASSERT_EQ(count, 1) << "message " << index;
     EXPECT_EQ(assertsSeen, kMessages / 20000);
+    EXPECT_EQ(bookmarks, assertsSeen);  // none but the asserts'; so the other files have none
     EXPECT_GE(files, assertsSeen + 2);  // the cuts, plus at least one roll-over at 1 MB
 }

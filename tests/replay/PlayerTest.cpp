@@ -1,7 +1,6 @@
 #include <atomic>
 
 #include "framework/Archive.h"
-#include "logger/Logger.h"
 #include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
 #include "tests/support/BusClient.h"
@@ -167,18 +166,4 @@ TEST_F(PlayerTest, DamagedRecordStopsTheReplayWithAMessageOnlyBeforeTheEnd)
     ASSERT_TRUE(player->Play());
     ASSERT_TRUE(Ended());
     EXPECT_EQ(boxes.Count(), 1u);
-}
-
-TEST_F(PlayerTest, ReplayIntoASecondLoggerGivesAnIdenticalFile)
-{
-    Load("source.vkl", 200);
-    {
-        CLogger logger("copy", 1, 0, tmp.path().c_str(), -1, 0, 0, 0);
-        logger.Resume();
-        ASSERT_TRUE(player->Play());
-        ASSERT_TRUE(Ended());
-        logger.EmptyFIFO();
-        logger.Close();
-    }
-    EXPECT_TRUE(ReadAll(Path("source.vkl")) == ReadAll(Path("copy.vkl")));
 }
