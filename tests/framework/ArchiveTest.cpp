@@ -47,13 +47,8 @@ protected:
 TEST_F(ArchiveTest, StringLengthPrefixAtEveryBoundary)
 {
     const std::pair<size_t, Bytes> cases[] = {
-        {0, {0x00}},
-        {1, {0x01}},
-        {254, {0xFE}},
-        {255, {0xFF, 0xFF, 0x00}},
-        {65533, {0xFF, 0xFD, 0xFF}},
-        {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}},
-        {65535, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
+        {0, {0x00}}, {1, {0x01}}, {254, {0xFE}}, {255, {0xFF, 0xFF, 0x00}}, {65533, {0xFF, 0xFD, 0xFF}},
+        {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}}, {65535, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
         {70000, {0xFF, 0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}},
     };
     for (const auto& [length, prefix] : cases) {
@@ -83,14 +78,11 @@ TEST_F(ArchiveTest, TwoByteCharacterStringsAreNarrowedOnLoading)
 
 TEST_F(ArchiveTest, DeclaredLengthPastTheEndIsEndOfFileWithoutAllocatingIt)
 {
-    const Bytes hostile[] = {
-        // FF FFFF then a 32-bit length of 0xFFFFFFF0, in a file of 10 bytes.
-        {0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
-        // 2-byte characters, whose byte count is twice the declared length.
-        {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'x', 0},
-        // A length prefix cut short.
-        {0xFF, 0xFF},
-    };
+    // FF FFFF then a 32-bit length of 0xFFFFFFF0, in a file of 10 bytes; 2-byte characters,
+    // whose byte count is twice the declared length; a length prefix cut short.
+    const Bytes hostile[] = {{0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
+                             {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'x', 0},
+                             {0xFF, 0xFF}};
     for (const Bytes& bytes : hostile) {
         SCOPED_TRACE(bytes.size());
         std::optional<CArchiveException::Cause> cause;
@@ -133,9 +125,7 @@ TEST_F(ArchiveTest, ItemsStraddlingTheBufferBoundaryLoad)
     uint32_t dw = 0;
     CString s;
     ar >> dw >> s >> b;
-    EXPECT_EQ(dw, 0x12345678u);
-    EXPECT_EQ(s.str(), std::string(bytes.begin() + 4101, bytes.end() - 1));
-    EXPECT_EQ(b, 0x42);
+    EXPECT_EQ(std::tuple(dw, s.str(), b), std::tuple(0x12345678u, std::string(bytes.begin() + 4101, bytes.end() - 1), uint8_t{0x42}));
     ar.Close();
     EXPECT_EQ(f.GetPosition(), bytes.size());
 }
@@ -163,8 +153,7 @@ TEST_F(ArchiveTest, FreshArchivePerRecordLeavesThePositionAfterEachRecord)
         CString s;
         CArchive ar(&f, CArchive::load);
         ar >> index >> s;
-        EXPECT_EQ(index, i);
-        EXPECT_EQ(static_cast<size_t>(s.GetLength()), lengths[i]);
+        EXPECT_EQ(std::tuple(size_t{index}, static_cast<size_t>(s.GetLength())), std::tuple(i, lengths[i]));
         if (i % 3 == 1) {
             ar.Flush();  // a flushed archive gives back too; closing it afterwards moves nothing
             EXPECT_EQ(f.GetPosition(), ends[i]);
@@ -189,15 +178,11 @@ TEST_F(ArchiveTest, FlushMidBufferThenReadOnInTheSameArchive)
     ar.Flush();
     EXPECT_EQ(f.GetPosition(), 2u);
     // Something else reads from the file between, as a caller may after a flush.
-    uint8_t raw = 0;
+    uint8_t raw = 0, b = 0, chunk[10] = {};
     ASSERT_EQ(f.Read(&raw, 1), 1u);
-    EXPECT_EQ(raw, 2);
-    uint8_t b = 0;
     ar >> b;
-    EXPECT_EQ(b, 3);
-    uint8_t chunk[10] = {};
     EXPECT_EQ(ar.Read(chunk, 10), 10u);
-    EXPECT_EQ(chunk[9], 13);
+    EXPECT_EQ(std::tuple(raw, b, chunk[9]), std::tuple(2, 3, 13));
     ar.Close();
     EXPECT_EQ(f.GetPosition(), 14u);
 

@@ -34,16 +34,15 @@ TEST_F(FileTest, SeekFromEveryOriginAndPastTwoGigabytes)
 {
     WriteAll(Path(), Text("0123456789"));
     CFile f(Path().c_str(), CFile::modeReadWrite | CFile::shareDenyWrite);
-    EXPECT_EQ(f.Seek(3, CFile::begin), 3u);
-    EXPECT_EQ(ReadBytes(f, 2), Text("34"));
-    EXPECT_EQ(f.Seek(-4, CFile::current), 1u);
-    EXPECT_EQ(ReadBytes(f, 1), Text("1"));
-    EXPECT_EQ(f.Seek(-3, CFile::end), 7u);
-    EXPECT_EQ(ReadBytes(f, 10), Text("789"));
-    // Past the end is allowed (reads nothing); before the start is a bad seek that
-    // leaves the position where it was.
-    EXPECT_EQ(f.Seek(5, CFile::end), 15u);
-    EXPECT_EQ(ReadBytes(f, 4), Bytes());
+    // Offset, origin, the position reached, and what a read of n bytes there gives. Past
+    // the end is allowed (reads nothing); before the start is a bad seek that leaves the
+    // position where it was.
+    const std::tuple<LONG, UINT, ULONGLONG, UINT, const char*> seeks[] = {
+        {3, CFile::begin, 3, 2, "34"}, {-4, CFile::current, 1, 1, "1"}, {-3, CFile::end, 7, 10, "789"}, {5, CFile::end, 15, 4, ""}};
+    for (const auto& [offset, from, position, n, read] : seeks) {
+        EXPECT_EQ(f.Seek(offset, from), position);
+        EXPECT_EQ(ReadBytes(f, n), Text(read)) << position;
+    }
     EXPECT_EQ(CauseOf<CFileException>([&] { f.Seek(-11, CFile::end); }), CFileException::badSeek);
     EXPECT_EQ(f.GetPosition(), 15u);
 

@@ -55,22 +55,20 @@ protected:
 
 }  // namespace
 
-TEST_F(PlayerTest, NothingLoadedOrNoRecordsEndsAtOnce)
+TEST_F(PlayerTest, ReplaysEveryRecordInOrderAndEndsRewound)
 {
+    // Nothing loaded: nothing plays, pauses or steps. No records: the end comes at once.
     EXPECT_FALSE(player->Play());
     EXPECT_FALSE(player->Pause());
     player->Step();
     EXPECT_EQ(steps, 0);
-    WriteAll(Path("empty.vkl"), LogBytes(4, {}, FreshHeader()));  // H = 4: no records
+    WriteAll(Path("empty.vkl"), LogBytes(4, {}, FreshHeader()));
     ASSERT_TRUE(player->LoadLogFile(Path("empty.vkl").c_str()));
     ASSERT_TRUE(player->Play());
     EXPECT_TRUE(Ended());
     EXPECT_EQ(player->GetMessageCounter(), 0u);
     EXPECT_FALSE(player->IsPlaying());
-}
 
-TEST_F(PlayerTest, ReplaysEveryRecordInOrderAndEndsRewound)
-{
     Load("ten.vkl", 10);
     ASSERT_TRUE(player->Play());
     ASSERT_TRUE(Ended());

@@ -19,11 +19,6 @@ inline void Put32(Bytes& b, uint32_t v)
     Put16(b, v & 0xFFFF);
     Put16(b, v >> 16);
 }
-inline void Put64(Bytes& b, uint64_t v)
-{
-    Put32(b, static_cast<uint32_t>(v));
-    Put32(b, static_cast<uint32_t>(v >> 32));
-}
 // A string with its length prefix: one byte below 255, else 0xFF and 16 bits.
 inline void PutStr(Bytes& b, const std::string& s)
 {
@@ -57,7 +52,8 @@ inline Bytes SampleRecord(uint64_t index = 7)
     b = Cat({b, FixtureTime()});
     Put32(b, 3);
     b.insert(b.end(), {0xAA, 0xBB, 0xCC});
-    Put64(b, index);
+    Put32(b, static_cast<uint32_t>(index));
+    Put32(b, static_cast<uint32_t>(index >> 32));
     Put32(b, 0);
     return b;
 }
