@@ -104,23 +104,6 @@ TEST_F(LogFileTest, RecordThenHeaderByteForByteReadBackAndAppendedTo)
     EXPECT_EQ(ReadAll(path), LogBytes(90, {1, 2}, FreshHeader(desc)));
 }
 
-TEST_F(LogFileTest, FileWithoutRecordsIsDeletedAndNoFileIsMade)
-{
-    CLogFile f;
-    ASSERT_TRUE(f.Open(Path("empty.vkl").c_str(), 1, 1, 0));
-    EXPECT_EQ(f.GetLength(), 4u);
-    f.Close();
-    EXPECT_FALSE(FileExists(Path("empty.vkl")));
-    ASSERT_TRUE(f.Open(Path("empty.vkl").c_str(), 1, 1, 0));
-    EXPECT_FALSE(f.SwitchToRead());
-    EXPECT_FALSE(FileExists(Path("empty.vkl")));
-
-    EXPECT_FALSE(f.Open("", 0, 0, 0));
-    EXPECT_FALSE(f.Open(Path("missing.vkl").c_str(), 0, 0, 0));
-    EXPECT_FALSE(f.Open(Path("no/such/dir/x.vkl").c_str(), 1, 1, 0));
-    EXPECT_EQ(boxes.Count(), 0u);
-}
-
 TEST_F(LogFileTest, HeaderCountLimits)
 {
     CLogFileHeader h;
@@ -191,17 +174,29 @@ TEST_F(LogFileTest, DevicesConnectedAtFirstWriteAreRecorded)
                                     "Device#3-Com OS Type:NO COM OS TYPE", "Device#3-App OS Type:NO APP OS TYPE"}));
 }
 
-TEST_F(LogFileTest, DamagedFilesAreInspectedAsTheyAreAndRepairedOnlyWhenAllowed)
+TEST_F(LogFileTest, KilledRecordingIsInspectedAsItIsAndRepairedOnlyWhenAllowed)
 {
-    // A recording that ended without a close: header position 0.
-    const Bytes damaged = LogBytes(0, {1, 2}, {});
-    const std::string path = Path("crashed.vkl");
-    WriteAll(path, damaged);
+    // A recording killed without a close leaves every flushed record, header position 0
+    // and no header: neither the archive nor the file does anything more when they go.
+    const std::string path = Path("killed.vkl");
+    {
+        CLogFile f;
+        ASSERT_TRUE(f.Open(path.c_str(), 1, 1, 0));
+        CArchive ar(&f, CArchive::store | CArchive::bNoFlushOnDelete);
+        for (uint64_t i = 1; i <= 500; ++i) {
+            SampleMessage(i).Serialize(ar);
+            ar.Flush();
+        }
+    }
+    std::vector<uint64_t> all(500);
+    std::iota(all.begin(), all.end(), 1);
+    const Bytes damaged = LogBytes(0, all, {});
+    ASSERT_EQ(ReadAll(path), damaged);
     CLogFile f;
     ASSERT_TRUE(f.OpenForInspection(path.c_str()));
     EXPECT_TRUE(f.NeedsRepair());
     EXPECT_EQ(f.GetHeaderPosition(), damaged.size());
-    EXPECT_EQ(ReadIndexes(f), (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(ReadIndexes(f), all);
     f.Close();
     EXPECT_EQ(ReadAll(path), damaged);
 
@@ -216,7 +211,7 @@ TEST_F(LogFileTest, DamagedFilesAreInspectedAsTheyAreAndRepairedOnlyWhenAllowed)
     boxes.Answer(IDYES);
     ASSERT_TRUE(f.Open(path.c_str(), 0, 0, 0));
     EXPECT_EQ(f.GetHeaderPosition(), damaged.size());
-    EXPECT_EQ(ReadIndexes(f), (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(ReadIndexes(f), all);
     f.Close();
     // Auto-repair on: no question.
     WriteAll(path, damaged);
@@ -224,7 +219,7 @@ TEST_F(LogFileTest, DamagedFilesAreInspectedAsTheyAreAndRepairedOnlyWhenAllowed)
     ASSERT_TRUE(f.Open(path.c_str(), 0, 0, 0));
     EXPECT_EQ(std::tuple(boxes.Count(), f.GetPosition()), std::tuple(2u, 4ull));
     f.Close();
-    EXPECT_EQ(ReadAll(path), LogBytes(static_cast<uint32_t>(damaged.size()), {1, 2}, FreshHeader()));
+    EXPECT_EQ(ReadAll(path), LogBytes(static_cast<uint32_t>(damaged.size()), all, FreshHeader()));
 
     // An unreadable header is cut off when reading.
     WriteAll(path, LogBytes(47, {7}, {0x12, 'H', 'e'}));
@@ -234,9 +229,20 @@ TEST_F(LogFileTest, DamagedFilesAreInspectedAsTheyAreAndRepairedOnlyWhenAllowed)
     EXPECT_EQ(ReadAll(path), LogBytes(47, {7}, FreshHeader()));
 }
 
-TEST_F(LogFileTest, SwitchBetweenWritingAndReading)
+TEST_F(LogFileTest, SwitchBetweenWritingAndReadingAndFilesWithoutRecordsAreDeleted)
 {
     CLogFile f;
+    ASSERT_TRUE(f.Open(Path("empty.vkl").c_str(), 1, 1, 0));
+    EXPECT_EQ(f.GetLength(), 4u);
+    f.Close();
+    EXPECT_FALSE(FileExists(Path("empty.vkl")));
+    ASSERT_TRUE(f.Open(Path("empty.vkl").c_str(), 1, 1, 0));
+    EXPECT_FALSE(f.SwitchToRead());
+    EXPECT_FALSE(FileExists(Path("empty.vkl")));
+    EXPECT_FALSE(f.Open("", 0, 0, 0));
+    EXPECT_FALSE(f.Open(Path("missing.vkl").c_str(), 0, 0, 0));
+    EXPECT_FALSE(f.Open(Path("no/such/dir/x.vkl").c_str(), 1, 1, 0));
+
     ASSERT_TRUE(f.Open(Path("sw.vkl").c_str(), 1, 1, 0));
     EXPECT_FALSE(f.SwitchToWrite());
     WriteRecord(f, 1);
@@ -269,28 +275,6 @@ TEST_F(LogFileTest, SeekBeyondTwoGigabytes)
     EXPECT_EQ(f.GetLength(), 3000000001ull);
     EXPECT_EQ(f.Seek(-1, CFile::current), 3000000000ull);
     f.SetLength(4);
-    f.Close();
-}
-
-TEST_F(LogFileTest, RecordingKilledWithoutCloseKeepsEveryRecord)
-{
-    // What a killed recording leaves: every flushed record, header position 0, no header.
-    // Neither the archive nor the file does anything more when they go.
-    {
-        CLogFile f;
-        ASSERT_TRUE(f.Open(Path("killed.vkl").c_str(), 1, 1, 0));
-        CArchive ar(&f, CArchive::store | CArchive::bNoFlushOnDelete);
-        for (uint64_t i = 1; i <= 500; ++i) {
-            SampleMessage(i).Serialize(ar);
-            ar.Flush();
-        }
-    }
-    AutoRepair();
-    CLogFile f;
-    ASSERT_TRUE(f.Open(Path("killed.vkl").c_str(), 0, 0, 0));
-    std::vector<uint64_t> all(500);
-    std::iota(all.begin(), all.end(), 1);
-    EXPECT_EQ(ReadIndexes(f), all);
     f.Close();
 }
 

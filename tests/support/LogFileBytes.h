@@ -112,7 +112,7 @@ inline Bytes FreshHeader(const std::string& description = "")
     return Header{.description = description}.Current();
 }
 // A log file: the header position, the sample records with these indexes, then `tail`.
-inline Bytes LogBytes(uint32_t headerPosition, std::initializer_list<uint64_t> records, const Bytes& tail)
+inline Bytes LogBytes(uint32_t headerPosition, const std::vector<uint64_t>& records, const Bytes& tail)
 {
     Bytes b;
     Put32(b, headerPosition);
