@@ -8,7 +8,6 @@
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
 #include "platform/SimDevice.h"
-#include "tests/support/BusClient.h"
 #include "tests/support/TestEnv.h"
 
 inline std::shared_ptr<CSvmDb> BundledDb()

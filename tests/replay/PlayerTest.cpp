@@ -3,7 +3,6 @@
 #include "framework/Archive.h"
 #include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
-#include "tests/support/BusClient.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
 
