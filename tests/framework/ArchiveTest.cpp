@@ -1,12 +1,7 @@
 // CArchive: the string length encoding, little-endian integers, the store buffer, and
 // the give-back of read-ahead that lets one fresh loading archive read one record.
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "framework/Archive.h"
 #include "framework/File.h"

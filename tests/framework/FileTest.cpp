@@ -1,9 +1,6 @@
 // CFile and CStdioFile: positions, lengths, the read cache, paths, status, and the
 // share modes between two processes and between two objects of one process.
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
 #include <tuple>
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -1,20 +1,13 @@
 // Message boxes, the processor-fault translator, the module chain and program launch.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 #include "framework/Exceptions.h"
 #include "framework/Launcher.h"
-#include "framework/MessageBox.h"
 #include "framework/Module.h"
 #include "framework/SeTranslator.h"
-#include "framework/String.h"
 #include "tests/support/TestEnv.h"
 
 namespace {

@@ -1,14 +1,10 @@
 #pragma once
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "logfile/LogFile.h"
 #include "logger/Logger.h"
 #include "logger/LoggerManager.h"
-#include "platform/MessageBus.h"
 #include "platform/VESKMessage.h"
 #include "tests/support/TestEnv.h"
 

@@ -1,7 +1,6 @@
 // The logger manager and the module's entry points; loggers recording from the bus.
 #include <cstdio>
 #include <map>
-#include <thread>
 
 #include "tests/logger/LoggerTestSupport.h"
 

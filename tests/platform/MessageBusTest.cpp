@@ -1,5 +1,4 @@
 #include <atomic>
-#include <thread>
 
 #include "framework/Sync.h"
 #include "platform/Filters.h"

@@ -1,9 +1,6 @@
 #pragma once
 // Helpers shared by the platform tests: the bundled signal database installed with a
 // decoder over it, and messages made from data blocks.
-#include <memory>
-#include <set>
-#include <vector>
 
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"

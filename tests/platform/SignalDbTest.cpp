@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include "tests/platform/PlatformTest.h"
 
 namespace {

@@ -1,7 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <set>
-
 #include "logger/Logger.h"
 #include "tests/platform/PlatformTest.h"
 

@@ -1,7 +1,6 @@
 #include <atomic>
 
 #include "framework/Archive.h"
-#include "platform/MessageBus.h"
 #include "replay/LogFilePlayer.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"

@@ -5,8 +5,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/MessageBus.h"
-
 TempDir::TempDir()
 {
     std::string templ = (std::filesystem::temp_directory_path() / "vkltest.XXXXXX").string();
