@@ -1,12 +1,7 @@
 // CArchive: the string length encoding, little-endian integers, the store buffer, and
 // the give-back of read-ahead that lets one fresh loading archive read one record.
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "framework/Archive.h"
 #include "framework/File.h"
@@ -15,13 +10,6 @@
 #include "tests/support/TestEnv.h"
 
 namespace {
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 class ArchiveTest : public ::testing::Test {
 protected:
@@ -54,13 +42,8 @@ protected:
 TEST_F(ArchiveTest, StringLengthPrefixAtEveryBoundary)
 {
     const std::pair<size_t, Bytes> cases[] = {
-        {0, {0x00}},
-        {1, {0x01}},
-        {254, {0xFE}},
-        {255, {0xFF, 0xFF, 0x00}},
-        {65533, {0xFF, 0xFD, 0xFF}},
-        {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}},
-        {65535, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
+        {0, {0x00}}, {1, {0x01}}, {254, {0xFE}}, {255, {0xFF, 0xFF, 0x00}}, {65533, {0xFF, 0xFD, 0xFF}},
+        {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}}, {65535, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}},
         {70000, {0xFF, 0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}},
     };
     for (const auto& [length, prefix] : cases) {
@@ -90,14 +73,11 @@ TEST_F(ArchiveTest, TwoByteCharacterStringsAreNarrowedOnLoading)
 
 TEST_F(ArchiveTest, DeclaredLengthPastTheEndIsEndOfFileWithoutAllocatingIt)
 {
-    const Bytes hostile[] = {
-        // FF FFFF then a 32-bit length of 0xFFFFFFF0, in a file of 10 bytes.
-        {0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
-        // 2-byte characters, whose byte count is twice the declared length.
-        {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'x', 0},
-        // A length prefix cut short.
-        {0xFF, 0xFF},
-    };
+    // FF FFFF then a 32-bit length of 0xFFFFFFF0, in a file of 10 bytes; 2-byte characters,
+    // whose byte count is twice the declared length; a length prefix cut short.
+    const Bytes hostile[] = {{0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'},
+                             {0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'x', 0},
+                             {0xFF, 0xFF}};
     for (const Bytes& bytes : hostile) {
         SCOPED_TRACE(bytes.size());
         std::optional<CArchiveException::Cause> cause;
@@ -133,17 +113,14 @@ TEST_F(ArchiveTest, ItemsStraddlingTheBufferBoundaryLoad)
 
     CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
     CArchive ar(&f, CArchive::load);
+    Bytes singles(4094);
+    for (uint8_t& b : singles) ar >> b;
+    EXPECT_EQ(singles, Bytes(4094, 0x11));
     uint8_t b = 0;
-    for (int i = 0; i < 4094; ++i) {
-        ar >> b;
-        ASSERT_EQ(b, 0x11);
-    }
     uint32_t dw = 0;
     CString s;
     ar >> dw >> s >> b;
-    EXPECT_EQ(dw, 0x12345678u);
-    EXPECT_EQ(s.str(), std::string(bytes.begin() + 4101, bytes.end() - 1));
-    EXPECT_EQ(b, 0x42);
+    EXPECT_EQ(std::tuple(dw, s.str(), b), std::tuple(0x12345678u, std::string(bytes.begin() + 4101, bytes.end() - 1), uint8_t{0x42}));
     ar.Close();
     EXPECT_EQ(f.GetPosition(), bytes.size());
 }
@@ -171,16 +148,13 @@ TEST_F(ArchiveTest, FreshArchivePerRecordLeavesThePositionAfterEachRecord)
         CString s;
         CArchive ar(&f, CArchive::load);
         ar >> index >> s;
-        EXPECT_EQ(index, i);
-        EXPECT_EQ(static_cast<size_t>(s.GetLength()), lengths[i]);
-        if (i % 3 == 2) continue;  // the destructor closes
-        if (i % 3 == 0) {
-            ar.Close();
-        } else {
+        EXPECT_EQ(std::tuple(size_t{index}, static_cast<size_t>(s.GetLength())), std::tuple(i, lengths[i]));
+        if (i % 3 == 1) {
             ar.Flush();  // a flushed archive gives back too; closing it afterwards moves nothing
             EXPECT_EQ(f.GetPosition(), ends[i]);
-            ar.Close();
         }
+        if (i % 3 == 2) continue;  // the destructor closes
+        ar.Close();
         EXPECT_EQ(f.GetPosition(), ends[i]);
     }
     EXPECT_EQ(f.GetPosition(), ends.back());
@@ -199,15 +173,11 @@ TEST_F(ArchiveTest, FlushMidBufferThenReadOnInTheSameArchive)
     ar.Flush();
     EXPECT_EQ(f.GetPosition(), 2u);
     // Something else reads from the file between, as a caller may after a flush.
-    uint8_t raw = 0;
+    uint8_t raw = 0, b = 0, chunk[10] = {};
     ASSERT_EQ(f.Read(&raw, 1), 1u);
-    EXPECT_EQ(raw, 2);
-    uint8_t b = 0;
     ar >> b;
-    EXPECT_EQ(b, 3);
-    uint8_t chunk[10] = {};
     EXPECT_EQ(ar.Read(chunk, 10), 10u);
-    EXPECT_EQ(chunk[9], 13);
+    EXPECT_EQ(std::tuple(raw, b, chunk[9]), std::tuple(2, 3, 13));
     ar.Close();
     EXPECT_EQ(f.GetPosition(), 14u);
 

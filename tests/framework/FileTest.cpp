@@ -1,10 +1,6 @@
 // CFile and CStdioFile: positions, lengths, the read cache, paths, status, and the
 // share modes between two processes and between two objects of one process.
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <stdexcept>
-#include <string>
 #include <tuple>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -31,34 +27,29 @@ protected:
     TempDir tmp;
 };
 
-TEST_F(FileTest, SeekFromEveryOriginAndNegativeOffsets)
+TEST_F(FileTest, SeekFromEveryOriginAndPastTwoGigabytes)
 {
     WriteAll(Path(), Text("0123456789"));
-    CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
-    EXPECT_EQ(f.Seek(3, CFile::begin), 3u);
-    EXPECT_EQ(ReadBytes(f, 2), Text("34"));
-    EXPECT_EQ(f.Seek(-4, CFile::current), 1u);
-    EXPECT_EQ(ReadBytes(f, 1), Text("1"));
-    EXPECT_EQ(f.Seek(-3, CFile::end), 7u);
-    EXPECT_EQ(ReadBytes(f, 10), Text("789"));
-    // Past the end is allowed (reads nothing); before the start is a bad seek that
-    // leaves the position where it was.
-    EXPECT_EQ(f.Seek(5, CFile::end), 15u);
-    EXPECT_EQ(ReadBytes(f, 4), Bytes());
+    CFile f(Path().c_str(), CFile::modeReadWrite | CFile::shareDenyWrite);
+    // Offset, origin, the position reached, and what a read of n bytes there gives. Past
+    // the end is allowed (reads nothing); before the start is a bad seek that leaves the
+    // position where it was.
+    const std::tuple<LONG, UINT, ULONGLONG, UINT, const char*> seeks[] = {
+        {3, CFile::begin, 3, 2, "34"}, {-4, CFile::current, 1, 1, "1"}, {-3, CFile::end, 7, 10, "789"}, {5, CFile::end, 15, 4, ""}};
+    for (const auto& [offset, from, position, n, read] : seeks) {
+        EXPECT_EQ(f.Seek(offset, from), position);
+        EXPECT_EQ(ReadBytes(f, n), Text(read)) << position;
+    }
     EXPECT_EQ(CauseOf<CFileException>([&] { f.Seek(-11, CFile::end); }), CFileException::badSeek);
     EXPECT_EQ(f.GetPosition(), 15u);
-}
 
-TEST_F(FileTest, SparseFileBeyondFourGigabytes)
-{
+    // A sparse file; relative seeks from far out keep the 64-bit position.
     const ULONGLONG far = 3000000000ull;
-    CFile f(Path().c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::shareDenyWrite);
     EXPECT_EQ(f.SeekAbsolute(far), far);
     f.Write("\xA5", 1);
     EXPECT_EQ(f.GetLength(), far + 1);
     f.SeekAbsolute(far - 1);
     EXPECT_EQ(ReadBytes(f, 4), (Bytes{0x00, 0xA5}));
-    // Relative seeks from there keep the 64-bit position.
     EXPECT_EQ(f.Seek(-2, CFile::current), far - 1);
     EXPECT_EQ(f.Seek(0, CFile::end), far + 1);
     // A position no file can have is refused, not read from the cache by a wrapped sum.
@@ -70,48 +61,12 @@ TEST_F(FileTest, SparseFileBeyondFourGigabytes)
     EXPECT_EQ(st.m_size, far + 1);
 }
 
-TEST_F(FileTest, ReadCacheSeesWritesMadeAfterIt)
+TEST_F(FileTest, ReadCacheHandsOutWholeRunsAndSeesWritesMadeAfterIt)
 {
     const Bytes data = Pattern(200000, 251);
     Bytes now = data;  // what the file holds after this object's writes
     WriteAll(Path(), data);
     CFile f(Path().c_str(), CFile::modeReadWrite | CFile::shareDenyNone);
-    auto writeAt = [&](size_t pos, const char* s) {
-        f.Seek(static_cast<LONG>(pos), CFile::begin);
-        f.Write(s, static_cast<UINT>(std::strlen(s)));
-        std::memcpy(&now[pos], s, std::strlen(s));
-    };
-    auto expectAt = [&](size_t pos, UINT n) {
-        f.Seek(static_cast<LONG>(pos), CFile::begin);
-        EXPECT_TRUE(ReadBytes(f, n) == Bytes(now.begin() + pos, now.begin() + pos + n)) << "at " << pos;
-    };
-    ReadBytes(f, 100);  // the first block is now cached
-    writeAt(50, "NEW");
-    expectAt(48, 7);
-    // The first block cached again, and a write that overlaps only its end.
-    expectAt(0, 10);
-    writeAt(65530, "0123456789");
-    expectAt(65528, 4);
-    // One that overlaps only its start (the block now starts at 65528).
-    writeAt(65520, "abcdefghij");
-    expectAt(65528, 4);
-    // A read larger than the cache, starting inside it.
-    expectAt(0, 150000);
-
-    // A second object on the same file sees what the first appends past its end.
-    CFile reader(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
-    reader.Seek(-2, CFile::end);
-    EXPECT_EQ(ReadBytes(reader, 4).size(), 2u);
-    f.SeekToEnd();
-    f.Write("tail", 4);
-    EXPECT_EQ(ReadBytes(reader, 4), Text("tail"));
-}
-
-TEST_F(FileTest, ReadDirectRunsAcrossTheCachesEnd)
-{
-    const Bytes data = Pattern(100000, 253);
-    WriteAll(Path(), data);
-    CFile f(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
     const BYTE* p = nullptr;
     ASSERT_EQ(f.ReadDirect(p, 1), 1u);  // the first block is now cached
     EXPECT_EQ(*p, data[0]);
@@ -122,11 +77,40 @@ TEST_F(FileTest, ReadDirectRunsAcrossTheCachesEnd)
     EXPECT_EQ(f.GetPosition(), 69096u);
     f.Seek(-10, CFile::end);
     ASSERT_EQ(f.ReadDirect(p, 4096), 10u);
-    EXPECT_EQ(0, std::memcmp(p, data.data() + 99990, 10));
+    EXPECT_EQ(0, std::memcmp(p, data.data() + 199990, 10));
     EXPECT_EQ(f.ReadDirect(p, 4096), 0u);
+
+    auto writeAt = [&](size_t pos, const char* s) {
+        f.Seek(static_cast<LONG>(pos), CFile::begin);
+        f.Write(s, static_cast<UINT>(std::strlen(s)));
+        std::memcpy(&now[pos], s, std::strlen(s));
+    };
+    auto expectAt = [&](size_t pos, UINT n) {
+        f.Seek(static_cast<LONG>(pos), CFile::begin);
+        EXPECT_TRUE(ReadBytes(f, n) == Bytes(now.begin() + pos, now.begin() + pos + n)) << "at " << pos;
+    };
+    expectAt(0, 100);  // the first block cached again
+    writeAt(50, "NEW");
+    expectAt(48, 7);
+    // A write that overlaps only the end of the cached block, then one that overlaps
+    // only its start (the block now starts at 65528).
+    expectAt(0, 10);
+    writeAt(65530, "0123456789");
+    expectAt(65528, 4);
+    writeAt(65520, "abcdefghij");
+    expectAt(65528, 4);
+    expectAt(0, 150000);  // a read larger than the cache, starting inside it
+
+    // A second object on the same file sees what the first appends past its end.
+    CFile reader(Path().c_str(), CFile::modeRead | CFile::shareDenyNone);
+    reader.Seek(-2, CFile::end);
+    EXPECT_EQ(ReadBytes(reader, 4).size(), 2u);
+    f.SeekToEnd();
+    f.Write("tail", 4);
+    EXPECT_EQ(ReadBytes(reader, 4), Text("tail"));
 }
 
-TEST_F(FileTest, OpenCreateTruncateAndRefusals)
+TEST_F(FileTest, OpenCreateTruncateRefusalsAndBackslashPaths)
 {
     CFileException e;
     CFile f;
@@ -138,26 +122,21 @@ TEST_F(FileTest, OpenCreateTruncateAndRefusals)
     WriteAll(Path(), Text("keep"));
     ASSERT_TRUE(f.Open(Path().c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite));
     EXPECT_EQ(f.GetLength(), 4u);
-    f.Close();
     ASSERT_TRUE(f.Open(Path().c_str(), CFile::modeCreate | CFile::modeWrite));
     EXPECT_EQ(f.GetLength(), 0u);
-    f.Close();
     ASSERT_TRUE(f.Open(Path().c_str(), CFile::modeRead | CFile::shareDenyNone));
     EXPECT_EQ(CauseOf<CFileException>([&] { f.Write("x", 1); }), CFileException::accessDenied);
     f.Close();
     EXPECT_THROW(f.GetLength(), CFileException) << "a closed file refuses";
-}
 
-TEST_F(FileTest, BackslashPathsAndNames)
-{
     ASSERT_EQ(::mkdir((tmp / "Bin Logs").c_str(), 0755), 0);
-    CFile f((tmp.path() + "\\Bin Logs\\run.1.vkl").c_str(), CFile::modeCreate | CFile::modeReadWrite);
+    ASSERT_TRUE(f.Open((tmp.path() + "\\Bin Logs\\run.1.vkl").c_str(), CFile::modeCreate | CFile::modeReadWrite));
     EXPECT_TRUE(FileExists(tmp / "Bin Logs/run.1.vkl"));
     EXPECT_EQ(f.GetFileName(), CString("run.1.vkl"));
     EXPECT_EQ(f.GetFileTitle(), CString("run.1"));
     EXPECT_EQ(CFile::OsPath("C:\\a\\b.txt"), "C:/a/b.txt");
-    CFile g(Path("plain").c_str(), CFile::modeCreate | CFile::modeWrite);
-    EXPECT_EQ(g.GetFileTitle(), CString("plain"));
+    ASSERT_TRUE(f.Open(Path("plain").c_str(), CFile::modeCreate | CFile::modeWrite));
+    EXPECT_EQ(f.GetFileTitle(), CString("plain"));
 }
 
 TEST_F(FileTest, RenameRemoveAndStatus)
@@ -181,6 +160,11 @@ TEST_F(FileTest, RenameRemoveAndStatus)
     EXPECT_FALSE(CFile::GetStatus(Path("c").c_str(), st));
     EXPECT_THROW(CFile::SetStatus(Path("c").c_str(), st), CFileException);
     const std::string b = Path("b");
+    auto raw = [&] {
+        struct stat s {};
+        EXPECT_EQ(::stat(b.c_str(), &s), 0);
+        return s;
+    };
     ASSERT_EQ(::chmod(b.c_str(), 0666), 0);
     const struct timespec fine[2] = {{1200000000, 123456789}, {1300000000, 987654321}};
     ASSERT_EQ(::utimensat(AT_FDCWD, b.c_str(), fine, 0), 0);
@@ -190,10 +174,8 @@ TEST_F(FileTest, RenameRemoveAndStatus)
     // Read-only on: no write bit left; the times, given back as read, keep their nanoseconds.
     st.m_attribute |= CFile::readOnly;
     CFile::SetStatus(b.c_str(), st);
-    struct stat raw {};
-    ASSERT_EQ(::stat(b.c_str(), &raw), 0);
-    EXPECT_EQ(raw.st_mode & 0222, 0u);
-    EXPECT_EQ(raw.st_mtim.tv_nsec, 987654321);
+    EXPECT_EQ(raw().st_mode & 0222, 0u);
+    EXPECT_EQ(raw().st_mtim.tv_nsec, 987654321);
     ASSERT_TRUE(CFile::GetStatus(b.c_str(), st));
     EXPECT_NE(st.m_attribute & CFile::readOnly, 0);
     // Read-only off; a zero time is left as it is, a time given by the caller is set.
@@ -201,11 +183,10 @@ TEST_F(FileTest, RenameRemoveAndStatus)
     st.m_atime = 0;
     st.m_mtime = 1000000000;
     CFile::SetStatus(b.c_str(), st);
-    ASSERT_EQ(::stat(b.c_str(), &raw), 0);
-    EXPECT_NE(raw.st_mode & 0200, 0u);
-    EXPECT_EQ(raw.st_atim.tv_sec, 1200000000);
-    EXPECT_EQ(raw.st_atim.tv_nsec, 123456789);
-    EXPECT_EQ(raw.st_mtim.tv_sec, 1000000000);
+    const struct stat after = raw();
+    EXPECT_NE(after.st_mode & 0200, 0u);
+    EXPECT_EQ(std::tuple(after.st_atim.tv_sec, after.st_atim.tv_nsec, after.st_mtim.tv_sec),
+              std::tuple(1200000000L, 123456789L, 1000000000L));
 }
 
 TEST_F(FileTest, StdioTextModeWritesCrLfAndReadsLines)
@@ -216,14 +197,12 @@ TEST_F(FileTest, StdioTextModeWritesCrLfAndReadsLines)
         {"p.txt", 0, "a\r\nb\r\n\r\n"},  // text mode is the default
     };
     for (const auto& [name, type, expected] : cases) {
-        SCOPED_TRACE(name);
-        {
-            CStdioFile f;
-            ASSERT_TRUE(f.Open(Path(name).c_str(), CFile::modeCreate | CFile::modeWrite | type));
-            f.WriteString("a\nb\n");
-            f.Write("\n", 1);
-        }
-        EXPECT_EQ(ReadAll(Path(name)), Text(expected));
+        CStdioFile f;
+        ASSERT_TRUE(f.Open(Path(name).c_str(), CFile::modeCreate | CFile::modeWrite | type));
+        f.WriteString("a\nb\n");
+        f.Write("\n", 1);
+        f.Close();
+        EXPECT_EQ(ReadAll(Path(name)), Text(expected)) << name;
     }
     CStdioFile r;
     ASSERT_TRUE(r.Open(Path("t.txt").c_str(), CFile::modeRead | CFile::typeText));
@@ -262,21 +241,20 @@ const ShareCase kShareCases[] = {
     {kRead | kDenyWrite, kRead | kDenyWrite, true}, {kRead | kDenyWrite, kWrite | kDenyNone, false},
     {kWrite | kDenyRead, kWrite | kDenyNone, true}, {kWrite | kDenyRead, kRead | kDenyNone, false},
     {kWrite | kDenyRead, kWrite | kDenyWrite, false},
-    // Read-write sharing everything.
+    // Read-write sharing everything; compatibility mode shares nothing, like exclusive.
     {kRW | kDenyNone, kRW | kDenyNone, true}, {kRW | kDenyNone, kRead | kDenyWrite, false},
-    // Compatibility mode shares nothing, like exclusive.
     {kRead | kCompat, kWrite | kDenyNone, false}, {kRead | kCompat, kRead | kDenyNone, false},
     {kRead | kExclusive, kRead | kDenyNone, false},
 };
 
-// A child process that opens the file in one mode, reports, and holds it until released.
+// A child process that opens the file in one mode, reports, and holds it until the end of
+// its socket (then it exits, which closes the file).
 struct ChildHolder {
     ChildHolder(const std::string& path, UINT mode)
     {
         int sv[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) throw std::runtime_error("socketpair");
-        pid = ::fork();
-        if (pid == 0) {
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        if ((pid = ::fork()) == 0) {
             ::close(sv[0]);
             CFile f;
             char c = f.Open(path.c_str(), mode) ? '1' : '0';
@@ -290,7 +268,6 @@ struct ChildHolder {
         char c = 0;
         opened = ::read(sock, &c, 1) == 1 && c == '1';
     }
-    // End of file on the child's socket: it exits, which closes the file.
     ~ChildHolder()
     {
         ::close(sock);
@@ -301,41 +278,35 @@ struct ChildHolder {
     bool opened = false;
 };
 
-class ShareModeTest : public FileTest {
-protected:
-    void SetUp() override { WriteAll(Path(), Text("content")); }
-    bool TryOpen(UINT mode, CFileException* e = nullptr) { return CFile().Open(Path().c_str(), mode, e) != FALSE; }
-};
-
-TEST_F(ShareModeTest, MatrixAcrossTwoProcessesAndTwoObjects)
+TEST_F(FileTest, ShareModesAcrossTwoProcessesAndTwoObjects)
 {
+    WriteAll(Path(), Text("content"));
+    auto tryOpen = [&](UINT mode, CFileException* e = nullptr) { return CFile().Open(Path().c_str(), mode, e) != FALSE; };
     for (const ShareCase& c : kShareCases) {
         SCOPED_TRACE(::testing::Message() << std::hex << "held 0x" << c.holder << ", asked 0x" << c.request);
         {
             ChildHolder child(Path(), c.holder);
             ASSERT_TRUE(child.opened);
             CFileException e;
-            EXPECT_EQ(TryOpen(c.request, &e), c.allowed) << "across processes";
+            EXPECT_EQ(tryOpen(c.request, &e), c.allowed) << "across processes";
             if (!c.allowed) {
                 EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
             }
         }
-        EXPECT_TRUE(TryOpen(c.request)) << "the holder's exit lifts its sharing";
+        EXPECT_TRUE(tryOpen(c.request)) << "the holder's exit lifts its sharing";
         {
             CFile holder(Path().c_str(), c.holder);
-            EXPECT_EQ(TryOpen(c.request), c.allowed) << "within one process";
+            EXPECT_EQ(tryOpen(c.request), c.allowed) << "within one process";
         }
-        EXPECT_TRUE(TryOpen(c.request)) << "closing lifts the sharing";
+        EXPECT_TRUE(tryOpen(c.request)) << "closing lifts the sharing";
     }
-}
 
-TEST_F(ShareModeTest, RefusedCreateDoesNotTruncateAndReopenDropsSharing)
-{
+    // A refused create does not truncate; reopening the object drops its sharing.
     CFile writer(Path().c_str(), kRW | kDenyWrite);
-    EXPECT_FALSE(TryOpen(CFile::modeCreate | kRW | kDenyNone));
-    EXPECT_EQ(ReadAll(Path()), Text("content")) << "a refused open must not cut the file";
+    EXPECT_FALSE(tryOpen(CFile::modeCreate | kRW | kDenyNone));
+    EXPECT_EQ(ReadAll(Path()), Text("content"));
     ASSERT_TRUE(writer.Open(Path().c_str(), kRead | kDenyNone));
-    EXPECT_TRUE(TryOpen(kRW | kDenyWrite));
+    EXPECT_TRUE(tryOpen(kRW | kDenyWrite));
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #pragma once
 // Small helpers shared by the framework tests.
-#include <cstdint>
 #include <cstring>
 #include <optional>
-#include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/LogFileBytes.h"  // Bytes, Cat
 
 inline Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
 

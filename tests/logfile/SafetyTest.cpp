@@ -11,27 +11,13 @@
 #include "logfile/LogFile.h"
 #include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
-#include "tests/logfile/LogFileBytes.h"
+#include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
 
 namespace {
 
 // Three records of 43 bytes at 4, 47 and 90: the records area ends at 133.
-Bytes ThreeRecords()
-{
-    Bytes b;
-    for (uint64_t i = 1; i <= 3; ++i) Append(b, SampleRecord(i));
-    return b;
-}
-
-Bytes LogBytes(uint32_t h, const Bytes& records, const Bytes& tail)
-{
-    Bytes b;
-    Put32(b, h);
-    Append(b, records);
-    Append(b, tail);
-    return b;
-}
+const std::vector<uint64_t> kThree = {1, 2, 3};
 
 uint32_t Word0(const Bytes& b)
 {
@@ -63,8 +49,8 @@ protected:
 
 TEST_F(SafetyTest, RepairKeepsTheRecordsInPlaceAndOnlyCuts)
 {
-    const Bytes records = ThreeRecords();
-    const Bytes header = FreshHeader();
+    const Bytes records = Cat({SampleRecord(1), SampleRecord(2), SampleRecord(3)});
+    const Bytes header = FreshHeader(), third = SampleRecord(3);
     struct Case {
         const char* name;
         Bytes input;
@@ -72,16 +58,16 @@ TEST_F(SafetyTest, RepairKeepsTheRecordsInPlaceAndOnlyCuts)
         bool headerKept;
     } cases[] = {
         // Killed between the header and the header position word of a close.
-        {"header-left", LogBytes(0, records, FreshHeader("kept")), 3, 0, true},
+        {"header-left", LogBytes(0, kThree, FreshHeader("kept")), 3, 0, true},
         // A header position past the end, and one flipped into the records.
-        {"past-end", LogBytes(0x7FFFFFFF, records, FreshHeader("kept")), 3, 0, true},
-        {"into-records", LogBytes(4 + 43 + 1, records, FreshHeader("kept")), 3, 0, true},
+        {"past-end", LogBytes(0x7FFFFFFF, kThree, FreshHeader("kept")), 3, 0, true},
+        {"into-records", LogBytes(4 + 43 + 1, kThree, FreshHeader("kept")), 3, 0, true},
         // Killed while writing the third record: 10 bytes of it reached the disk.
-        {"cut-record", LogBytes(0, Bytes(records.begin(), records.begin() + 96), {}), 2, 10, false},
+        {"cut-record", LogBytes(0, {1, 2}, Bytes(third.begin(), third.begin() + 10)), 2, 10, false},
         // Cut inside the header: the rest of the header is not records.
-        {"cut-header", LogBytes(133, records, Bytes(header.begin(), header.begin() + 20)), 3, 20, false},
+        {"cut-header", LogBytes(133, kThree, Bytes(header.begin(), header.begin() + 20)), 3, 20, false},
         // Zeros behind the records are no records.
-        {"zeros", LogBytes(0, records, Bytes(200, 0)), 3, 200, false},
+        {"zeros", LogBytes(0, kThree, Bytes(200, 0)), 3, 200, false},
     };
     for (const Case& c : cases) {
         WriteAll(Path(c.name), c.input);
@@ -101,8 +87,8 @@ TEST_F(SafetyTest, RepairKeepsTheRecordsInPlaceAndOnlyCuts)
 TEST_F(SafetyTest, RepairCountsPagesFromTheRecordsAndKeepsUnreadableMessages)
 {
     // 2,999 records make a second page, as recording counts them.
-    Bytes many;
-    for (uint64_t i = 0; i < 2999; ++i) Append(many, SampleRecord(i));
+    std::vector<uint64_t> many(2999);
+    for (uint64_t i = 0; i < many.size(); ++i) many[i] = i;
     WriteAll(Path("pages.vkl"), LogBytes(0, many, {}));
     EXPECT_EQ(Repair("pages.vkl").records, 2999u);
     CLogFile f;
@@ -114,7 +100,7 @@ TEST_F(SafetyTest, RepairCountsPagesFromTheRecordsAndKeepsUnreadableMessages)
     unreadable.erase(unreadable.begin() + 28, unreadable.begin() + 31);
     unreadable[24] = unreadable[25] = unreadable[26] = unreadable[27] = 0xFF;
     ASSERT_EQ(unreadable.size(), 40u);
-    WriteAll(Path("neg.vkl"), LogBytes(0, unreadable, {}));
+    WriteAll(Path("neg.vkl"), LogBytes(0, {}, unreadable));
     EXPECT_EQ(Repair("neg.vkl").records, 1u);
 }
 
@@ -140,8 +126,8 @@ TEST_F(SafetyTest, WhatIsNotALogFileIsNeverRepairedAway)
 
 TEST_F(SafetyTest, AnAppendHoldsZeroUntilItClosesSoAKillKeepsOldAndNewRecords)
 {
-    const Bytes records = ThreeRecords();
-    WriteAll(Path("app.vkl"), LogBytes(133, records, FreshHeader("old")));
+    const Bytes records = Cat({SampleRecord(1), SampleRecord(2), SampleRecord(3)});
+    WriteAll(Path("app.vkl"), LogBytes(133, kThree, FreshHeader("old")));
     {
         CLogFile f;
         ASSERT_TRUE(f.Open(Path("app.vkl").c_str(), 1, 0, 0));
@@ -165,15 +151,7 @@ TEST_F(SafetyTest, AnAppendHoldsZeroUntilItClosesSoAKillKeepsOldAndNewRecords)
 TEST_F(SafetyTest, AFileThatWasOnlyReadStaysByteForByte)
 {
     // An earlier-layout header with link names: reading it must not convert it.
-    Bytes old = LogBytes(47, SampleRecord(), {});
-    for (const char* text : {"KOVA Ver. 0.19", "", ""}) PutStr(old, text);  // versions, description
-    Put32(old, 0xFFFFFFFF);
-    PutStr(old, "");
-    Put32(old, 0);
-    PutStr(old, "next.vkl");
-    PutStr(old, "prev.vkl");
-    Put32(old, 1);
-    Append(old, FixtureTime());
+    const Bytes old = LogBytes(47, {7}, Header{.tool = "KOVA Ver. 0.19"}.Earlier("next.vkl", "prev.vkl"));
     WriteAll(Path("old.vkl"), old);
     const auto mtime = std::filesystem::last_write_time(Path("old.vkl"));
     for (int i = 0; i < 2; ++i) {

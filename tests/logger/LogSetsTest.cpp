@@ -1,171 +1,70 @@
-#include "logger/Logger.h"
+// Log-file sets: continuation files at the size limit and at asserts, their names,
+// pages, the walk through a set, bookmarks and descriptions.
+#include <map>
+
+#include "sim/SimDevice.h"
 #include "tests/logger/LoggerTestSupport.h"
 
-namespace {
-class LogSetsTest : public HostFixture {
-protected:
-    std::unique_ptr<CLogger> MakeLogger(const std::string& name, unsigned long maxMB = 0, int bookmark = 0, int cut = 0)
-    {
-        return std::make_unique<CLogger>(name.c_str(), 1, 0, tmp.path().c_str(), -1, maxMB, bookmark, cut);
-    }
-};
-}  // namespace
-
-TEST_F(LogSetsTest, ConventionNameAndIndexAdvance)
-{
-    clock->Set(CSystemTime(2026, 12, 4, 18, 57, 3));
-    settings->WriteInt("Viewer Settings", "KOVA Log Name", 0);
-    CLogger first("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(first.GetFileName(), "USOR1_IDLE1_0412_1857_R40817.vkl");
-    EXPECT_EQ(first.GetPathName(), (tmp.path() + "\\Bin Logs\\").c_str());
-    EXPECT_TRUE(FileExists(LogDir() + "USOR1_IDLE1_0412_1857_R40817.vkl"));
-    CLogger second("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(second.GetFileName(), "USOR1_IDLE2_0412_1857_R40817.vkl");
-    EXPECT_EQ(settings->GetInt("Viewer Settings", "Log Name Index", 0), 3);
-
-    settings->WriteString("Viewer Settings", "Import Export Path", tmp.path().c_str());
-    settings->WriteInt("Viewer Settings", "Is Current Log Date", 1);
-    settings->WriteString("Viewer Settings", "Log Name Location", "DE");
-    CLogger third("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(third.GetFileName(), "DEOR1_IDLE3__R40817.vkl");
-    EXPECT_EQ(third.GetPathName(), (tmp.path() + "\\").c_str());
-
-    settings->WriteString("Viewer Settings", "Import Export Path", (tmp.path() + "/").c_str());
-    settings->WriteString("Viewer Settings", "Current Log Time", "X");
-    CLogger fourth("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(fourth.GetPathName(), (tmp.path() + "/").c_str());
-    EXPECT_EQ(fourth.GetFileName(), "DEOR1_IDLE4_X_R40817.vkl");
-}
-
-TEST_F(LogSetsTest, DiskSpaceGuard)
-{
-    CString msg;
-    auto limitFor = [&](FreeSpaceResult r) {
-        *freeSpace = CFixedFreeSpace(r);
-        msg.Empty();
-        return CLogger::GetMaxFileSizeInMB("D:\\logs", msg);
-    };
-    const char* lowSpace =
-        "The Recorder requires at least 250 MB free in order to record properly. \nPlease free some disk space, and try again.";
-    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 251ull << 20}), 0u);
-    EXPECT_EQ(msg, lowSpace);
-    EXPECT_EQ(limitFor({FreeSpaceResult::ok, (252ull << 20) + 5}), 1u);
-    EXPECT_TRUE(msg.IsEmpty());
-    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 10ull << 30}), 4095u);
-    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 1000}), 0u);
-    EXPECT_EQ(msg, lowSpace);
-    EXPECT_EQ(limitFor({FreeSpaceResult::failed, 0}), 0u);
-    EXPECT_EQ(msg, "Couldn't get the disk's free space for directory 'D:\\logs'! \nPlease make sure that he directory name is valid.");
-    EXPECT_EQ(limitFor({FreeSpaceResult::queryMissing, 0}), 0u);
-    EXPECT_EQ(msg, "Operating System Error! Couldn't get the disk's free space !");
-
-    // The real query on a directory that does not exist.
-    CStatvfsFreeSpace real;
-    EXPECT_EQ(real.Query((tmp.path() + "/no/such/dir").c_str()).status, FreeSpaceResult::failed);
-    EXPECT_EQ(real.Query(tmp.path().c_str()).status, FreeSpaceResult::ok);
-}
+using LogSetsTest = LoggerFixture;
 
 TEST_F(LogSetsTest, ContinuationNames)
 {
     clock->Set(CSystemTime(2026, 12, 4, 19, 0, 31));
     auto logger = MakeLogger("USOR1_IDLE1_0412_1857_R40817");
     EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl");
-    logger->SetLogFileName("USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl", (tmp.path() + "\\").c_str());
     clock->Set(CSystemTime(2026, 12, 4, 19, 7, 2));
-    EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl");
-    logger->SetLogFileName("plain", "");
-    EXPECT_EQ(logger->GetContLogFileName(), "plain_04_Dec_26_19;07;02.vkl");
-    logger->SetLogFileName("two.dots.vkl", "");
-    EXPECT_EQ(logger->GetContLogFileName(), "two_04_Dec_26_19;07;02.vkl");
-    logger->SetLogFileName("Log 04-Dec-26 18;57;03.vkl", "");
-    EXPECT_EQ(logger->GetContLogFileName(), "Log 04-Dec-26 18;57;03_04_Dec_26_19;07;02.vkl");
-    logger->SetLogFileName(".hidden", "");
-    EXPECT_EQ(logger->GetContLogFileName(), "_04_Dec_26_19;07;02.vkl");
+    const std::pair<const char*, const char*> cases[] = {
+        {"USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl", "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl"},
+        {"plain", "plain_04_Dec_26_19;07;02.vkl"},
+        {"two.dots.vkl", "two_04_Dec_26_19;07;02.vkl"},
+        {"Log 04-Dec-26 18;57;03.vkl", "Log 04-Dec-26 18;57;03_04_Dec_26_19;07;02.vkl"},
+        {".hidden", "_04_Dec_26_19;07;02.vkl"},
+    };
+    for (const auto& [name, continued] : cases) {
+        logger->SetLogFileName(name, (tmp.path() + "\\").c_str());
+        EXPECT_EQ(logger->GetContLogFileName(), continued) << name;
+    }
 }
 
-TEST_F(LogSetsTest, SizeLimitRollsOverIntoContinuationFiles)
+TEST_F(LogSetsTest, SizeLimitRollsOverAndContinuationsWithinOneSecondGetTheirOwnNames)
 {
-    // 1 MiB limit; records of 10,000 data bytes (10,044 bytes each).
-    auto logger = MakeLogger("big", 1);
+    // 1 MiB limit; records of 10,000 data bytes (10,040 bytes each), about 4.1 MiB at one
+    // fixed clock second.
+    auto logger = MakeLogger("fast", -1, 1);
     ASSERT_EQ(logger->GetMaxFileSize(), 1u);
-    const int total = 310;  // about 3 MiB
-    std::vector<std::string> seen;
-    clock->Set(CSystemTime(2026, 12, 4, 19, 0, 0));
-    for (int i = 1; i <= total; ++i) {
-        clock->AdvanceSeconds(1);  // a new second for every message
-        CVESKMessage m = MakeMessage(static_cast<uint64_t>(i), 0, 10000);
-        logger->HandleMessage(&m);
-    }
+    Feed(*logger, 1, 430, 10000);
     logger->Close();
     const auto files = FilesIn(tmp.path());
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(files[0], "big.vkl");
-    EXPECT_EQ(files[1].substr(0, 4), "big_");
-    EXPECT_EQ(files[1].size(), std::string("big_04_Dec_26_19;01;45.vkl").size());
+    EXPECT_EQ(files, (std::vector<std::string>{"fast.vkl", "fast_03_Mar_11_14;05;09.vkl", "fast_03_Mar_11_14;05;09~2.vkl",
+                                               "fast_03_Mar_11_14;05;09~3.vkl", "fast_03_Mar_11_14;05;09~4.vkl"}));
     uint64_t next = 1;
-    for (const auto& name : {files[0], files[1], files[2]}) {
-        const auto records = ReadRecords(tmp / name);
-        ASSERT_FALSE(records.empty());
-        for (const auto& r : records) EXPECT_EQ(r.GetMessageIndex(), next++);
-        CLogFile f;
-        ASSERT_TRUE(f.OpenForInspection((tmp / name).c_str()));
-        EXPECT_EQ(f.GetNumOfPages(), 1);
-        if (name != files[2]) {
-            // The crossing record is the last one of the old file.
-            EXPECT_GE(f.GetHeaderPosition(), 1u << 20);
-            EXPECT_LT(f.GetHeaderPosition() - 10044u, 1u << 20);
+    for (const auto& name : files) {
+        const FileContent c = Inspect(tmp / name);
+        ASSERT_FALSE(c.records.empty());
+        for (const auto& r : c.records) EXPECT_EQ(r.GetMessageIndex(), next++);
+        EXPECT_EQ(c.pages, 1);
+        if (name != files.back()) {  // the crossing record is the last one of the old file
+            EXPECT_GE(c.headerPosition, 1u << 20);
+            EXPECT_LT(c.headerPosition - 10040u, 1u << 20);
         }
     }
-    EXPECT_EQ(next, static_cast<uint64_t>(total + 1));
+    EXPECT_EQ(next, 431u);
 }
 
-TEST_F(LogSetsTest, SecondContinuationWithinOneSecondNeverTruncates)
-{
-    auto logger = MakeLogger("fast", 1);
-    for (int i = 1; i <= 430; ++i) {  // about 4.1 MiB at one fixed clock second
-        CVESKMessage m = MakeMessage(static_cast<uint64_t>(i), 0, 10000);
-        logger->HandleMessage(&m);
-    }
-    logger->Close();
-    const auto files = FilesIn(tmp.path());
-    ASSERT_EQ(files.size(), 5u);
-    EXPECT_EQ(files[1], "fast_03_Mar_11_14;05;09.vkl");
-    EXPECT_EQ(files[2], "fast_03_Mar_11_14;05;09~2.vkl");
-    EXPECT_EQ(files[3], "fast_03_Mar_11_14;05;09~3.vkl");
-    size_t total = 0;
-    for (const auto& f : files) total += ReadRecords(tmp / f).size();
-    EXPECT_EQ(files[4], "fast_03_Mar_11_14;05;09~4.vkl");
-    EXPECT_EQ(total, 430u);
-}
-
-TEST_F(LogSetsTest, PageCounting)
+TEST_F(LogSetsTest, PagesStepAfter2999MessagesThenEvery3000)
 {
     auto logger = MakeLogger("pages");
-    EXPECT_EQ(logger->GetNumOfPagesInFile(), 1);
-    for (int i = 1; i <= 5999; ++i) {
-        CVESKMessage m = MakeMessage(static_cast<uint64_t>(i), 0, 8);
-        logger->HandleMessage(&m);
-        if (i == 2998) {
-            EXPECT_EQ(logger->GetNumOfPagesInFile(), 1);
-        }
-        if (i == 2999) {
-            EXPECT_EQ(logger->GetNumOfPagesInFile(), 2);
-        }
-    }
-    EXPECT_EQ(logger->GetNumOfPagesInFile(), 3);
+    std::vector<int> pages = {logger->GetNumOfPagesInFile()};  // pages[i]: after message i
+    Feed(*logger, 1, 5999, 8, [&](uint64_t) { pages.push_back(logger->GetNumOfPagesInFile()); });
+    EXPECT_EQ(std::vector<int>({pages[0], pages[2998], pages[2999], pages[5998], pages[5999]}), (std::vector<int>{1, 1, 2, 2, 3}));
     logger->Close();
-    CLogFile f;
-    ASSERT_TRUE(f.OpenForInspection(Path("pages.vkl").c_str()));
-    EXPECT_EQ(f.GetNumOfPages(), 3);
+    EXPECT_EQ(Inspect(Path("pages.vkl")).pages, 3);
 }
 
 TEST_F(LogSetsTest, NavigationFollowsTheInMemoryLinks)
 {
-    auto logger = MakeLogger("nav", 1);
-    for (int i = 1; i <= 110; ++i) {
-        CVESKMessage m = MakeMessage(static_cast<uint64_t>(i), 0, 10000);
-        logger->HandleMessage(&m);
-    }
+    auto logger = MakeLogger("nav", -1, 1);
+    Feed(*logger, 1, 110, 10000);
     // The open continuation file knows its predecessor.
     const CString second = logger->GetFileName();
     EXPECT_NE(second, "nav.vkl");
@@ -176,7 +75,7 @@ TEST_F(LogSetsTest, NavigationFollowsTheInMemoryLinks)
     // header layout keeps no link names, so it ends there.
     EXPECT_EQ(logger->GetTotalNumOfPages(), 1);
     EXPECT_EQ(logger->GetNumOfFiles(), 1);
-    // The walk ends reading the file it started from, at the same position.
+    // The walk ends reading the file it started from.
     EXPECT_EQ(logger->GetFileName(), second);
     EXPECT_TRUE(logger->GetLogFile()->IsOpen());
     EXPECT_FALSE(logger->GetLogFile()->IsWriteMode());
@@ -185,34 +84,75 @@ TEST_F(LogSetsTest, NavigationFollowsTheInMemoryLinks)
 TEST_F(LogSetsTest, BookmarksAndDescriptions)
 {
     auto logger = MakeLogger("bm");
-    CVESKMessage m1 = MakeMessage(1), m2 = MakeMessage(2);
-    logger->HandleMessage(&m1);
-    logger->HandleMessage(&m2);
-    const DWORD second = logger->GetLastMessagePosition();
+    Feed(*logger, 1, 2);
     logger->AddBookmark("here");
     CString result;
     logger->AddFileDescription("my session", result, "");
     EXPECT_EQ(result, "Succeeded to add description");
     logger->Close();
-
-    CLogFile f;
-    ASSERT_TRUE(f.OpenForInspection(Path("bm.vkl").c_str()));
-    ASSERT_EQ(f.GetBookmarks()->size(), 1u);
-    EXPECT_EQ(f.GetBookmarks()->front().m_dwFilePos, second);
-    EXPECT_EQ(f.GetBookmarks()->front().m_strDescription, "here");
-    EXPECT_TRUE(f.GetBookmarks()->front().m_strFileName.IsEmpty());
-    EXPECT_EQ(f.GetFileDescription(), "my session");
-    f.Close();
+    const FileContent c = Inspect(Path("bm.vkl"));
+    ASSERT_EQ(c.bookmarks.size(), 1u);
+    EXPECT_EQ(c.bookmarks[0].m_dwFilePos, c.offsets[1]);  // the last record when it was set
+    EXPECT_EQ(c.bookmarks[0].m_strDescription, "here");
+    EXPECT_TRUE(c.bookmarks[0].m_strFileName.IsEmpty());
+    EXPECT_EQ(c.description, "my session");
 
     // Another file's description, while not recording.
-    {
-        auto other = MakeLogger("other");
-        CVESKMessage m = MakeMessage(3);
-        other->HandleMessage(&m);
-        other->Close();
-    }
+    auto other = MakeLogger("other");
+    Feed(*other, 3, 3);
+    other->Close();
     logger->AddFileDescription("set later", result, (tmp.path() + "/other.vkl").c_str());
     EXPECT_EQ(result, "Succeeded to add description");
-    ASSERT_TRUE(f.OpenForInspection(Path("other.vkl").c_str()));
-    EXPECT_EQ(f.GetFileDescription(), "set later");
+    EXPECT_EQ(Inspect(Path("other.vkl")).description, "set later");
+}
+
+TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
+{
+    // 1 MB files, asserts bookmarked and cut, a description for the set.
+    CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
+    ASSERT_NE(logger->GetClient(), nullptr);
+    CString result;
+    logger->AddFileDescription("long run", result, "");
+    logger->Resume();
+    CSimDevice sim({.seed = 11, .devices = 5, .assertEvery = 20000});
+    sim.Connect(*devices);
+    CSimDeviceRunner runner(sim, Services::Bus());
+    constexpr uint64_t kMessages = 60000;
+    runner.Run(kMessages);
+    logger->EmptyFIFO();
+    Term();
+
+    std::map<uint64_t, int> seen;
+    size_t files = 0, assertsSeen = 0, bookmarks = 0;
+    for (const std::string& name : FilesIn(tmp.path())) {
+        ++files;
+        const FileContent c = Inspect(tmp / name);
+        ASSERT_FALSE(c.records.empty()) << name;
+        EXPECT_EQ(c.description, "long run") << name;  // carried into every file of the set
+        bookmarks += c.bookmarks.size();
+        // The first page step of a file comes after 2,999 messages, each later one after 3,000.
+        const int n = static_cast<int>(c.records.size());
+        EXPECT_EQ(c.pages, n < 2999 ? 1 : 2 + (n - 2999) / 3000) << name;
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            ++seen[c.records[i].GetMessageIndex()];
+            if (i) {
+                EXPECT_LT(c.records[i - 1].GetMessageIndex(), c.records[i].GetMessageIndex()) << name;
+            }
+            CString text;
+            if (CLogger::IsAssertMessage(const_cast<CVESKMessage*>(&c.records[i]), text)) {
+                ++assertsSeen;
+                EXPECT_EQ(i, c.records.size() - 1) << "an assert ends its file: " << name;
+                ASSERT_EQ(c.bookmarks.size(), 1u) << name;
+                EXPECT_EQ(c.bookmarks[0].m_dwFilePos, c.offsets[i]);
+                EXPECT_EQ(c.bookmarks[0].m_strDescription, text);
+            }
+        }
+    }
+    EXPECT_EQ(seen.size(), kMessages);
+    EXPECT_EQ(seen.begin()->first, 1u);
+    EXPECT_EQ(seen.rbegin()->first, kMessages);
+    for (const auto& [index, count] : seen) ASSERT_EQ(count, 1) << "message " << index;
+    EXPECT_EQ(assertsSeen, kMessages / 20000);
+    EXPECT_EQ(bookmarks, assertsSeen);  // none but the asserts'; so the other files have none
+    EXPECT_GE(files, assertsSeen + 2);  // the cuts, plus at least one roll-over at 1 MB
 }

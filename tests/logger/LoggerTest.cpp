@@ -1,19 +1,8 @@
-#include <fstream>
-
-#include "logger/LoggerManager.h"
-#include "platform/MessageBus.h"
+// One logger: records, the device filter, clearing, names, directories, the size limit
+// from free space, and moving its file.
 #include "tests/logger/LoggerTestSupport.h"
 
-namespace {
-class LoggerTest : public HostFixture {
-protected:
-    // A logger writing `name` in the fixture's directory, recording all devices.
-    std::unique_ptr<CLogger> MakeLogger(const std::string& name, int device = -1, unsigned long maxMB = 0)
-    {
-        return std::make_unique<CLogger>(name.c_str(), 1, 0, tmp.path().c_str(), device, maxMB, 0, 0);
-    }
-};
-}  // namespace
+using LoggerTest = LoggerFixture;
 
 TEST_F(LoggerTest, WritesOneRecordPerMessageAndTracesOpenAndClose)
 {
@@ -21,71 +10,77 @@ TEST_F(LoggerTest, WritesOneRecordPerMessageAndTracesOpenAndClose)
     EXPECT_EQ(logger->GetFileName(), "rec.vkl");
     EXPECT_EQ(logger->GetPathName(), (tmp.path() + "\\").c_str());
     ASSERT_NE(logger->GetClient(), nullptr);
-    for (uint64_t i = 1; i <= 3; ++i) {
-        CVESKMessage m = MakeMessage(i);
-        const DWORD before = logger->GetFileSize();
-        logger->HandleMessage(&m);
-        EXPECT_EQ(logger->GetLastMessagePosition(), before);
-    }
+    Feed(*logger, 1, 3, 60, [&](uint64_t i) { EXPECT_EQ(logger->GetLastMessagePosition(), 4 + (i - 1) * 100); });
     logger->Close();
-    const auto records = ReadRecords(Path("rec.vkl"));
+    const auto records = Inspect(Path("rec.vkl")).records;
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[2], MakeMessage(3));
-    const auto lines = trace->Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], ("Open file:\twr\t" + tmp.path() + "\\rec.vkl\n").c_str());
-    EXPECT_EQ(lines[1], "Close file:\trec.vkl\n");
-
-    // A second Close finds nothing to close and traces nothing.
+    EXPECT_EQ(trace->Lines(), (std::vector<CString>{("Open file:\twr\t" + tmp.path() + "\\rec.vkl\n").c_str(),
+                                                    "Close file:\trec.vkl\n"}));
+    // A second Close finds nothing to close and traces nothing; a late message is ignored.
     logger->Close();
     EXPECT_EQ(trace->Lines().size(), 2u);
-    CVESKMessage late = MakeMessage(9);
-    logger->HandleMessage(&late);  // ignored: no archive, no open file
-    EXPECT_EQ(ReadRecords(Path("rec.vkl")).size(), 3u);
-}
+    Feed(*logger, 9, 9);
+    EXPECT_EQ(Inspect(Path("rec.vkl")).records.size(), 3u);
 
-TEST_F(LoggerTest, DeviceFilter)
-{
-    auto logger = MakeLogger("dev", 3);
+    // A logger of one device.
+    auto device3 = MakeLogger("dev", 3);
     CVESKMessage other = MakeMessage(1, 2), mine = MakeMessage(2, 3);
-    logger->HandleMessage(&other);
-    logger->HandleMessage(&mine);
-    logger->Close();
-    const auto records = ReadRecords(Path("dev.vkl"));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].GetDeviceNumber(), 3);
+    device3->HandleMessage(&other);
+    device3->HandleMessage(&mine);
+    device3->Close();
+    const auto kept = Inspect(Path("dev.vkl")).records;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].GetDeviceNumber(), 3);
 }
 
 TEST_F(LoggerTest, ClearLeavesFourBytesAndRecordsAgainFromOffsetFour)
 {
     auto logger = MakeLogger("clr");
-    CVESKMessage m1 = MakeMessage(1), m2 = MakeMessage(2);
-    logger->HandleMessage(&m1);
+    Feed(*logger, 1, 1);
     logger->AddBookmark("gone");
     logger->Clear();
     EXPECT_EQ(logger->GetFileSize(), 4u);
     EXPECT_EQ(ReadAll(Path("clr.vkl")).size(), 4u);
-    logger->HandleMessage(&m2);
+    Feed(*logger, 2, 2);
     EXPECT_EQ(logger->GetLastMessagePosition(), 4u);
     logger->Close();
-    const auto records = ReadRecords(Path("clr.vkl"));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].GetMessageIndex(), 2u);
-    CLogFile f;
-    ASSERT_TRUE(f.OpenForInspection(Path("clr.vkl").c_str()));
-    EXPECT_TRUE(f.GetBookmarks()->empty());
+    const FileContent c = Inspect(Path("clr.vkl"));
+    ASSERT_EQ(c.records.size(), 1u);
+    EXPECT_EQ(c.records[0].GetMessageIndex(), 2u);
+    EXPECT_TRUE(c.bookmarks.empty());
 }
 
-TEST_F(LoggerTest, DateNameAtFixedTimeAndDefaultDirectory)
+TEST_F(LoggerTest, DateNameConventionNameAndDirectories)
 {
-    CLogger logger("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(logger.GetFileName(), "Log 03-Mar-11 14;05;09.vkl");
-    EXPECT_EQ(logger.GetPathName(), (tmp.path() + "\\Bin Logs\\").c_str());
+    CLogger dated("", 1, 0, "", -1, 0, 0, 0);
+    EXPECT_EQ(dated.GetFileName(), "Log 03-Mar-11 14;05;09.vkl");
+    EXPECT_EQ(dated.GetPathName(), (tmp.path() + "\\Bin Logs\\").c_str());
     EXPECT_TRUE(FileExists(LogDir() + "Log 03-Mar-11 14;05;09.vkl"));
-}
 
-TEST_F(LoggerTest, LogFilesPathFromSettings)
-{
+    // The naming convention; each logger takes the next index.
+    clock->Set(CSystemTime(2026, 12, 4, 18, 57, 3));
+    settings->WriteInt("Viewer Settings", "KOVA Log Name", 0);
+    CLogger first("", 1, 0, "", -1, 0, 0, 0);
+    EXPECT_EQ(first.GetFileName(), "USOR1_IDLE1_0412_1857_R40817.vkl");
+    EXPECT_EQ(first.GetPathName(), (tmp.path() + "\\Bin Logs\\").c_str());
+    EXPECT_TRUE(FileExists(LogDir() + "USOR1_IDLE1_0412_1857_R40817.vkl"));
+    CLogger second("", 1, 0, "", -1, 0, 0, 0);
+    EXPECT_EQ(second.GetFileName(), "USOR1_IDLE2_0412_1857_R40817.vkl");
+    EXPECT_EQ(settings->GetInt("Viewer Settings", "Log Name Index", 0), 3);
+    settings->WriteString("Viewer Settings", "Import Export Path", tmp.path().c_str());
+    settings->WriteInt("Viewer Settings", "Is Current Log Date", 1);
+    settings->WriteString("Viewer Settings", "Log Name Location", "DE");
+    CLogger third("", 1, 0, "", -1, 0, 0, 0);
+    EXPECT_EQ(third.GetFileName(), "DEOR1_IDLE3__R40817.vkl");
+    EXPECT_EQ(third.GetPathName(), (tmp.path() + "\\").c_str());
+    settings->WriteString("Viewer Settings", "Import Export Path", (tmp.path() + "/").c_str());
+    settings->WriteString("Viewer Settings", "Current Log Time", "X");
+    CLogger fourth("", 1, 0, "", -1, 0, 0, 0);
+    EXPECT_EQ(fourth.GetPathName(), (tmp.path() + "/").c_str());
+    EXPECT_EQ(fourth.GetFileName(), "DEOR1_IDLE4_X_R40817.vkl");
+
+    // The log directory.
     EXPECT_EQ(CLogger::GetLogFilesPath(), (tmp.path() + "\\Bin Logs\\").c_str());
     settings->WriteInt("Version Directory", "Use Local", 0);
     settings->WriteString("Version Directory", "Directory", "D:\\work");
@@ -100,28 +95,48 @@ TEST_F(LoggerTest, FirstOpenFailureLeavesLoggerWithoutClient)
     EXPECT_EQ(logger.GetClient(), nullptr);
     EXPECT_TRUE(logger.GetFileName().IsEmpty());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Can't open log file."});
-    CVESKMessage m = MakeMessage(1);
-    logger.HandleMessage(&m);
+    Feed(logger, 1, 1);
     EXPECT_FALSE(logger.IsLogging());
     EXPECT_EQ(logger.EmptyFIFO(), 0u);
 }
 
 TEST_F(LoggerTest, SizeLimitFromFreeSpace)
 {
+    CString msg;
+    auto limitFor = [&](FreeSpaceResult r) {
+        *freeSpace = CFixedFreeSpace(r);
+        msg.Empty();
+        return CLogger::GetMaxFileSizeInMB("D:\\logs", msg);
+    };
+    const char* lowSpace =
+        "The Recorder requires at least 250 MB free in order to record properly. \nPlease free some disk space, and try again.";
+    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 251ull << 20}), 0u);
+    EXPECT_EQ(msg, lowSpace);
+    EXPECT_EQ(limitFor({FreeSpaceResult::ok, (252ull << 20) + 5}), 1u);
+    EXPECT_TRUE(msg.IsEmpty());
+    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 10ull << 30}), 4095u);
+    EXPECT_EQ(limitFor({FreeSpaceResult::ok, 1000}), 0u);
+    EXPECT_EQ(msg, lowSpace);
+    EXPECT_EQ(limitFor({FreeSpaceResult::failed, 0}), 0u);
+    EXPECT_EQ(msg, "Couldn't get the disk's free space for directory 'D:\\logs'! \nPlease make sure that he directory name is valid.");
+    EXPECT_EQ(limitFor({FreeSpaceResult::queryMissing, 0}), 0u);
+    EXPECT_EQ(msg, "Operating System Error! Couldn't get the disk's free space !");
+    // The real query on a directory that does not exist, and on one that does.
+    CStatvfsFreeSpace real;
+    EXPECT_EQ(real.Query((tmp.path() + "/no/such/dir").c_str()).status, FreeSpaceResult::failed);
+    EXPECT_EQ(real.Query(tmp.path().c_str()).status, FreeSpaceResult::ok);
+
+    // A logger's limit: the free space's unless it asks for less.
     *freeSpace = CFixedFreeSpace({FreeSpaceResult::ok, 300ull << 20});
-    auto logger = MakeLogger("lim", -1, 0);
-    EXPECT_EQ(logger->GetMaxFileSize(), 49u);
-    auto bigger = MakeLogger("lim2", -1, 1000);
-    EXPECT_EQ(bigger->GetMaxFileSize(), 49u);
-    auto smaller = MakeLogger("lim3", -1, 7);
-    EXPECT_EQ(smaller->GetMaxFileSize(), 7u);
+    EXPECT_EQ(MakeLogger("lim", -1, 0)->GetMaxFileSize(), 49u);
+    EXPECT_EQ(MakeLogger("lim2", -1, 1000)->GetMaxFileSize(), 49u);
+    EXPECT_EQ(MakeLogger("lim3", -1, 7)->GetMaxFileSize(), 7u);
 }
 
 TEST_F(LoggerTest, RenameAndCopyReopenForReadingAtTheSamePosition)
 {
     auto logger = MakeLogger("ren");
-    CVESKMessage m = MakeMessage(1);
-    logger->HandleMessage(&m);
+    Feed(*logger, 1, 1);
     const CString from = (tmp.path() + "\\ren.vkl").c_str();
     const CString to = (tmp.path() + "\\moved.vkl").c_str();
     ASSERT_TRUE(logger->RenameFile(from, to));
@@ -133,7 +148,7 @@ TEST_F(LoggerTest, RenameAndCopyReopenForReadingAtTheSamePosition)
 
     ASSERT_TRUE(logger->CopyLoggerFile(to, (tmp.path() + "\\copy.vkl").c_str()));
     EXPECT_EQ(logger->GetFileName(), "moved.vkl");
-    EXPECT_EQ(ReadRecords(Path("copy.vkl")).size(), 1u);
+    EXPECT_EQ(Inspect(Path("copy.vkl")).records.size(), 1u);
 
     EXPECT_FALSE(logger->RenameFile((tmp.path() + "\\nothere.vkl").c_str(), (tmp.path() + "\\x.vkl").c_str()));
     EXPECT_EQ(boxes.Texts().back(),

@@ -1,10 +1,10 @@
 #pragma once
+#include <algorithm>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "logfile/LogFile.h"
 #include "logger/Logger.h"
+#include "logger/LoggerManager.h"
 #include "platform/VESKMessage.h"
 #include "tests/support/TestEnv.h"
 
@@ -23,20 +23,31 @@ inline CVESKMessage MakeMessage(uint64_t index, int device = 0, int dataBytes = 
     return m;
 }
 
-// Every record of a closed log file, read through an ordinary reading open... which
-// rewrites the header; tests that compare bytes read with inspection instead.
-inline std::vector<CVESKMessage> ReadRecords(const std::string& path)
+// What a closed log file holds, read by inspection (which never rewrites the file).
+struct FileContent {
+    std::vector<CVESKMessage> records;
+    std::vector<DWORD> offsets;
+    std::vector<CLogBookmark> bookmarks;
+    CString description;
+    int pages = 0;
+    DWORD headerPosition = 0;
+};
+inline FileContent Inspect(const std::string& path)
 {
-    std::vector<CVESKMessage> out;
+    FileContent c;
     CLogFile f;
-    if (!f.OpenForInspection(path.c_str())) return out;
+    EXPECT_TRUE(f.OpenForInspection(path.c_str())) << path;
+    EXPECT_FALSE(f.NeedsRepair()) << path;
     while (f.GetPosition() < f.GetHeaderPosition()) {
-        CVESKMessage m;
-        ReadLogRecord(f, m);
-        out.push_back(m);
+        c.offsets.push_back(static_cast<DWORD>(f.GetPosition()));
+        c.records.emplace_back();
+        ReadLogRecord(f, c.records.back());
     }
-    f.Close();
-    return out;
+    c.bookmarks.assign(f.GetBookmarks()->begin(), f.GetBookmarks()->end());
+    c.description = f.GetFileDescription();
+    c.pages = f.GetNumOfPages();
+    c.headerPosition = f.GetHeaderPosition();
+    return c;
 }
 
 inline std::vector<std::string> FilesIn(const std::string& dir)
@@ -47,3 +58,26 @@ inline std::vector<std::string> FilesIn(const std::string& dir)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+class LoggerFixture : public HostFixture {
+protected:
+    ~LoggerFixture() override { Term(); }  // the loggers the manager made
+
+    // A logger writing `name` in the fixture's directory.
+    std::unique_ptr<CLogger> MakeLogger(const std::string& name, int device = -1, unsigned long maxMB = 0, int bookmark = 0,
+                                        int cut = 0)
+    {
+        return std::make_unique<CLogger>(name.c_str(), 1, 0, tmp.path().c_str(), device, maxMB, bookmark, cut);
+    }
+    // Hands messages first..last of `dataBytes` data bytes to the logger; `after` runs
+    // after each.
+    static void Feed(CLogger& logger, uint64_t first, uint64_t last, int dataBytes = 60,
+                     const std::function<void(uint64_t)>& after = {})
+    {
+        for (uint64_t i = first; i <= last; ++i) {
+            CVESKMessage m = MakeMessage(i, 0, dataBytes);
+            logger.HandleMessage(&m);
+            if (after) after(i);
+        }
+    }
+};

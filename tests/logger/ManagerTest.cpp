@@ -1,48 +1,38 @@
+// The logger manager and the module's entry points; loggers recording from the bus.
 #include <cstdio>
-#include <filesystem>
+#include <map>
 
-#include "logger/LoggerManager.h"
 #include "tests/logger/LoggerTestSupport.h"
 
 namespace {
-class ManagerTest : public HostFixture {
+class ManagerTest : public LoggerFixture {
 protected:
-    ~ManagerTest() override { CLoggerManager::Instance()->DeleteAll(); }
     CLoggerManager* manager = Init();
     int ownerA = 0, ownerB = 0;
 };
 }  // namespace
 
-TEST_F(ManagerTest, GeneratedNamesCountUp)
+TEST_F(ManagerTest, NamesCountUpTheDirectoryIsSplitOffAndOnlyFileNamesCompare)
 {
+    // The count lives as long as the process: LogFile1.vkl, then LogFile2.vkl in a fresh one.
     CLogger* first = manager->AddNewLogger("", true, false, -1, 0, 0, 0);
     CLogger* second = manager->AddNewLogger("", true, false, -1, 0, 0, 0);
-    // The count lives as long as the process: LogFile1.vkl, then LogFile2.vkl in a fresh one.
     int n = 0;
     ASSERT_EQ(std::sscanf(first->GetFileName().c_str(), "LogFile%d.vkl", &n), 1) << first->GetFileName();
     CString next;
     next.Format("LogFile%d.vkl", n + 1);
     EXPECT_EQ(second->GetFileName(), next);
-    EXPECT_EQ(manager->GetLoggerList()->size(), 2u);
     EXPECT_TRUE(FileExists(LogDir() + first->GetFileName().str()));
-}
 
-TEST_F(ManagerTest, DirectoryIsSplitOffAndOnlyFileNamesCompare)
-{
     std::filesystem::create_directories(tmp.path() + "/logs");
-    const std::string name = tmp.path() + "\\logs\\run";
-    CLogger* a = manager->AddNewLogger(name.c_str(), true, false, -1, 0, 0, 0);
+    CLogger* a = manager->AddNewLogger((tmp.path() + "\\logs\\run").c_str(), true, false, -1, 0, 0, 0);
     EXPECT_EQ(a->GetFileName(), "run.vkl");
     EXPECT_EQ(a->GetPathName(), (tmp.path() + "\\logs\\").c_str());
     EXPECT_TRUE(FileExists(tmp.path() + "/logs/run.vkl"));
-    CLogger* b = manager->AddNewLogger("D:\\other\\run.vkl", true, false, 3, 0, 0, 0);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(manager->GetLoggerList()->size(), 1u);
-
-    CLogger* bin = manager->AddNewLogger("trace.bin", true, false, -1, 0, 0, 0);
-    EXPECT_EQ(bin->GetFileName(), "trace.bin");
-    CLogger* upper = manager->AddNewLogger("trace.VKL", true, false, -1, 0, 0, 0);
-    EXPECT_EQ(upper->GetFileName(), "trace.VKL.vkl");
+    EXPECT_EQ(manager->AddNewLogger("D:\\other\\run.vkl", true, false, 3, 0, 0, 0), a);
+    EXPECT_EQ(manager->GetLoggerList()->size(), 3u);
+    EXPECT_EQ(manager->AddNewLogger("trace.bin", true, false, -1, 0, 0, 0)->GetFileName(), "trace.bin");
+    EXPECT_EQ(manager->AddNewLogger("trace.VKL", true, false, -1, 0, 0, 0)->GetFileName(), "trace.VKL.vkl");
 }
 
 TEST_F(ManagerTest, ScriptLoggersAreSharedAndClosedPerOwner)
@@ -57,11 +47,8 @@ TEST_F(ManagerTest, ScriptLoggersAreSharedAndClosedPerOwner)
     EXPECT_EQ(manager->AddScriptLogger("shared.vkl", true, false, tmp.path().c_str(), &ownerA), plain);
     EXPECT_EQ(manager->IsScriptLogger(plain), 1);
     EXPECT_EQ(manager->AddScriptLogger("shared.vkl", true, false, tmp.path().c_str(), &ownerB), plain);
-
-    CLogger* b1 = manager->AddScriptLogger("b1", true, false, tmp.path().c_str(), &ownerB);
-    CLogger* b2 = manager->AddScriptLogger("b2", true, false, tmp.path().c_str(), &ownerB);
-    CLogger* b3 = manager->AddScriptLogger("b3", true, false, tmp.path().c_str(), &ownerB);
-    ASSERT_TRUE(b1 && b2 && b3);
+    for (const char* name : {"b1", "b2", "b3"})
+        ASSERT_NE(manager->AddScriptLogger(name, true, false, tmp.path().c_str(), &ownerB), nullptr);
     EXPECT_EQ(manager->GetLoggerList()->size(), 5u);
 
     manager->CloseAllScriptLoggers(&ownerB);
@@ -73,10 +60,9 @@ TEST_F(ManagerTest, ScriptLoggersAreSharedAndClosedPerOwner)
     manager->ClearScriptLoggerList(&ownerA);
     EXPECT_EQ(manager->IsScriptLogger(ab), 0);
     EXPECT_EQ(list->size(), 2u);
-    CVESKMessage m = MakeMessage(1);
-    ab->HandleMessage(&m);  // still records
+    Feed(*ab, 1, 1);  // still records
     manager->RemoveLogger(ab);
-    EXPECT_EQ(ReadRecords(Path("ab.vkl")).size(), 1u);
+    EXPECT_EQ(Inspect(Path("ab.vkl")).records.size(), 1u);
 
     // A script logger whose file cannot be opened is not kept.
     EXPECT_EQ(manager->AddScriptLogger("x", true, false, (tmp.path() + "/missing").c_str(), &ownerA), nullptr);
@@ -86,16 +72,64 @@ TEST_F(ManagerTest, ScriptLoggersAreSharedAndClosedPerOwner)
     EXPECT_EQ(list->size(), 1u);
 }
 
-TEST_F(ManagerTest, OpenSpecificLoggerNamesTheLogAfterTheSource)
+TEST_F(ManagerTest, MessagesFromSeveralThreadsAreRecordedInOrderPerSource)
+{
+    CLogger* logger = manager->AddNewLogger((tmp.path() + "\\bus").c_str(), true, false, -1, 0, 0, 0);
+    ASSERT_NE(logger->GetClient(), nullptr);
+    EXPECT_FALSE(logger->IsLogging());
+    logger->Resume();
+    EXPECT_TRUE(logger->IsLogging());
+    // Recording: the file can be neither moved nor given a description from outside.
+    EXPECT_FALSE(logger->RenameFile((tmp.path() + "\\bus.vkl").c_str(), (tmp.path() + "\\renamed.vkl").c_str()));
+    CString result;
+    logger->AddFileDescription("x", result, (tmp.path() + "\\bus.vkl").c_str());
+    EXPECT_EQ(result, "Error adding description - Logger is in recording mode");
+
+    constexpr int kThreads = 4, kPerThread = 2500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, bus = Services::Bus()] {
+            // Device number = source thread; index = thread * 1e6 + sequence.
+            for (uint64_t i = 0; i < kPerThread; ++i) bus->Dispatch(MakeMessage(static_cast<uint64_t>(t) * 1000000 + i, t, 20), t, 0);
+        });
+    }
+    for (auto& th : threads) th.join();
+    logger->EmptyFIFO();
+    logger->Close();
+
+    const auto records = Inspect(Path("bus.vkl")).records;
+    ASSERT_EQ(records.size(), static_cast<size_t>(kThreads * kPerThread));
+    std::map<int, uint64_t> next;
+    for (const auto& r : records) {
+        const int source = r.GetDeviceNumber();
+        EXPECT_EQ(r.GetMessageIndex(), static_cast<uint64_t>(source) * 1000000 + next[source]++) << "source " << source;
+        EXPECT_EQ(r, MakeMessage(r.GetMessageIndex(), source, 20));
+    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], static_cast<uint64_t>(kPerThread));
+}
+
+TEST_F(ManagerTest, SpecificLoggerIsNamedAfterItsSourceTakesOnlyItAndNothingWhilePaused)
 {
     CSourceRecord source;
-    source.m_nSourceId1 = 4;
-    source.m_nSourceId2 = 7;
-    source.m_strDisplayName = "Modem";
+    source.m_nSourceId1 = 5;
+    source.m_nSourceId2 = 1;
+    source.m_strDisplayName = "Radio";
     OpenSpecificLogger(static_cast<long>(reinterpret_cast<intptr_t>(&source)));
     const auto* list = manager->GetLoggerList();
     ASSERT_EQ(list->size(), 1u);
-    EXPECT_EQ(list->front()->GetFileName(), "Modem Log.vkl");
+    CLogger* logger = list->front();
+    EXPECT_EQ(logger->GetFileName(), "Radio Log.vkl");
+    ASSERT_TRUE(logger->IsLogging());
+    auto bus = Services::Bus();
+    bus->Dispatch(MakeMessage(2), 4, 1);
+    bus->Dispatch(MakeMessage(1), 5, 1);
+    logger->EmptyFIFO();
+    logger->Pause();
+    bus->Dispatch(MakeMessage(3), 5, 1);
+    logger->Close();
+    const auto records = Inspect(LogDir() + "Radio Log.vkl").records;
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].GetMessageIndex(), 1u);
     Term();
     EXPECT_TRUE(list->empty());
 }

@@ -8,56 +8,36 @@
 #include <string>
 #include <vector>
 
+namespace {
+int Fail(const std::string& what)
+{
+    std::fprintf(stderr, "module_probe: %s\n", what.c_str());
+    return 1;
+}
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: module_probe LIBLOGGER PROBEHOST DIRECTORY\n");
-        return 2;
-    }
+    if (argc != 4) return Fail("usage: module_probe LIBLOGGER PROBEHOST DIRECTORY");
     void* logger = dlopen(argv[1], RTLD_NOW | RTLD_GLOBAL);
-    if (!logger) {
-        std::fprintf(stderr, "dlopen %s: %s\n", argv[1], dlerror());
-        return 1;
-    }
-    using InitFn = void* (*)();
-    auto init = reinterpret_cast<InitFn>(dlsym(logger, "Init"));
+    if (!logger) return Fail(dlerror());
+    auto init = reinterpret_cast<void* (*)()>(dlsym(logger, "Init"));
     auto term = reinterpret_cast<void (*)()>(dlsym(logger, "Term"));
-    if (!init || !term || !dlsym(logger, "OpenSpecificLogger")) {
-        std::fprintf(stderr, "entry points missing\n");
-        return 1;
-    }
-    if (init() != init()) {
-        std::fprintf(stderr, "Init made two managers\n");
-        return 1;
-    }
+    if (!init || !term || !dlsym(logger, "OpenSpecificLogger")) return Fail("entry points missing");
+    if (init() != init()) return Fail("Init made two managers");
     void* host = dlopen(argv[2], RTLD_NOW);
-    if (!host) {
-        std::fprintf(stderr, "dlopen %s: %s\n", argv[2], dlerror());
-        return 1;
-    }
+    if (!host) return Fail(dlerror());
     auto record = reinterpret_cast<int (*)(const char*, int)>(dlsym(host, "ProbeRecord"));
-    if (!record || record(argv[3], 100) != 0) {
-        std::fprintf(stderr, "recording failed\n");
-        return 1;
-    }
+    if (!record || record(argv[3], 100) != 0) return Fail("recording failed");
     term();
     dlclose(host);
-    if (dlclose(logger) != 0) {
-        std::fprintf(stderr, "dlclose: %s\n", dlerror());
-        return 1;
-    }
+    if (dlclose(logger) != 0) return Fail(dlerror());
     // The log file: header position word, then 100 records of 51 bytes.
     std::ifstream in(std::string(argv[3]) + "/probe.vkl", std::ios::binary);
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 4) {
-        std::fprintf(stderr, "no log file\n");
-        return 1;
-    }
+    if (bytes.size() < 4) return Fail("no log file");
     const unsigned h = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<unsigned>(bytes[3]) << 24);
-    if (h != 4 + 100 * 51) {
-        std::fprintf(stderr, "header position %u, expected %u\n", h, 4 + 100 * 51);
-        return 1;
-    }
+    if (h != 4 + 100 * 51) return Fail("header position " + std::to_string(h) + ", expected " + std::to_string(4 + 100 * 51));
     std::printf("module loaded, recorded 100 messages, unloaded\n");
     return 0;
 }

@@ -14,20 +14,21 @@ protected:
         ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
         sqlite3_close(db);
     }
+    // The column names in the given order; nothing is bound past the end, and a step
+    // there is harmless.
+    static std::vector<std::string> Names(const char* sort)
+    {
+        std::vector<std::string> out;
+        CColumnsRecordset rs;
+        rs.Open(sort);
+        EXPECT_TRUE(rs.IsOpen());
+        for (; !rs.IsEOF(); rs.MoveNext()) out.push_back(rs.m_strColumnName.str());
+        EXPECT_TRUE(rs.m_strColumnName.IsEmpty());
+        rs.MoveNext();
+        EXPECT_TRUE(rs.IsEOF());
+        return out;
+    }
 };
-
-std::vector<std::string> Names(const char* sort)
-{
-    std::vector<std::string> out;
-    CColumnsRecordset rs;
-    rs.Open(sort);
-    EXPECT_TRUE(rs.IsOpen());
-    for (; !rs.IsEOF(); rs.MoveNext()) out.push_back(rs.m_strColumnName.str());
-    EXPECT_TRUE(rs.m_strColumnName.IsEmpty());  // nothing bound past the end
-    rs.MoveNext();                              // harmless at the end
-    EXPECT_TRUE(rs.IsEOF());
-    return out;
-}
 }  // namespace
 
 TEST_F(ColumnsRecordsetTest, MadeFromTheShippedListOnFirstUseAndSortedBothWays)
@@ -37,11 +38,9 @@ TEST_F(ColumnsRecordsetTest, MadeFromTheShippedListOnFirstUseAndSortedBothWays)
     EXPECT_FALSE(FileExists(Path("host.db")));
     EXPECT_EQ(Names("ColumnIndex"), shipped);
     EXPECT_TRUE(FileExists(Path("host.db")));
-    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"Data", "Decoded", "Device", "Kind", "Length",
-                                                             "Message Type", "PC Time Stamp", "Signal", "Signal ID",
-                                                             "Symbol"}));
+    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"Data", "Decoded", "Device", "Kind", "Length", "Message Type",
+                                                             "PC Time Stamp", "Signal", "Signal ID", "Symbol"}));
     EXPECT_EQ(Names("ColumnIndex"), shipped);  // opened again: made once, not filled twice
-
     CColumnsRecordset rs;
     rs.Open("ColumnIndex");
     rs.MoveNext();
@@ -75,7 +74,7 @@ TEST_F(ColumnsRecordsetTest, OpenFailuresRaiseTheDatabaseExceptionAndChangeNothi
     const std::vector<uint8_t> before = ReadAll(Path("host.db"));
     try {
         rs.Open("ColumnName");
-        FAIL() << "opened a database without the column table";
+        ADD_FAILURE() << "opened a database without the column table";
     } catch (const CDBException& e) {
         EXPECT_NE(e.GetErrorMessage().Find("Columns"), -1) << e.GetErrorMessage();
     }

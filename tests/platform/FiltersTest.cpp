@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include "platform/Filters.h"
 #include "tests/platform/PlatformTest.h"
 

@@ -1,14 +1,10 @@
 #pragma once
 // Helpers shared by the platform tests: the bundled signal database installed with a
 // decoder over it, and messages made from data blocks.
-#include <memory>
-#include <set>
-#include <vector>
 
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
 #include "sim/SimDevice.h"
-#include "tests/support/BusClient.h"
 #include "tests/support/TestEnv.h"
 
 inline std::shared_ptr<CSvmDb> BundledDb()

@@ -8,45 +8,47 @@
 #include "tests/support/TestEnv.h"
 
 namespace {
-std::string Text(const std::string& path)
-{
-    const std::vector<uint8_t> bytes = ReadAll(path);
-    return std::string(bytes.begin(), bytes.end());
-}
+constexpr const char* kViewer = "Viewer Settings";
+constexpr const char* kIndex = "Log Name Index";
 
-// What `f` writes to the standard error.
+// What `f` writes to the standard error, and the number of its lines.
 template <typename F>
-std::string Stderr(F f)
+std::pair<std::string, size_t> Stderr(F f)
 {
     testing::internal::CaptureStderr();
     f();
-    return testing::internal::GetCapturedStderr();
+    const std::string text = testing::internal::GetCapturedStderr();
+    return {text, static_cast<size_t>(std::count(text.begin(), text.end(), '\n'))};
 }
-size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
-constexpr const char* kViewer = "Viewer Settings";
-constexpr const char* kIndex = "Log Name Index";
-}  // namespace
+// A store over a file in a fresh directory (reading never creates the file).
+class TomlSettings : public ::testing::Test {
+protected:
+    std::string Text() const
+    {
+        const std::vector<uint8_t> bytes = ReadAll(path);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    void Write(const std::string& text) { WriteAll(path, std::vector<uint8_t>(text.begin(), text.end())); }
 
-TEST(TomlSettings, DefaultsRoundTripAndTheFileLayout)
-{
     TempDir tmp;
     const std::string path = tmp / "settings.toml";
-    CTomlSettingsStore store(path.c_str());
+    CTomlSettingsStore store{path.c_str()};
+};
+}  // namespace
+
+TEST_F(TomlSettings, DefaultsRoundTripAndTheFileLayout)
+{
     EXPECT_EQ(store.GetInt(kViewer, kIndex, 1), 1);  // no file yet
     EXPECT_EQ(store.GetString(kViewer, "Log Name USIM", "OR"), "OR");
-    EXPECT_FALSE(FileExists(path));  // reading never creates the file
+    EXPECT_FALSE(FileExists(path));
 
     store.WriteInt(kViewer, kIndex, 42);
     store.WriteString("Version Directory", "Directory", "D:\\work \"main\"");
     store.WriteInt(kViewer, kIndex, 43);
     EXPECT_EQ(store.GetString("Version Directory", "Directory", ""), "D:\\work \"main\"");
-    EXPECT_EQ(Text(path),
-              "[\"Version Directory\"]\n"
-              "\"Directory\" = \"D:\\\\work \\\"main\\\"\"\n"
-              "\n"
-              "[\"Viewer Settings\"]\n"
-              "\"Log Name Index\" = 43\n");
+    EXPECT_EQ(Text(), "[\"Version Directory\"]\n\"Directory\" = \"D:\\\\work \\\"main\\\"\"\n\n"
+                      "[\"Viewer Settings\"]\n\"Log Name Index\" = 43\n");
     EXPECT_FALSE(FileExists(path + ".tmp"));
 
     // Another store over the same file sees every write at once, in both directions.
@@ -64,14 +66,10 @@ TEST(TomlSettings, DefaultsRoundTripAndTheFileLayout)
     EXPECT_EQ(store.GetString(kViewer, kIndex, ""), "44");
 }
 
-TEST(TomlSettings, HandWrittenContentSurvivesAWrite)
+TEST_F(TomlSettings, HandWrittenContentSurvivesAWrite)
 {
-    TempDir tmp;
-    const std::string path = tmp / "settings.toml";
-    const std::string hand = "# edited by hand\ntop = 'level'\n[Logger]\nlist = [1, 'two', { k = true }]\n"
-                             "[Logger.Nested]\nwhen = 2011-03-03T14:05:09\n[\"Viewer Settings\"]\n\"Log Name Index\" = 0x10\n";
-    WriteAll(path, std::vector<uint8_t>(hand.begin(), hand.end()));
-    CTomlSettingsStore store(path.c_str());
+    Write("# edited by hand\ntop = 'level'\n[Logger]\nlist = [1, 'two', { k = true }]\n"
+          "[Logger.Nested]\nwhen = 2011-03-03T14:05:09\n[\"Viewer Settings\"]\n\"Log Name Index\" = 0x10\n");
     EXPECT_EQ(store.GetInt(kViewer, kIndex, 0), 16);
     store.WriteInt(kViewer, kIndex, 17);
     // Texts that are not UTF-8 (single-byte ANSI) and control characters keep the file valid.
@@ -79,7 +77,7 @@ TEST(TomlSettings, HandWrittenContentSurvivesAWrite)
     store.WriteString(kViewer, "Log Name USIM", "\xC3\xA9t\xC3\xA9");  // UTF-8 stays as it is
 
     toml::table t;
-    ASSERT_NO_THROW(t = toml::parse(Text(path))) << Text(path);
+    ASSERT_NO_THROW(t = toml::parse(Text())) << Text();
     EXPECT_EQ(t["top"].value<std::string>(), "level");
     EXPECT_EQ(t["Logger"]["list"][2]["k"].value<bool>(), true);
     EXPECT_TRUE(t["Logger"]["Nested"]["when"].is_date_time());
@@ -88,43 +86,36 @@ TEST(TomlSettings, HandWrittenContentSurvivesAWrite)
     EXPECT_EQ(store.GetString(kViewer, "Log Name USIM", ""), "\xC3\xA9t\xC3\xA9");
 }
 
-TEST(TomlSettings, MalformedFileGivesDefaultsOneWarningAndIsNeverOverwritten)
+TEST_F(TomlSettings, MalformedFileGivesDefaultsOneWarningAndIsNeverOverwritten)
 {
-    TempDir tmp;
-    const std::string path = tmp / "bad.toml";
     const std::string text = "[\"Viewer Settings\"]\n\"Log Name Index\" = = 3\n";
-    WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
-
-    CTomlSettingsStore store(path.c_str());
-    const std::string reads = Stderr([&] {
+    Write(text);
+    const auto [reads, readLines] = Stderr([&] {
         EXPECT_EQ(store.GetInt(kViewer, kIndex, 1), 1);
         EXPECT_EQ(store.GetString(kViewer, "Log Name USIM", "OR"), "OR");
         EXPECT_EQ(store.GetInt(kViewer, kIndex, 1), 1);
     });
-    EXPECT_EQ(Lines(reads), 1u) << reads;  // one warning for the store, however many reads
+    EXPECT_EQ(readLines, 1u) << reads;  // one warning for the store, however many reads
     EXPECT_NE(reads.find(path), std::string::npos) << reads;
     EXPECT_NE(reads.find("line 2"), std::string::npos) << reads;  // where the parser stopped
 
-    const std::string write = Stderr([&] { store.WriteInt(kViewer, kIndex, 9); });
-    EXPECT_EQ(Lines(write), 1u) << write;  // the refusal
+    const auto [write, writeLines] = Stderr([&] { store.WriteInt(kViewer, kIndex, 9); });
+    EXPECT_EQ(writeLines, 1u) << write;  // the refusal
     EXPECT_NE(write.find("\"Log Name Index\""), std::string::npos) << write;
-    EXPECT_EQ(Text(path), text);
+    EXPECT_EQ(Text(), text);
     EXPECT_FALSE(FileExists(path + ".tmp"));
-
     // A store made later warns once of its own.
-    EXPECT_EQ(Lines(Stderr([&] { EXPECT_EQ(CTomlSettingsStore(path.c_str()).GetInt(kViewer, kIndex, 2), 2); })), 1u);
+    EXPECT_EQ(Stderr([&] { EXPECT_EQ(CTomlSettingsStore(path.c_str()).GetInt(kViewer, kIndex, 2), 2); }).second, 1u);
 }
 
-TEST(TomlSettings, TwoProcessesNeverLoseAnIncrement)
+TEST_F(TomlSettings, TwoProcessesNeverLoseAnIncrement)
 {
-    TempDir tmp;
-    const std::string path = tmp / "shared.toml";
-    CTomlSettingsStore(path.c_str()).WriteInt(kViewer, kIndex, 5);
+    store.WriteInt(kViewer, kIndex, 5);
     auto advance = [&] {
-        CTomlSettingsStore store(path.c_str());
+        CTomlSettingsStore mine(path.c_str());
         for (int i = 0; i < 1000; ++i) {
-            CSettingsExclusive session(&store);
-            store.WriteInt(kViewer, kIndex, store.GetInt(kViewer, kIndex, 0) + 1);
+            CSettingsExclusive session(&mine);
+            mine.WriteInt(kViewer, kIndex, mine.GetInt(kViewer, kIndex, 0) + 1);
         }
     };
     const pid_t pid = fork();
@@ -137,5 +128,5 @@ TEST(TomlSettings, TwoProcessesNeverLoseAnIncrement)
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(CTomlSettingsStore(path.c_str()).GetInt(kViewer, kIndex, 0), 2005);
+    EXPECT_EQ(store.GetInt(kViewer, kIndex, 0), 2005);
 }

@@ -51,6 +51,12 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
     return r;
 }
 
+std::vector<std::pair<std::string, std::string>> WithShim(std::vector<std::pair<std::string, std::string>> settings)
+{
+    settings.push_back({"LD_PRELOAD", VKL_SYSCALL_SHIM});
+    return settings;
+}
+
 const std::string& VklProgram()
 {
     static const std::string path = std::string(VKL_BINARY_DIR) + "/tools/vkl/vkl";

@@ -15,3 +15,5 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
 
 // The built vkl program.
 const std::string& VklProgram();
+// The environment that preloads the syscall shim (SyscallShim.c), with its settings.
+std::vector<std::pair<std::string, std::string>> WithShim(std::vector<std::pair<std::string, std::string>> settings);

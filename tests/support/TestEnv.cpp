@@ -5,8 +5,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/MessageBus.h"
-
 TempDir::TempDir()
 {
     std::string templ = (std::filesystem::temp_directory_path() / "vkltest.XXXXXX").string();
@@ -34,11 +32,6 @@ RecordingMessageBoxes::RecordingMessageBoxes()
     });
 }
 
-RecordingMessageBoxes::~RecordingMessageBoxes()
-{
-    SetMessageBoxHandler(std::move(m_previous));
-}
-
 void RecordingMessageBoxes::Answer(int answer)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -53,16 +46,9 @@ std::vector<MessageBoxRequest> RecordingMessageBoxes::Shown() const
 
 std::vector<std::string> RecordingMessageBoxes::Texts() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> out;
-    for (const auto& r : m_shown) out.push_back(r.text.str());
+    for (const auto& r : Shown()) out.push_back(r.text.str());
     return out;
-}
-
-size_t RecordingMessageBoxes::Count() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_shown.size();
 }
 
 HostFixture::HostFixture()

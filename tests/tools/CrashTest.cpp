@@ -77,11 +77,9 @@ protected:
             if (a.rfind("DIR", 0) == 0) a = Dir() + a.substr(3);
         return RunProcess(args, tmp.path(), env);
     }
-    std::vector<std::pair<std::string, std::string>> Shim(const std::string& name, long value) const
+    static std::vector<std::pair<std::string, std::string>> Shim(const std::string& name, long value)
     {
-        return {{"LD_PRELOAD", std::getenv("VKL_SYSCALL_SHIM")},
-                {"VKL_SHIM_FREE_MB", "100000"},
-                {name, std::to_string(value)}};
+        return WithShim({{"VKL_SHIM_FREE_MB", "100000"}, {name, std::to_string(value)}});
     }
     // Runs the setup and the command in a fresh directory; with kill > 0 the command is
     // killed before its kill-th write call. Returns the command's write-call count.
@@ -95,7 +93,7 @@ protected:
         if (s.repairsInput) DamageForRepair();
         const std::string countFile = tmp / "count";
         auto env = Shim(kill > 0 ? "VKL_SHIM_KILL_AT" : "VKL_SHIM_COUNT", kill);
-        if (kill <= 0) env.back().second = countFile;
+        if (kill <= 0) env[1].second = countFile;
         const ProcessResult r = Vkl(s.run, env);
         if (kill > 0) {
             EXPECT_EQ(r.status, 128 + SIGKILL) << s.name << " at " << kill << ": " << r.err;
@@ -163,7 +161,6 @@ const Scenario kScenarios[] = {
 
 TEST_F(CrashTest, AKillAtAnyWriteLosesNoWholeRecordAndRepairEndsSound)
 {
-    ASSERT_NE(std::getenv("VKL_SYSCALL_SHIM"), nullptr);
     long kills = 0;
     for (const Scenario& s : kScenarios) {
         const long calls = Play(s, 0);

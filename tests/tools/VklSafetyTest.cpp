@@ -22,11 +22,6 @@ protected:
         args.insert(args.begin(), {VklProgram(), "--home", tmp / "home", "--clock", "2011-03-03 14:05:09"});
         return RunProcess(args, tmp.path(), env);
     }
-    std::vector<std::pair<std::string, std::string>> Shim(std::vector<std::pair<std::string, std::string>> more) const
-    {
-        more.push_back({"LD_PRELOAD", std::getenv("VKL_SYSCALL_SHIM")});
-        return more;
-    }
     // A small recorded log, as the user would have one.
     std::string Small(const std::string& name = "s", const std::string& extra = "")
     {
@@ -162,7 +157,7 @@ TEST_F(VklSafetyTest, AFullDiskStopsTheRecordingAtOnceAndTheFileRepairsCleanly)
 {
     // 300 MB said free, then every write from the 51st on fails as on a full disk.
     ProcessResult r = Vkl({"record", "-o", "full", "--dir", tmp / "logs", "--messages", "100000"},
-                          Shim({{"VKL_SHIM_FREE_MB", "300"}, {"VKL_SHIM_ENOSPC_AT", "51"}}));
+                          WithShim({{"VKL_SHIM_FREE_MB", "300"}, {"VKL_SHIM_ENOSPC_AT", "51"}}));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "Error writing log file.")) << r.err;
     EXPECT_TRUE(Has(r.err, "No space left on device")) << r.err;
@@ -173,7 +168,7 @@ TEST_F(VklSafetyTest, AFullDiskStopsTheRecordingAtOnceAndTheFileRepairsCleanly)
     EXPECT_TRUE(Has(r.out, "49 records kept")) << r.out;
 
     // No room at all: refused before anything is made, with the guard's own words.
-    r = Vkl({"record", "-o", "none", "--dir", tmp / "low", "--messages", "50"}, Shim({{"VKL_SHIM_FREE_MB", "100"}}));
+    r = Vkl({"record", "-o", "none", "--dir", tmp / "low", "--messages", "50"}, WithShim({{"VKL_SHIM_FREE_MB", "100"}}));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "The Recorder requires at least 250 MB free")) << r.err;
     EXPECT_TRUE(fs::is_empty(tmp / "low"));
