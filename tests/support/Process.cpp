@@ -1,5 +1,6 @@
 #include "tests/support/Process.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -25,8 +26,15 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // The test's environment, with the given variables set over it.
     std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const bool replaced = std::any_of(env.begin(), env.end(), [&](const auto& v) {
+            return entry.compare(0, v.first.size() + 1, v.first + "=") == 0;
+        });
+        if (!replaced) envStore.push_back(entry);
+    }
     for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
     std::vector<char*> envp;
     for (auto& e : envStore) envp.push_back(e.data());
@@ -54,6 +62,10 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
 std::vector<std::pair<std::string, std::string>> WithShim(std::vector<std::pair<std::string, std::string>> settings)
 {
     settings.push_back({"LD_PRELOAD", VKL_SYSCALL_SHIM});
+    // Under AddressSanitizer the shim stands before the sanitizer's runtime, which then
+    // only has to let it (the shim passes every call on).
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    settings.push_back({"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"});
     return settings;
 }
 

@@ -129,8 +129,13 @@ protected:
 std::vector<long> KillPoints(long calls, const std::vector<long>& boundaries)
 {
     const bool full = std::getenv("VKL_CRASH_SWEEP") && std::string(std::getenv("VKL_CRASH_SWEEP")) == "full";
-    const long stride = full ? (calls > 2000 ? 17 : 1) : std::max(1l, calls / 12);
-    const long near = full ? 40 : 2;
+#ifdef VKL_SANITIZED
+    const long sample = 4;  // every process is several times slower under a sanitizer
+#else
+    const long sample = 12;
+#endif
+    const long stride = full ? (calls > 2000 ? 17 : 1) : std::max(1l, calls / sample);
+    const long near = full ? 40 : sample / 6;
     std::vector<long> points;
     for (long n = 1; n <= calls; n += stride) points.push_back(n);
     for (long n = std::max(1l, calls - 3); n <= calls; ++n) points.push_back(n);
