@@ -14,6 +14,8 @@ class IClock;
 class IFreeSpace;
 class ITraceSink;
 class ILogFileObserver;
+class IProgressService;
+class IUserInterface;
 class CDeviceLink;
 class CMessageBus;
 class CConverter;
@@ -27,6 +29,8 @@ struct HostServices {
     std::shared_ptr<IFreeSpace> freeSpace;
     std::shared_ptr<ITraceSink> trace;  // null: trace output off
     std::shared_ptr<ILogFileObserver> fileObserver;  // null: nobody listens
+    std::shared_ptr<IProgressService> progress;      // null: no report, no stop
+    std::shared_ptr<IUserInterface> userInterface;   // null: no wait cursor
     std::shared_ptr<CDeviceLink> deviceLink;
     std::shared_ptr<CMessageBus> bus;
     std::shared_ptr<CConverter> recoder;
@@ -42,6 +46,8 @@ std::shared_ptr<IClock> Clock();
 std::shared_ptr<IFreeSpace> FreeSpace();
 std::shared_ptr<ITraceSink> Trace();
 std::shared_ptr<ILogFileObserver> FileObserver();
+std::shared_ptr<IProgressService> Progress();
+std::shared_ptr<IUserInterface> UserInterface();
 std::shared_ptr<CDeviceLink> DeviceLink();
 std::shared_ptr<CMessageBus> Bus();
 std::shared_ptr<CConverter> Recoder();

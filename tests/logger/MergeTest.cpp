@@ -1,0 +1,419 @@
+// Merging and extracting, against record bytes and offsets computed by hand. Records made
+// by Log() carry 36 data bytes: 76 bytes each, record i (from 0) at offset 4 + 76 i.
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <unistd.h>
+
+#include "framework/Path.h"
+#include "framework/WriteFault.h"
+#include "platform/Progress.h"
+#include "tests/logfile/LogFileBytes.h"
+#include "tests/logger/LoggerTestSupport.h"
+
+namespace {
+constexpr uint32_t kRec = 76;
+constexpr uint64_t kUnreadable = ~0ull;  // a record with data length -1 (40 bytes)
+using Marks = std::vector<std::pair<DWORD, std::string>>;
+
+constexpr uint32_t At(uint32_t i) { return 4 + i * kRec; }
+
+std::vector<uint64_t> Range(uint64_t first, uint64_t last)
+{
+    std::vector<uint64_t> v;
+    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
+    return v;
+}
+
+// Stops when asked for the (stopAt+1)-th time; reports with no interval.
+struct FakeProgress : IProgressService {
+    long stopAt = -1, asked = 0;
+    std::function<void(ULONGLONG, ULONGLONG, const CString&)> onReport = [](ULONGLONG, ULONGLONG, const CString&) {};
+    void Report(ULONGLONG done, ULONGLONG total, const CString& file) override { onReport(done, total, file); }
+    bool StopRequested() override { return stopAt >= 0 && asked++ >= stopAt; }
+    std::chrono::milliseconds ReportInterval() const override { return std::chrono::milliseconds(0); }
+};
+
+class MergeTest : public HostFixture {
+protected:
+    ~MergeTest() override
+    {
+        CLogger::SetWriteEachRecord(false);
+        SetWriteFault(std::nullopt);
+    }
+
+    // A log of records with these indexes (devices 0, 1, 0, ...), with a header that
+    // differs from a fresh one everywhere an extraction must copy or drop it.
+    std::string Log(const std::string& name, const std::vector<uint64_t>& indexes, const Marks& marks = {},
+                    int dataBytes = 36)
+    {
+        const std::string path = Path(name);
+        std::filesystem::remove(path);
+        CLogFile f;
+        EXPECT_TRUE(f.Open(path.c_str(), 1, 1, 0));
+        {
+            CArchive ar(&f, CArchive::store);
+            for (size_t i = 0; i < indexes.size(); ++i) {
+                CVESKMessage m = MakeMessage(indexes[i], static_cast<int>(i % 2), dataBytes);
+                if (indexes[i] == kUnreadable) m.SetDataLength(-1);
+                m.Serialize(ar);
+            }
+        }
+        for (const auto& [pos, text] : marks) f.GetBookmarks()->emplace_back(pos, text.c_str());
+        CLogFileHeader& h = *f.GetLogFileHeader();
+        h.m_strVESKVersion = "KOVA Ver. 9";
+        h.m_strUEVersion = "UE 7";
+        h.m_strFileDescription = "source";
+        h.m_creationTime = CSystemTime(2010, 1, 2, 3, 4, 5, 6);
+        h.m_nNumOfPages = 4;
+        f.SetAnchorPosition(4);
+        f.Close();
+        return path;
+    }
+    static Bytes Slice(const Bytes& b, uint32_t from, uint32_t to) { return Bytes(b.begin() + from, b.begin() + to); }
+    static std::vector<uint64_t> Indexes(const std::string& path)
+    {
+        std::vector<uint64_t> out;
+        for (const CVESKMessage& m : ReadRecords(path)) out.push_back(m.GetMessageIndex());
+        return out;
+    }
+    static Marks Bookmarks(const std::string& path)
+    {
+        Marks out;
+        CLogFile f;
+        f.OpenForInspection(path.c_str());
+        for (const CLogBookmark& b : *f.GetBookmarks()) out.emplace_back(b.m_dwFilePos, b.m_strDescription.str());
+        return out;
+    }
+    // A logger reading `path`, made as vkl makes it: on a scratch file that the open of
+    // the input removes again.
+    std::unique_ptr<CLogger> Reading(const std::string& path, int device = -1)
+    {
+        auto logger = std::make_unique<CLogger>("scratch", 1, 0, tmp.path().c_str(), device, 0, 0, 0);
+        logger->SetLogFileName(PathFileName(path.c_str()), PathFolder(path.c_str()));
+        EXPECT_TRUE(logger->OpenLogFile(PathFileName(path.c_str()), 0));
+        return logger;
+    }
+    // Runs `scenario` record by record and in runs; both must leave the same files and boxes.
+    void BothWays(const std::function<void()>& scenario)
+    {
+        std::map<std::string, Bytes> files[2];
+        std::vector<std::string> texts[2];
+        for (int each = 1; each >= 0; --each) {
+            for (const auto& e : std::filesystem::directory_iterator(tmp.path()))
+                if (e.is_regular_file()) std::filesystem::remove(e.path());
+            CLogger::SetWriteEachRecord(each != 0);
+            const size_t shown = boxes.Count();
+            scenario();
+            for (const std::string& name : FilesIn(tmp.path())) files[each][name] = ReadAll(Path(name));
+            const auto all = boxes.Texts();
+            texts[each].assign(all.begin() + static_cast<long>(shown), all.end());
+        }
+        EXPECT_EQ(files[0], files[1]);
+        EXPECT_EQ(texts[0], texts[1]);
+    }
+};
+
+TEST_F(MergeTest, ExtractionRangeRulesAndOutputLayout)
+{
+    // Indexes 5..30, one above 2^32 (compared in 64 bits, it ends every range), then 12.
+    std::vector<uint64_t> indexes = Range(5, 30);
+    indexes.push_back((1ull << 32) + 15);
+    indexes.push_back(12);
+    const Bytes source = ReadAll(Log("src.vkl", indexes, {{At(1), "kept out"}}));
+    auto logger = Reading(Path("src.vkl"));
+    const struct {
+        unsigned first, last;
+        uint32_t from, to;  // the source records copied
+    } cases[] = {{10, 20, 5, 16}, {0, 0xFFFFFFFF, 0, 26}, {15, 15, 10, 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const std::string out = Path("out.vkl");
+        ASSERT_EQ(logger->ExtractLogData(c.first, c.last, out.c_str()), 1);
+        const Bytes got = ReadAll(out);
+        const uint32_t h = 4 + (c.to - c.from) * kRec;
+        Bytes expected;
+        Put32(expected, h);
+        Append(expected, Slice(source, At(c.from), At(c.to)));
+        // Versions, description and creation time copied; no anchor, no bookmarks, page 1.
+        for (const char* s : {"Header Version 1.0", "KOVA Ver. 9", "UE 7", "source"}) PutStr(expected, s);
+        Put32(expected, 0xFFFFFFFF);
+        PutStr(expected, "");
+        Put32(expected, 0);
+        Put32(expected, 1);
+        Put32(expected, 0);
+        for (uint32_t w : {2010u, 1u, 6u, 2u, 3u, 4u, 5u, 6u}) Put16(expected, w);
+        EXPECT_EQ(got, expected);
+        std::filesystem::remove(out);
+    }
+    EXPECT_EQ(ReadAll(Path("src.vkl")), source);  // only read
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(MergeTest, ExtractionThatWritesNothing)
+{
+    Log("src.vkl", Range(5, 30));
+    auto logger = Reading(Path("src.vkl"));
+    const std::string out = Path("out.vkl");
+    // Nothing in range, a range given upside down, and a stop: no output. Only the first
+    // two say so.
+    EXPECT_EQ(logger->ExtractLogData(31, 40, out.c_str()), 0);
+    EXPECT_EQ(logger->ExtractLogData(20, 10, out.c_str()), 0);
+    const auto shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "No messages within the selected range were found in the log file.");
+    EXPECT_EQ(shown[0].caption, "Extract Data");
+    EXPECT_EQ(shown[0].type, MB_OK | MB_ICONINFORMATION);
+    auto progress = std::make_shared<FakeProgress>();
+    progress->stopAt = 3;
+    HostServices s = Services::Current();
+    s.progress = progress;
+    {
+        CScopedServices scoped(s);
+        EXPECT_EQ(logger->ExtractLogData(0, 100, out.c_str()), 0);
+    }
+    SetWriteFault(WriteFault{"out.vkl", At(3) + 5});
+    EXPECT_EQ(logger->ExtractLogData(0, 100, out.c_str()), 0);  // a failed write
+    EXPECT_EQ(boxes.Count(), 2u);
+    EXPECT_FALSE(FileExists(out));
+
+    // An output that exists is never replaced; one in a missing folder cannot be made.
+    WriteAll(out, {1, 2, 3});
+    EXPECT_EQ(logger->ExtractLogData(0, 100, out.c_str()), 0);
+    EXPECT_EQ(logger->ExtractLogData(0, 100, Path("no/such/dir/out.vkl").c_str()), 0);
+    EXPECT_EQ(ReadAll(out), Bytes({1, 2, 3}));
+    ASSERT_EQ(boxes.Count(), 4u);
+    EXPECT_EQ(boxes.Shown()[3].text, "Error opening log file for writing");
+    EXPECT_EQ(boxes.Shown()[3].type, MB_OK | MB_ICONERROR);
+}
+
+TEST_F(MergeTest, MergeAndBookmarkMarksBothRangesAndMovesTheSourcesBookmarks)
+{
+    BothWays([&] {
+        Log("t.vkl", Range(1, 100), {{At(7), "own"}});
+        Log("s.vkl", Range(101, 150), {{At(10), "a"}, {At(20), "b"}});
+        CString error = "untouched";
+        // The name in a bookmark text is the part after the last separator, '\' or '/'.
+        ASSERT_TRUE(CLogger::MergeAndBookmark((tmp.path() + "\\t.vkl").c_str(), Path("s.vkl").c_str(), error, 1));
+        EXPECT_EQ(error, "untouched");
+        EXPECT_EQ(Indexes(Path("t.vkl")), Range(1, 150));
+        const Marks expected = {{At(7), "own"},
+                                {At(0), "t.vkl Begin Bookmark"},
+                                {At(99), "t.vkl End Bookmark"},
+                                {At(100), "s.vkl Begin Bookmark"},
+                                {At(110), "a"},
+                                {At(120), "b"},
+                                {At(149), "s.vkl End Bookmark"}};
+        EXPECT_EQ(Bookmarks(Path("t.vkl")), expected);
+    });
+}
+
+TEST_F(MergeTest, MergeAndBookmarkWithOneRecordOrNoSource)
+{
+    const struct {
+        size_t target, source;
+        Marks marks;
+    } cases[] = {
+        {1, 50, {{At(1), "s.vkl Begin Bookmark"}, {At(50), "s.vkl End Bookmark"}}},
+        {100, 1, {{At(0), "t.vkl Begin Bookmark"}, {At(99), "t.vkl End Bookmark"}}},
+    };
+    for (const auto& c : cases) {
+        Log("t.vkl", Range(1, c.target));
+        Log("s.vkl", Range(1000, 1000 + c.source - 1));
+        CString error;
+        EXPECT_TRUE(CLogger::MergeAndBookmark(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error, 1));
+        EXPECT_EQ(Bookmarks(Path("t.vkl")), c.marks);
+        std::filesystem::remove(Path("t.vkl"));
+    }
+    // A source that cannot be opened: the target's own seam is still marked.
+    Log("t.vkl", Range(1, 100));
+    CString error;
+    EXPECT_FALSE(CLogger::MergeAndBookmark(Path("t.vkl").c_str(), Path("none.vkl").c_str(), error, 1));
+    EXPECT_EQ(error, ("There was problem openning " + Path("none.vkl") + " for reading").c_str());
+    EXPECT_EQ(Bookmarks(Path("t.vkl")), cases[1].marks);
+    EXPECT_EQ(Indexes(Path("t.vkl")), Range(1, 100));
+}
+
+TEST_F(MergeTest, StaticFormsStopAtAnUnreadableRecordAndAtFilesInUse)
+{
+    BothWays([&] {
+        Log("t.vkl", Range(1, 10));
+        std::vector<uint64_t> source = Range(11, 20);
+        source.insert(source.begin() + 4, kUnreadable);
+        Log("s.vkl", source, {{At(2), "a"}});
+        CString error;
+        EXPECT_FALSE(CLogger::MergeAndBookmark(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error, 1));
+        EXPECT_EQ(error, "Error reading log file.");
+        EXPECT_EQ(Indexes(Path("t.vkl")), Range(1, 14));  // the records before it stay
+        EXPECT_TRUE(Bookmarks(Path("t.vkl")).empty());
+    });
+    // A file that another writer holds: the target, then the source.
+    Log("s.vkl", Range(1, 3));
+    for (const char* held : {"t.vkl", "s.vkl"}) {
+        CLogFile recording;
+        ASSERT_TRUE(recording.Open(Path(held).c_str(), 1, 0, 0));
+        CString error;
+        EXPECT_FALSE(CLogger::MergeFiles(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error));
+        const char* how = held == std::string("t.vkl") ? " for writing" : " for reading";
+        EXPECT_EQ(error, ("There was problem openning " + Path(held) + how).c_str());
+        recording.Close();
+    }
+    EXPECT_EQ(boxes.Count(), 0u);  // the static forms never show a box
+}
+
+TEST_F(MergeTest, AFailedWriteLosesExactlyItsRecordEitherWay)
+{
+    // Once, inside the 31st record of the result; and a full disk inside the 301st, in
+    // the second run of records of 5,040 bytes (larger than the archive's buffer).
+    std::vector<uint64_t> allBut31 = Range(1, 400);
+    allBut31.erase(allBut31.begin() + 30);
+    const struct {
+        int dataBytes;
+        WriteFault fault;
+        std::vector<uint64_t> kept;
+    } cases[] = {
+        {36, {"t.vkl", At(30) + 10, 28, true}, allBut31},
+        {5000, {"t.vkl", 4 + 300 * 5040 + 17, 28, false}, Range(1, 300)},
+    };
+    for (const auto& c : cases) {
+        BothWays([&] {
+            Log("t.vkl", Range(1, 9), {}, c.dataBytes);
+            Log("s.vkl", Range(10, 400), {}, c.dataBytes);
+            SetWriteFault(c.fault);
+            CString error;
+            EXPECT_TRUE(CLogger::MergeFiles(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error));
+            SetWriteFault(std::nullopt);
+            EXPECT_EQ(Indexes(Path("t.vkl")), c.kept);
+        });
+    }
+}
+
+TEST_F(MergeTest, ProgressSeesTheTargetHoldTheRecordsProcessedAndAStopEndsAsAReadError)
+{
+    Log("s.vkl", Range(1, 3000));
+    auto progress = std::make_shared<FakeProgress>();
+    HostServices s = Services::Current();
+    s.progress = progress;
+    CScopedServices scoped(s);
+    for (bool each : {false, true}) {
+        CLogger::SetWriteEachRecord(each);
+        int reports = 0;
+        progress->onReport = [&](ULONGLONG done, ULONGLONG total, const CString& file) {
+            ++reports;
+            EXPECT_EQ(total, 3000u * kRec);
+            EXPECT_EQ(file, Path("s.vkl").c_str());
+            CLogFile target;  // open for writing: a repair would keep the records written
+            ASSERT_TRUE(target.OpenForInspection(Path("t.vkl").c_str()));
+            EXPECT_EQ(target.GetRepairReport().records * kRec, done);
+            EXPECT_EQ(target.GetLength(), 4 + done);
+        };
+        CString error = "untouched";
+        EXPECT_TRUE(CLogger::MergeFiles(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error));
+        EXPECT_GE(reports, 40);
+        std::filesystem::remove(Path("t.vkl"));
+
+        progress->onReport = [](ULONGLONG, ULONGLONG, const CString&) {};
+        progress->asked = 0;
+        progress->stopAt = 10;
+        EXPECT_FALSE(CLogger::MergeAndBookmark(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error, 0));
+        EXPECT_EQ(error, "untouched");
+        EXPECT_EQ(Indexes(Path("t.vkl")), Range(1, 10));
+        EXPECT_TRUE(Bookmarks(Path("t.vkl")).empty());
+        progress->stopAt = -1;
+        std::filesystem::remove(Path("t.vkl"));
+    }
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(MergeTest, AResultMayNotPassTheLargestPosition)
+{
+    // A sparse target whose records end 200 bytes below 4 GiB: two 76-byte records fit.
+    const uint32_t h = 0xFFFFFFFFu - 200;
+    Log("s.vkl", Range(1, 5));
+    for (bool each : {true, false}) {
+        CLogger::SetWriteEachRecord(each);
+        Bytes word;
+        Put32(word, h);
+        const Bytes header = FreshHeader();
+        std::filesystem::remove(Path("t.vkl"));
+        const int fd = ::open(Path("t.vkl").c_str(), O_CREAT | O_WRONLY, 0644);
+        const bool made = ::pwrite(fd, word.data(), 4, 0) == 4 &&
+                          ::pwrite(fd, header.data(), header.size(), h) == static_cast<ssize_t>(header.size());
+        ::close(fd);
+        if (!made) GTEST_SKIP() << "no sparse files here";
+        CString error;
+        EXPECT_TRUE(CLogger::MergeFiles(Path("t.vkl").c_str(), Path("s.vkl").c_str(), error));
+        CLogFile f;
+        ASSERT_TRUE(f.OpenForInspection(Path("t.vkl").c_str()));
+        EXPECT_FALSE(f.NeedsRepair());
+        EXPECT_EQ(f.GetHeaderPosition(), h + 2 * kRec);
+        f.SeekAbsolute(h);
+        std::vector<uint64_t> got;
+        for (CVESKMessage m; f.GetPosition() < f.GetHeaderPosition(); got.push_back(m.GetMessageIndex()))
+            ReadLogRecord(f, m);
+        EXPECT_EQ(got, Range(1, 2));
+    }
+    std::filesystem::remove(Path("t.vkl"));
+}
+
+TEST_F(MergeTest, MergeIntoALoggerFiltersDevicesAndCountsPages)
+{
+    std::vector<uint64_t> indexes = Range(1, 7000);
+    indexes.push_back(kUnreadable);
+    indexes.push_back(7001);
+    Log("s.vkl", indexes);
+    auto source = Reading(Path("s.vkl"));
+    {
+        CLogger target("t", 1, 0, tmp.path().c_str(), /*nDeviceId=*/1, 0, 0, 0);
+        EXPECT_EQ(target.MergeFiles(source.get()), 1);
+    }
+    const auto records = ReadRecords(Path("t.vkl"));
+    ASSERT_EQ(records.size(), 3500u);
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i], MakeMessage(2 * i + 2, 1, 36));
+    CLogFile t;
+    t.OpenForInspection(Path("t.vkl").c_str());
+    EXPECT_EQ(t.GetNumOfPages(), 2);  // 3,500 records: the first page step comes after 2,999
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error reading log file."});
+}
+
+TEST_F(MergeTest, MergeTheNextFileOfAnEarlierLayoutPair)
+{
+    // Earlier-layout headers, by hand: the next file's name is part of the header.
+    auto earlier = [&](const std::string& name, std::vector<uint64_t> indexes, const std::string& next) {
+        Bytes records;
+        for (uint64_t i : indexes) Append(records, SampleRecord(i));
+        Bytes b;
+        Put32(b, static_cast<uint32_t>(4 + records.size()));
+        Append(b, records);
+        for (const char* s : {"KOVA Ver. 0.20.5.83", "", ""}) PutStr(b, s);
+        Put32(b, 0xFFFFFFFF);
+        PutStr(b, "");
+        Put32(b, 0);
+        PutStr(b, next);
+        PutStr(b, "");
+        Put32(b, 1);
+        Append(b, FixtureTime());
+        WriteAll(Path(name), b);
+        return records;
+    };
+    Bytes all = earlier("A.vkl", {1, 2, 3}, "B.vkl");
+    Append(all, earlier("B.vkl", {4, 5}, ""));
+    earlier("C.vkl", {7}, "missing.vkl");
+    const Bytes b = ReadAll(Path("B.vkl"));
+    auto mergeNext = [&](const char* own) {
+        CLogger logger("scratch", 1, 0, (tmp.path() + "/").c_str(), -1, 0, 0, 0);
+        logger.SetLogFileName(own, (tmp.path() + "/").c_str());
+        EXPECT_EQ(logger.MergeFiles(), 1);
+    };
+    mergeNext("A.vkl");
+    EXPECT_EQ(Slice(ReadAll(Path("A.vkl")), 4, 4 + static_cast<uint32_t>(all.size())), all);
+    EXPECT_EQ(ReadAll(Path("B.vkl")), b);  // only read
+    mergeNext("B.vkl");  // names no next file: nothing merged, nothing said
+    EXPECT_EQ(Indexes(Path("B.vkl")), std::vector<uint64_t>({4, 5}));
+    EXPECT_EQ(boxes.Count(), 0u);
+    mergeNext("C.vkl");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error reading log file."});
+}
+
+}  // namespace
