@@ -10,21 +10,12 @@
 #include "framework/WriteFault.h"
 #include "platform/Progress.h"
 #include "tests/logfile/LogFileBytes.h"
-#include "tests/logger/LoggerTestSupport.h"
+#include "tests/logger/MergeSupport.h"
 
 namespace {
 constexpr uint32_t kRec = 76;
-constexpr uint64_t kUnreadable = ~0ull;  // a record with data length -1 (40 bytes)
-using Marks = std::vector<std::pair<DWORD, std::string>>;
 
 constexpr uint32_t At(uint32_t i) { return 4 + i * kRec; }
-
-std::vector<uint64_t> Range(uint64_t first, uint64_t last)
-{
-    std::vector<uint64_t> v;
-    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
-    return v;
-}
 
 // Stops when asked for the (stopAt+1)-th time; reports with no interval.
 struct FakeProgress : IProgressService {
@@ -43,49 +34,13 @@ protected:
         SetWriteFault(std::nullopt);
     }
 
-    // A log of records with these indexes (devices 0, 1, 0, ...), with a header that
-    // differs from a fresh one everywhere an extraction must copy or drop it.
     std::string Log(const std::string& name, const std::vector<uint64_t>& indexes, const Marks& marks = {},
                     int dataBytes = 36)
     {
-        const std::string path = Path(name);
-        std::filesystem::remove(path);
-        CLogFile f;
-        EXPECT_TRUE(f.Open(path.c_str(), 1, 1, 0));
-        {
-            CArchive ar(&f, CArchive::store);
-            for (size_t i = 0; i < indexes.size(); ++i) {
-                CVESKMessage m = MakeMessage(indexes[i], static_cast<int>(i % 2), dataBytes);
-                if (indexes[i] == kUnreadable) m.SetDataLength(-1);
-                m.Serialize(ar);
-            }
-        }
-        for (const auto& [pos, text] : marks) f.GetBookmarks()->emplace_back(pos, text.c_str());
-        CLogFileHeader& h = *f.GetLogFileHeader();
-        h.m_strVESKVersion = "KOVA Ver. 9";
-        h.m_strUEVersion = "UE 7";
-        h.m_strFileDescription = "source";
-        h.m_creationTime = CSystemTime(2010, 1, 2, 3, 4, 5, 6);
-        h.m_nNumOfPages = 4;
-        f.SetAnchorPosition(4);
-        f.Close();
-        return path;
+        WriteLog(Path(name), indexes, marks, dataBytes);
+        return Path(name);
     }
     static Bytes Slice(const Bytes& b, uint32_t from, uint32_t to) { return Bytes(b.begin() + from, b.begin() + to); }
-    static std::vector<uint64_t> Indexes(const std::string& path)
-    {
-        std::vector<uint64_t> out;
-        for (const CVESKMessage& m : ReadRecords(path)) out.push_back(m.GetMessageIndex());
-        return out;
-    }
-    static Marks Bookmarks(const std::string& path)
-    {
-        Marks out;
-        CLogFile f;
-        f.OpenForInspection(path.c_str());
-        for (const CLogBookmark& b : *f.GetBookmarks()) out.emplace_back(b.m_dwFilePos, b.m_strDescription.str());
-        return out;
-    }
     // A logger reading `path`, made as vkl makes it: on a scratch file that the open of
     // the input removes again.
     std::unique_ptr<CLogger> Reading(const std::string& path, int device = -1)

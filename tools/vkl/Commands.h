@@ -21,6 +21,7 @@ void AddInspectCommands(CLI::App& app, CommandList& out);  // info, messages
 void AddFileCommands(CLI::App& app, CommandList& out);     // repair, describe
 void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
 void AddGkiCommands(CLI::App& app, CommandList& out);      // gki-records
+void AddMergeCommands(CLI::App& app, CommandList& out);    // merge, extract
 
 }  // namespace vkl
 

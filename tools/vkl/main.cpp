@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     vkl::AddFileCommands(app, commands);
     vkl::AddReplayCommand(app, commands);
     vkl::AddGkiCommands(app, commands);
+    vkl::AddMergeCommands(app, commands);
 
     try {
         app.parse(argc, argv);
