@@ -100,14 +100,16 @@ double CopyTime(const std::vector<std::string>& from)
 double MergeTime(const std::vector<std::string>& inputs, bool seams, bool eachRecord)
 {
     CLogger::SetWriteEachRecord(eachRecord);
-    const double t = Best([] { Remove(At("merged.vkl")); }, [&] {
-        CString error;
-        for (const std::string& in : inputs) {
-            const bool ok = seams ? CLogger::MergeAndBookmark(At("merged.vkl").c_str(), in.c_str(), error, 0)
-                                  : CLogger::MergeFiles(At("merged.vkl").c_str(), in.c_str(), error);
-            if (!ok) std::fprintf(stderr, "merge failed: %s\n", error.c_str());
-        }
-    });
+    const double t = Best([] { Remove(At("merged.vkl")); },
+                          [&] {
+                              CString error;
+                              for (const std::string& in : inputs) {
+                                  const bool ok =
+                                      seams ? CLogger::MergeAndBookmark(At("merged.vkl").c_str(), in.c_str(), error, 0)
+                                            : CLogger::MergeFiles(At("merged.vkl").c_str(), in.c_str(), error);
+                                  if (!ok) std::fprintf(stderr, "merge failed: %s\n", error.c_str());
+                              }
+                          });
     CLogger::SetWriteEachRecord(false);
     return t;
 }
@@ -157,31 +159,36 @@ void BM_MergeAndExtract(benchmark::State& state)
         const double smallMerge = MergeTime(small, false, false);
 
         auto source = Reading(large[0]);
-        const double extract = Best([] { Remove(At("extract.vkl")); }, [&] {
-            source->ExtractLogData(kLarge / 4 + 1, kLarge / 4 * 3, At("extract.vkl").c_str());
-        });
+        const double extract =
+            Best([] { Remove(At("extract.vkl")); },
+                 [&] { source->ExtractLogData(kLarge / 4 + 1, kLarge / 4 * 3, At("extract.vkl").c_str()); });
         const double extractCopy = CopyTime({At("extract.vkl")});
 
-        const double viaLogger = Best([] { Remove(At("logger.vkl")); }, [&] {
-            CLogger target("logger.vkl", 1, 0, BenchScratchDir().c_str(), -1, 4095, 0, 0);
-            target.MergeFiles(source.get());
-        });
+        const double viaLogger = Best([] { Remove(At("logger.vkl")); },
+                                      [&] {
+                                          CLogger target("logger.vkl", 1, 0, BenchScratchDir().c_str(), -1, 4095, 0, 0);
+                                          target.MergeFiles(source.get());
+                                      });
         // write() of the same record bytes, one call per record.
         const std::vector<char> bytes = RecordBytes(large[0]);
-        const double perCall = Best([] { Remove(At("percall.bin")); }, [&] {
-            const int fd = ::open(At("percall.bin").c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-            for (size_t off = 0; off < bytes.size(); off += 76)
-                if (::write(fd, bytes.data() + off, 76) != 76) std::perror("write");
-            ::close(fd);
-        });
+        const double perCall = Best([] { Remove(At("percall.bin")); },
+                                    [&] {
+                                        const int fd =
+                                            ::open(At("percall.bin").c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+                                        for (size_t off = 0; off < bytes.size(); off += 76)
+                                            if (::write(fd, bytes.data() + off, 76) != 76) std::perror("write");
+                                        ::close(fd);
+                                    });
         source.reset();
 
         const double n = 2.0 * kLarge;
         std::printf("\n%-44s %9s %21s   %-26s %8s  %11s   %s\n", "figure (best of 3)", "time", "rate", "beside", "time",
                     "ratio", "aim");
-        Line("static merge of 2 x 1 M records (in runs)", merge, n, copy, "sequential copy, 152 MB", "<= 0.62 s, >= 3.2 M/s");
+        Line("static merge of 2 x 1 M records (in runs)", merge, n, copy, "sequential copy, 152 MB",
+             "<= 0.62 s, >= 3.2 M/s");
         Line("static merge, each record its own write", reference, n, merge, "the same merge in runs", "(reference)");
-        Line("MergeAndBookmark of 2 x 1 M records", seams, n, copy, "sequential copy, 152 MB", "mergecap -a: 0.62 s, 0.06");
+        Line("MergeAndBookmark of 2 x 1 M records", seams, n, copy, "sequential copy, 152 MB",
+             "mergecap -a: 0.62 s, 0.06");
         Line("extraction of 500,000 middle records", extract, kLarge / 2, extractCopy, "copy of the 38 MB output",
              "<= 0.25 s (editcap -r)");
         Line("static merge of 2,000 x 1,000 records", smallMerge, n, smallCopy, "sequential copy, 152 MB", "");

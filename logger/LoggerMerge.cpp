@@ -61,7 +61,8 @@ public:
 class CRecordWriter {
 public:
     CRecordWriter(CFile& target, bool eachRecord)
-        : m_target(target), m_eachRecord(eachRecord),
+        : m_target(target),
+          m_eachRecord(eachRecord),
           m_archive(eachRecord ? static_cast<CFile*>(&target) : &m_run, CArchive::store, CArchive::kDefaultBufSize),
           m_lastStart(target.GetPosition())
     {
@@ -164,9 +165,9 @@ private:
 
 // How a reading ended.
 enum class ReadEnd {
-    end,        // the end of the records, or the caller was done
-    stopped,    // the progress service asked for a stop
-    failed,     // a read error, or a record the caller refused
+    end,         // the end of the records, or the caller was done
+    stopped,     // the progress service asked for a stop
+    failed,      // a read error, or a record the caller refused
     pastRecords  // an archive error at or past the end of the records
 };
 enum class Step { next, done, refuse };
@@ -382,7 +383,7 @@ int CLogger::MergeFiles()
                 const ULONGLONG reached = next.GetPosition();
                 if (reached < end || !dynamic_cast<const CArchiveException*>(&e)) AfxMessageBox(kReadError, MB_OK);
                 if (reached <= pos) break;  // nothing more can be read
-                continue;  // the failed record is skipped
+                continue;                   // the failed record is skipped
             }
             HandleMessage(&m);
         }
@@ -399,8 +400,8 @@ int CLogger::ExtractLogData(unsigned int nFirst, unsigned int nLast, const char*
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     CFile out;
-    const UINT create = CFile::modeCreate | CFile::modeCreateNew | CFile::modeNoFollow | CFile::modeReadWrite |
-                        CFile::shareDenyWrite;
+    const UINT create =
+        CFile::modeCreate | CFile::modeCreateNew | CFile::modeNoFollow | CFile::modeReadWrite | CFile::shareDenyWrite;
     if (!pszPath || !out.Open(pszPath, create)) {
         AfxMessageBox(kCantCreateOutput, MB_OK | MB_ICONERROR);
         return 0;

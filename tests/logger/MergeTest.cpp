@@ -15,7 +15,10 @@
 namespace {
 constexpr uint32_t kRec = 76;
 
-constexpr uint32_t At(uint32_t i) { return 4 + i * kRec; }
+constexpr uint32_t At(uint32_t i)
+{
+    return 4 + i * kRec;
+}
 
 // Stops when asked for the (stopAt+1)-th time; reports with no interval.
 struct FakeProgress : IProgressService {
@@ -364,7 +367,7 @@ TEST_F(MergeTest, MergeTheNextFileOfAnEarlierLayoutPair)
     mergeNext("A.vkl");
     EXPECT_EQ(Slice(ReadAll(Path("A.vkl")), 4, 4 + static_cast<uint32_t>(all.size())), all);
     EXPECT_EQ(ReadAll(Path("B.vkl")), b);  // only read
-    mergeNext("B.vkl");  // names no next file: nothing merged, nothing said
+    mergeNext("B.vkl");                    // names no next file: nothing merged, nothing said
     EXPECT_EQ(Indexes(Path("B.vkl")), std::vector<uint64_t>({4, 5}));
     EXPECT_EQ(boxes.Count(), 0u);
     mergeNext("C.vkl");

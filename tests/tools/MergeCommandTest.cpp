@@ -73,7 +73,8 @@ TEST_F(MergeCommandTest, ABadInputInTheMiddle)
 
     ProcessResult r = Vkl({"merge", "-o", "m1.vkl", "a.vkl", "bad.vkl", "noise.vkl", "b.vkl"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("bad.vkl: Error reading log file. (3 of its records got in); going on"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bad.vkl: Error reading log file. (3 of its records got in); going on"), std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("There was problem openning " + Path("noise.vkl") + " for reading"), std::string::npos);
     std::vector<uint64_t> expected = Range(1, 100);
     for (uint64_t i : {500, 501, 502}) expected.push_back(i);
@@ -163,7 +164,8 @@ TEST_F(MergeCommandTest, CtrlCLeavesAValidOutputAndSaysWhereItStopped)
     ASSERT_FALSE(got.empty());
     EXPECT_EQ(got, Range(1, got.size()));
     EXPECT_LT(got.size(), 100u);
-    EXPECT_NE(r.out.find("stopped by Ctrl-C in " + Path("a.vkl") + " after " + std::to_string(got.size()) + " of its records"),
+    EXPECT_NE(r.out.find("stopped by Ctrl-C in " + Path("a.vkl") + " after " + std::to_string(got.size()) +
+                         " of its records"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(Vkl({"info", "m.vkl"}).status, 0);  // closed with its header

@@ -218,7 +218,8 @@ std::string CheckInputs(const std::vector<std::string>& inputs)
             while (why.empty() && (at = f.GetPosition()) < f.GetHeaderPosition()) {
                 ReadCheckedLogRecord(f, m, f.GetHeaderPosition());
                 if (m.GetDataLength() < 0)
-                    why = path + ": record at offset " + std::to_string(at) + " is marked unreadable (negative data length)";
+                    why = path + ": record at offset " + std::to_string(at) +
+                          " is marked unreadable (negative data length)";
             }
         } catch (const CException& e) {
             why = path + ": record at offset " + std::to_string(at) + " cannot be read: " + e.GetErrorMessage().str();
@@ -246,7 +247,8 @@ std::string CheckResult(const MergeOptions& o, Seams seams, const HeaderFacts& o
     }
     if (bookmarks > kMaxBookmarks)
         return o.output + ": the result would carry up to " + std::to_string(bookmarks) +
-               " bookmarks; a log file holds at most 1000 (more could not be opened again): merge fewer inputs or use --seams none";
+               " bookmarks; a log file holds at most 1000 (more could not be opened again): merge fewer inputs or use "
+               "--seams none";
     if (end + kHeaderAllowance > LogFormat::kMaxPosition)
         return o.output + ": the result would reach 4 GiB (" + std::to_string(end) +
                " bytes of records); a log file stays below 4 GiB";
@@ -293,7 +295,8 @@ int Refuse(MergeOptions& o, Seams seams, MergeResult& r)
     std::vector<size_t> order(o.inputs.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     if (o.sortByCreation)
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return EarlierCreation(facts[a], facts[b]); });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return EarlierCreation(facts[a], facts[b]); });
     for (const size_t i : order) {
         MergedInput m;
         m.path = o.inputs[i];
@@ -308,8 +311,9 @@ void MergeOne(const MergeOptions& o, Seams seams, bool first, const MergeResult&
     const uint32_t before = RecordsEnd(o.output);
     CString error;
     const int bBookmark = seams == Seams::all && first && r.outputExisted ? 1 : 0;
-    const bool ok = seams == Seams::none ? CLogger::MergeFiles(o.output.c_str(), in.path.c_str(), error)
-                                         : CLogger::MergeAndBookmark(o.output.c_str(), in.path.c_str(), error, bBookmark);
+    const bool ok = seams == Seams::none
+                        ? CLogger::MergeFiles(o.output.c_str(), in.path.c_str(), error)
+                        : CLogger::MergeAndBookmark(o.output.c_str(), in.path.c_str(), error, bBookmark);
     const uint32_t after = RecordsEnd(o.output);
     in.bytesAdded = after > before ? after - before : 0;
     if (ok) {
@@ -346,8 +350,8 @@ int MergeInputs(const MergeOptions& options, MergeResult& r)
             MergeOne(o, seams, i == 0, r, in);
             done += FileSize(in.path);
             if (in.status == "failed") {
-                Error(in.path + ": " + in.error + " (" + std::to_string(*in.recordsAdded) +
-                      " of its records got in)" + (o.stopOnError ? "; stopped (--stop-on-error)" : "; going on"));
+                Error(in.path + ": " + in.error + " (" + std::to_string(*in.recordsAdded) + " of its records got in)" +
+                      (o.stopOnError ? "; stopped (--stop-on-error)" : "; going on"));
                 status = kFailed;
                 if (o.stopOnError) break;
             }
@@ -368,20 +372,17 @@ nlohmann::json MergeJson(const MergeOptions& o, const MergeResult& r)
 {
     nlohmann::json inputs = nlohmann::json::array();
     for (const MergedInput& in : r.inputs)
-        inputs.push_back({{"path", AnsiToUtf8(in.path)},
-                          {"status", in.status},
-                          {"error", in.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(in.error)},
-                          {"bytes_added", in.bytesAdded},
-                          {"records_added", in.recordsAdded ? nlohmann::json(*in.recordsAdded) : nlohmann::json(nullptr)},
-                          {"bookmarks_dropped", in.bookmarksDropped}});
-    return {{"output", AnsiToUtf8(o.output)},
-            {"seams", o.seams},
-            {"output_existed", r.outputExisted},
-            {"output_exists", r.outputExists},
-            {"records_end", r.recordsEnd},
-            {"bookmarks", r.bookmarks},
-            {"interrupted", r.interrupted},
-            {"inputs", inputs}};
+        inputs.push_back(
+            {{"path", AnsiToUtf8(in.path)},
+             {"status", in.status},
+             {"error", in.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(in.error)},
+             {"bytes_added", in.bytesAdded},
+             {"records_added", in.recordsAdded ? nlohmann::json(*in.recordsAdded) : nlohmann::json(nullptr)},
+             {"bookmarks_dropped", in.bookmarksDropped}});
+    return {{"output", AnsiToUtf8(o.output)},    {"seams", o.seams},
+            {"output_existed", r.outputExisted}, {"output_exists", r.outputExists},
+            {"records_end", r.recordsEnd},       {"bookmarks", r.bookmarks},
+            {"interrupted", r.interrupted},      {"inputs", inputs}};
 }
 
 void PrintMerge(const MergeOptions& o, const MergeResult& r)
@@ -406,7 +407,8 @@ void PrintMerge(const MergeOptions& o, const MergeResult& r)
             Say("stopped by Ctrl-C in " + in.path + " after " + std::to_string(in.recordsAdded.value_or(0)) +
                 " of its records; the inputs after it were not merged; " + o.output + " is closed with its header");
     if (r.outputExists)
-        Say(o.output + ": records end at " + std::to_string(r.recordsEnd) + ", " + std::to_string(r.bookmarks) + " bookmarks");
+        Say(o.output + ": records end at " + std::to_string(r.recordsEnd) + ", " + std::to_string(r.bookmarks) +
+            " bookmarks");
     else
         Say(o.output + ": no record was merged, so there is no output file (a log file with no record is removed)");
 }
@@ -419,7 +421,8 @@ int MergeViaLogger(const MergeOptions& o)
     for (const std::string& p : o.inputs)
         if (const std::string bad = NeedLogName(p); !bad.empty()) return Refused(bad, kUsage);
     if (const std::string bad = NeedLogName(o.output); !bad.empty()) return Refused(bad, kUsage);
-    if (Exists(o.output) && !o.append) return Refused(o.output + ": exists; not changed (--append adds to it)", kFailed);
+    if (Exists(o.output) && !o.append)
+        return Refused(o.output + ": exists; not changed (--append adds to it)", kFailed);
     InstallInterruptHandler();
     AnswerNoWithoutTerminal();
     ScratchDir scratch;
@@ -433,7 +436,8 @@ int MergeViaLogger(const MergeOptions& o)
         Watching watching(progress, opened);
         const CString folder = PathFolder(o.output.c_str());
         CLogger target(PathFileName(o.output.c_str()), /*bNewFile=*/!o.append, /*bClientFlag=*/0,
-                       folder.IsEmpty() ? CString(".") : folder, o.device, o.maxSizeMB, o.bookmarkAsserts, o.cutAsserts);
+                       folder.IsEmpty() ? CString(".") : folder, o.device, o.maxSizeMB, o.bookmarkAsserts,
+                       o.cutAsserts);
         if (!target.GetClient()) return Refused(CannotOpen(o.output, *target.GetLogFile()), kFailed);
         for (const std::string& path : o.inputs) {
             if (Interrupted() || target.HasWriteFailed()) break;
@@ -467,8 +471,9 @@ int MergeNext(const MergeOptions& o)
     const HeaderFacts facts = ReadHeaderFacts(file);
     if (!facts.sound) return Refused(DamageText(file, false), kFailed);
     if (facts.nextName.IsEmpty())
-        return Error(file + ": names no next file; only the earlier header layout carries the link to the next file "
-                            "of a set (files written today do not); nothing merged"),
+        return Error(file +
+                     ": names no next file; only the earlier header layout carries the link to the next file "
+                     "of a set (files written today do not); nothing merged"),
                kFailed;
     InstallInterruptHandler();
     AnswerNoWithoutTerminal();
@@ -520,7 +525,8 @@ int ExtractRange(const ExtractOptions& o, FileSummary& s)
         return Refused(o.output + ": the output is the input (creating it would cut the input)", kUsage);
     if (const std::string bad = NeedLogName(o.file); !bad.empty()) return Refused(bad, kUsage);
     if (const std::string bad = CheckInputFile(o.file); !bad.empty()) return Refused(bad, kFailed);
-    if (const std::string refusal = PrepareOutput(o.output, o.force); !refusal.empty()) return Refused(refusal, kFailed);
+    if (const std::string refusal = PrepareOutput(o.output, o.force); !refusal.empty())
+        return Refused(refusal, kFailed);
     InstallInterruptHandler();
     AnswerNoWithoutTerminal();
     ScratchDir scratch;
@@ -539,7 +545,8 @@ int ExtractRange(const ExtractOptions& o, FileSummary& s)
     if (result && Summarise(o.output, s, error, false)) return kOk;
     if (Interrupted()) return Refused("stopped by Ctrl-C; " + o.output + " removed", kInterrupted);
     if (MessageBoxCount() == boxes)
-        Error(o.file + ": a record could not be read, or " + o.output + " could not be written; " + o.output + " removed");
+        Error(o.file + ": a record could not be read, or " + o.output + " could not be written; " + o.output +
+              " removed");
     return kFailed;
 }
 
@@ -550,9 +557,12 @@ int CmdExtract(const ExtractOptions& o)
     const int status = ExtractRange(o, s);
     if (status == kUsage) return status;
     if (o.json) {
-        nlohmann::json j{{"input", AnsiToUtf8(o.file)}, {"output", AnsiToUtf8(o.output)},
-                         {"from", o.from},              {"to", o.to},
-                         {"extracted", status == kOk},  {"interrupted", status == kInterrupted},
+        nlohmann::json j{{"input", AnsiToUtf8(o.file)},
+                         {"output", AnsiToUtf8(o.output)},
+                         {"from", o.from},
+                         {"to", o.to},
+                         {"extracted", status == kOk},
+                         {"interrupted", status == kInterrupted},
                          {"messages", s.records}};
         j["first_index"] = s.firstIndex ? nlohmann::json(*s.firstIndex) : nlohmann::json(nullptr);
         j["last_index"] = s.lastIndex ? nlohmann::json(*s.lastIndex) : nlohmann::json(nullptr);
@@ -581,12 +591,15 @@ void AddMergeCommands(CLI::App& app, CommandList& out)
     c->add_flag("--json", m->json, "The summary as one JSON document");
     c->add_flag("--each-record", m->eachRecord, "Write each record with its own call (slower; the same bytes)");
     auto* via = c->add_flag("--via-logger", m->viaLogger, "Merge through a logger on OUT, which records again");
-    c->add_option("--device", m->device, "With --via-logger: only this device number")->check(CLI::Range(-1, 4))->needs(via);
+    c->add_option("--device", m->device, "With --via-logger: only this device number")
+        ->check(CLI::Range(-1, 4))
+        ->needs(via);
     c->add_option("--max-size", m->maxSizeMB, "With --via-logger: largest file in MB before a continuation file")
         ->check(WholeNumber(0, 4095))
         ->needs(via);
     c->add_flag("--bookmark-asserts", m->bookmarkAsserts, "With --via-logger: bookmark assert messages")->needs(via);
-    c->add_flag("--cut-asserts", m->cutAsserts, "With --via-logger: a continuation file after every assert")->needs(via);
+    c->add_flag("--cut-asserts", m->cutAsserts, "With --via-logger: a continuation file after every assert")
+        ->needs(via);
     c->add_option("--next", m->next, "Merge the next file that this earlier-layout log names into it")
         ->excludes(c->get_option("-o"))
         ->excludes(via);
