@@ -457,8 +457,13 @@ int MergeViaLogger(const MergeOptions& o)
     }
     progress->Finish();
     const SetReport r = Report(opened->Paths());
-    Say("merged through a logger into " + std::to_string(r.files.size()) + " file(s):");
-    if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
+    if (r.files.empty()) {
+        Say("merged through a logger: no message got in, so there is no output file");
+    } else {
+        Say("merged through a logger into " + std::to_string(r.files.size()) +
+            (r.files.size() == 1 ? " file:" : " files:"));
+        if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
+    }
     return Interrupted() ? kInterrupted : status;
 }
 
