@@ -1,8 +1,9 @@
 #pragma once
 // The registry of host services: the one place where the library reaches the settings
 // store, home directory, bundled data, clock, free-space query, trace sink, device link, message bus,
-// Recoder and signal database. Every service has a default that works on a fresh
-// machine; a host installs its own at start-up, a test through CScopedServices.
+// Recoder, signal database, the progress of long operations and the user interface's wait
+// cursor. Every service has a default that works on a fresh machine (for the last two:
+// none, nothing shown); a host installs its own at start-up, a test through CScopedServices.
 // Library code reaches host services only through here.
 #include <memory>
 

@@ -1,9 +1,12 @@
 #pragma once
 // Log files for the merge tests, written through the library, and what is read back.
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "tests/logfile/LogFileBytes.h"
 #include "tests/logger/LoggerTestSupport.h"
 
 constexpr uint64_t kUnreadable = ~0ull;  // in an index list: a record with data length -1 (40 bytes)
@@ -58,4 +61,19 @@ inline Marks Bookmarks(const std::string& path)
     f.OpenForInspection(path.c_str());
     for (const CLogBookmark& b : *f.GetBookmarks()) out.emplace_back(b.m_dwFilePos, b.m_strDescription.str());
     return out;
+}
+
+// A sound log whose records end at `h` (zeros: a file with holes, nothing written there)
+// and a fresh header behind them. False where the file system cannot hold it.
+inline bool WriteSparseLog(const std::string& path, uint32_t h)
+{
+    Bytes word;
+    Put32(word, h);
+    const Bytes header = FreshHeader();
+    std::filesystem::remove(path);
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    const bool made = ::pwrite(fd, word.data(), 4, 0) == 4 &&
+                      ::pwrite(fd, header.data(), header.size(), h) == static_cast<ssize_t>(header.size());
+    ::close(fd);
+    return made;
 }

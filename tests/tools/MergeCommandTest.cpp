@@ -1,9 +1,6 @@
 // vkl merge and vkl extract, run as a user runs them.
-#include <fcntl.h>
 #include <fstream>
-#include <unistd.h>
 
-#include "tests/logfile/LogFileBytes.h"
 #include "tests/logger/MergeSupport.h"
 #include "tests/support/Process.h"
 
@@ -103,17 +100,8 @@ TEST_F(MergeCommandTest, RefusalsChangeNothing)
     Marks many;
     for (int i = 0; i < 999; ++i) many.emplace_back(4, "m");
     WriteLog(Path("many.vkl"), Range(1, 2), many);
-    // Two sparse logs whose records take 2.25 GiB each.
-    for (const char* name : {"big1.vkl", "big2.vkl"}) {
-        Bytes word;
-        const uint32_t h = 0x90000000u;
-        Put32(word, h);
-        const Bytes header = FreshHeader();
-        const int fd = ::open(Path(name).c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_EQ(::pwrite(fd, word.data(), 4, 0), 4);
-        ASSERT_EQ(::pwrite(fd, header.data(), header.size(), h), static_cast<ssize_t>(header.size()));
-        ::close(fd);
-    }
+    // Two logs whose records take 2.25 GiB each (files with holes).
+    for (const char* name : {"big1.vkl", "big2.vkl"}) ASSERT_TRUE(WriteSparseLog(Path(name), 0x90000000u));
     const struct {
         std::vector<std::string> args;
         int status;

@@ -277,10 +277,10 @@ int Refuse(MergeOptions& o, Seams seams, MergeResult& r)
     if (o.inputs.empty()) return Refused("merge: no inputs", kUsage);
     if (const int status = OutputAmongInputs(o); status != kOk) return status;
     r.outputExisted = Exists(o.output);
-    if (r.outputExisted && !o.append) {
-        Error(o.output + ": exists; not changed (--append adds to it)");
-        return kFailed;
-    }
+    if (r.outputExisted && !o.append) return Refused(o.output + ": exists; not changed (--append adds to it)", kFailed);
+    const std::string folder = CFile::OsPath(PathFolder(o.output.c_str()));
+    if (!folder.empty() && !std::filesystem::is_directory(folder))
+        return Refused(o.output + ": the folder " + folder + " does not exist", kFailed);
     if (o.checkFirst)
         if (const std::string bad = CheckInputs(o.inputs); !bad.empty()) {
             Error("merge refused, nothing changed; bad inputs:\n  " + bad);
@@ -350,10 +350,15 @@ int MergeInputs(const MergeOptions& options, MergeResult& r)
             MergeOne(o, seams, i == 0, r, in);
             done += FileSize(in.path);
             if (in.status == "failed") {
+                // An output that cannot be opened fails every input alike: no use going on.
+                const bool outputFailed = in.error.find(o.output + " for writing") != std::string::npos;
+                const bool stop = o.stopOnError || outputFailed;
                 Error(in.path + ": " + in.error + " (" + std::to_string(*in.recordsAdded) + " of its records got in)" +
-                      (o.stopOnError ? "; stopped (--stop-on-error)" : "; going on"));
+                      (outputFailed    ? "; stopped"
+                       : o.stopOnError ? "; stopped (--stop-on-error)"
+                                       : "; going on"));
                 status = kFailed;
-                if (o.stopOnError) break;
+                if (stop) break;
             }
         }
         progress->Finish();
@@ -361,6 +366,7 @@ int MergeInputs(const MergeOptions& options, MergeResult& r)
     r.interrupted = Interrupted();
     const HeaderFacts out = ReadHeaderFacts(o.output);
     r.outputExists = out.size > 0;
+    r.outputSound = out.sound;
     r.recordsEnd = r.outputExists ? out.recordsEnd : 0;
     r.bookmarks = out.bookmarks;
     return r.interrupted ? kInterrupted : status;
@@ -406,7 +412,9 @@ void PrintMerge(const MergeOptions& o, const MergeResult& r)
         if (in.status == "stopped")
             Say("stopped by Ctrl-C in " + in.path + " after " + std::to_string(in.recordsAdded.value_or(0)) +
                 " of its records; the inputs after it were not merged; " + o.output + " is closed with its header");
-    if (r.outputExists)
+    if (r.outputExists && !r.outputSound)
+        Say(DamageText(o.output, false));
+    else if (r.outputExists)
         Say(o.output + ": records end at " + std::to_string(r.recordsEnd) + ", " + std::to_string(r.bookmarks) +
             " bookmarks");
     else

@@ -44,6 +44,7 @@ struct MergeResult {
     std::vector<MergedInput> inputs;
     bool outputExisted = false;
     bool outputExists = false;
+    bool outputSound = false;  // its header read (else it needs repair)
     uint32_t recordsEnd = 0;  // the output's header position afterwards
     uint64_t bookmarks = 0;   // the output's bookmarks afterwards
     bool interrupted = false;
