@@ -111,6 +111,15 @@ TEST_F(MergeTest, ExtractionRangeRulesAndOutputLayout)
 
 TEST_F(MergeTest, ExtractionThatWritesNothing)
 {
+    struct Cursor : IUserInterface {
+        int shown = 0, ended = 0;
+        void BeginWaitCursor() override { ++shown; }
+        void EndWaitCursor() override { ++ended; }
+    };
+    auto cursor = std::make_shared<Cursor>();
+    HostServices s = Services::Current();
+    s.userInterface = cursor;
+    CScopedServices ui(s);
     Log("src.vkl", Range(5, 30));
     auto logger = Reading(Path("src.vkl"));
     const CString out = Path("out.vkl").c_str();
@@ -138,6 +147,8 @@ TEST_F(MergeTest, ExtractionThatWritesNothing)
         EXPECT_EQ(shown[i].caption, "Extract Data");
         EXPECT_EQ(shown[i].type, MB_OK | MB_ICONINFORMATION);
     }
+    EXPECT_EQ(cursor->shown, 4);  // from the creation of the output on, and ended on every path
+    EXPECT_EQ(cursor->ended, 4);
     EXPECT_EQ(shown[3].text, "Error opening log file for writing");
     EXPECT_EQ(shown[3].type, MB_OK | MB_ICONERROR);
 }
