@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "framework/Path.h"
+#include "framework/WriteFault.h"
 
 namespace {
 
@@ -248,6 +249,9 @@ void CFile::Write(const void* buf, UINT count)
     if (count == 0) return;
     if (m_cacheLen && m_pos < m_cacheStart + m_cacheLen && m_pos + count > m_cacheStart) InvalidateCache();
     const BYTE* in = static_cast<const BYTE*>(buf);
+    int fault = 0;
+    if (IsWriteFaultArmed()) [[unlikely]]
+        fault = TakeWriteFault(m_strFileName, m_pos, count, count);
     UINT done = 0;
     while (done < count) {
         const ssize_t n = ::pwrite(m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
@@ -263,6 +267,7 @@ void CFile::Write(const void* buf, UINT count)
         m_pos += static_cast<ULONGLONG>(n);
     }
     if (m_cachedLength >= 0 && static_cast<LONGLONG>(m_pos) > m_cachedLength) m_cachedLength = static_cast<LONGLONG>(m_pos);
+    if (fault) ThrowOsError(fault);
 }
 
 ULONGLONG CFile::Seek(LONG off, UINT from)

@@ -93,6 +93,18 @@ public:
     void SetCutLogInAssert(int bOn) { m_bCutLogInAssert = bOn; }
     static int IsAssertMessage(CVESKMessage* pMessage, CString& strText);
 
+    // Merging and extracting.
+    int ExtractLogData(unsigned int nFirst, unsigned int nLast, const char* pszPath);
+    int MergeFiles(CLogger* pOther);
+    int MergeFiles();
+    static bool MergeFiles(CString strTarget, CString strSource, CString& strError);
+    static bool MergeAndBookmark(CString strTarget, CString strSource, CString& strError, int bBookmark);
+    // How the static merges and the extraction write what they copy: each record with
+    // its own write, flushed before the next is read (the reference), or in runs of whole
+    // records (the default). The files come out byte for byte the same.
+    static void SetWriteEachRecord(bool bOn);
+    static bool GetWriteEachRecord();
+
     // A write that failed stops the logger at once: the record in progress is cut off, the
     // host is told "Error writing log file." with the operating system's reason, and no
     // later message is written. For hosts: whether that happened, and the reason.
@@ -122,6 +134,11 @@ protected:
     long SeekAcrossFiles(long lOff, unsigned int nFrom);
     void ReleaseArchive();
     bool TransferFile(const CString& strFrom, const CString& strTo, bool bMove);
+    // The offset of the last record of a file, 4 when it has none, 0xFFFFFFFF on failure
+    // (with the text set).
+    static DWORD LastRecordOffset(CString strFile, CString& strError);
+    static bool MergeInto(const CString& strTarget, const CString& strSource, CString& strError, bool bSeams,
+                          int bBookmark);
     void ReadNamingSettings();
 
     CString m_strFileName;

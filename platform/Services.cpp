@@ -17,6 +17,14 @@ T Get(T HostServices::*member)
     return g_services.*member;
 }
 
+// A service that has no default: null when none is installed.
+template <typename T>
+T Installed(T HostServices::*member)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_services.*member;
+}
+
 }  // namespace
 
 namespace Services {
@@ -26,16 +34,10 @@ CString HomeDirectory() { return Get(&HostServices::homeDirectory); }
 CString DataDirectory() { return Get(&HostServices::dataDirectory); }
 std::shared_ptr<IClock> Clock() { return Get(&HostServices::clock); }
 std::shared_ptr<IFreeSpace> FreeSpace() { return Get(&HostServices::freeSpace); }
-std::shared_ptr<ITraceSink> Trace()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_services.trace;
-}
-std::shared_ptr<ILogFileObserver> FileObserver()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_services.fileObserver;
-}
+std::shared_ptr<ITraceSink> Trace() { return Installed(&HostServices::trace); }
+std::shared_ptr<ILogFileObserver> FileObserver() { return Installed(&HostServices::fileObserver); }
+std::shared_ptr<IProgressService> Progress() { return Installed(&HostServices::progress); }
+std::shared_ptr<IUserInterface> UserInterface() { return Installed(&HostServices::userInterface); }
 std::shared_ptr<CDeviceLink> DeviceLink() { return Get(&HostServices::deviceLink); }
 std::shared_ptr<CMessageBus> Bus() { return Get(&HostServices::bus); }
 std::shared_ptr<CConverter> Recoder() { return Get(&HostServices::recoder); }

@@ -1,8 +1,9 @@
 #pragma once
 // The registry of host services: the one place where the library reaches the settings
 // store, home directory, bundled data, clock, free-space query, trace sink, device link, message bus,
-// Recoder and signal database. Every service has a default that works on a fresh
-// machine; a host installs its own at start-up, a test through CScopedServices.
+// Recoder, signal database, the progress of long operations and the user interface's wait
+// cursor. Every service has a default that works on a fresh machine (for the last two:
+// none, nothing shown); a host installs its own at start-up, a test through CScopedServices.
 // Library code reaches host services only through here.
 #include <memory>
 
@@ -14,6 +15,8 @@ class IClock;
 class IFreeSpace;
 class ITraceSink;
 class ILogFileObserver;
+class IProgressService;
+class IUserInterface;
 class CDeviceLink;
 class CMessageBus;
 class CConverter;
@@ -27,6 +30,8 @@ struct HostServices {
     std::shared_ptr<IFreeSpace> freeSpace;
     std::shared_ptr<ITraceSink> trace;  // null: trace output off
     std::shared_ptr<ILogFileObserver> fileObserver;  // null: nobody listens
+    std::shared_ptr<IProgressService> progress;      // null: no report, no stop
+    std::shared_ptr<IUserInterface> userInterface;   // null: no wait cursor
     std::shared_ptr<CDeviceLink> deviceLink;
     std::shared_ptr<CMessageBus> bus;
     std::shared_ptr<CConverter> recoder;
@@ -42,6 +47,8 @@ std::shared_ptr<IClock> Clock();
 std::shared_ptr<IFreeSpace> FreeSpace();
 std::shared_ptr<ITraceSink> Trace();
 std::shared_ptr<ILogFileObserver> FileObserver();
+std::shared_ptr<IProgressService> Progress();
+std::shared_ptr<IUserInterface> UserInterface();
 std::shared_ptr<CDeviceLink> DeviceLink();
 std::shared_ptr<CMessageBus> Bus();
 std::shared_ptr<CConverter> Recoder();

@@ -4,6 +4,7 @@
  * variants on a descriptor whose path contains VKL_SHIM_MATCH, default ".vkl") and:
  *   VKL_SHIM_KILL_AT=N     kills the process with SIGKILL just before the Nth such call
  *   VKL_SHIM_ENOSPC_AT=N   fails the Nth such write and every later one with ENOSPC
+ *   VKL_SHIM_SIGINT_AT=N   sends the process SIGINT (Ctrl-C) just before the Nth such call
  *   VKL_SHIM_COUNT=FILE    writes the number of such calls to FILE at exit
  *   VKL_SHIM_FREE_MB=M     makes statvfs report M MB free (a full disk still takes writes
  *                          until VKL_SHIM_ENOSPC_AT says otherwise)
@@ -23,6 +24,7 @@
 static long g_calls;
 static long g_killAt = -1;
 static long g_enospcAt = -1;
+static long g_sigintAt = -1;
 static const char* g_match = ".vkl";
 static const char* g_countFile;
 
@@ -41,6 +43,7 @@ __attribute__((constructor)) static void Init(void)
     const char* v;
     if ((v = getenv("VKL_SHIM_KILL_AT"))) g_killAt = atol(v);
     if ((v = getenv("VKL_SHIM_ENOSPC_AT"))) g_enospcAt = atol(v);
+    if ((v = getenv("VKL_SHIM_SIGINT_AT"))) g_sigintAt = atol(v);
     if ((v = getenv("VKL_SHIM_MATCH")) && *v) g_match = v;
     g_countFile = getenv("VKL_SHIM_COUNT");
     if (g_countFile) atexit(WriteCount);
@@ -65,6 +68,7 @@ static int Count(int fd, int isWrite)
         WriteCount();
         kill(getpid(), SIGKILL);
     }
+    if (g_calls == g_sigintAt) kill(getpid(), SIGINT);
     return isWrite && g_enospcAt > 0 && g_calls >= g_enospcAt;
 }
 

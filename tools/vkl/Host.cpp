@@ -22,6 +22,8 @@ GlobalOptions g_options;
 std::shared_ptr<CDeviceTable> g_devices;
 std::mutex g_boxMutex;
 std::string g_lastBox;
+uint64_t g_boxes = 0;
+bool g_noWithoutTerminal = false;
 volatile std::sig_atomic_t g_interrupted = 0;
 
 std::string OneLine(std::string text)
@@ -37,6 +39,7 @@ int AnswerBox(const MessageBoxRequest& request)
     {
         std::lock_guard<std::mutex> lock(g_boxMutex);
         g_lastBox = text;
+        ++g_boxes;
     }
     const UINT buttons = request.type & MB_TYPEMASK;
     const bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
@@ -58,7 +61,7 @@ int AnswerBox(const MessageBoxRequest& request)
         if (std::getline(std::cin, line) && !line.empty()) return (line[0] == 'y' || line[0] == 'Y') ? yes : no;
         return no;
     }
-    const int answer = DefaultMessageBoxAnswer(request.type);
+    const int answer = g_noWithoutTerminal ? no : DefaultMessageBoxAnswer(request.type);
     std::fprintf(stderr, "vkl: %s (%s: no terminal to ask; pass --yes or --no)\n", text.c_str(),
                  answer == yes ? "yes" : "no");
     return answer;
@@ -141,6 +144,17 @@ std::string LastMessageBox()
 {
     std::lock_guard<std::mutex> lock(g_boxMutex);
     return g_lastBox;
+}
+
+uint64_t MessageBoxCount()
+{
+    std::lock_guard<std::mutex> lock(g_boxMutex);
+    return g_boxes;
+}
+
+void AnswerNoWithoutTerminal()
+{
+    g_noWithoutTerminal = true;
 }
 
 void InstallInterruptHandler()

@@ -41,8 +41,12 @@ std::shared_ptr<CDeviceTable> Devices();
 void Error(const std::string& text);
 // One line on stdout unless --quiet.
 void Say(const std::string& text);
-// Message boxes shown so far (the last one's text, for error reports).
+// Message boxes shown so far (the last one's text, for error reports), and how many.
 std::string LastMessageBox();
+uint64_t MessageBoxCount();
+// With neither --yes nor --no and no terminal, questions are answered No (commands that
+// only read their inputs: no script repairs an input by surprise).
+void AnswerNoWithoutTerminal();
 
 // Ctrl-C: the first one asks the running command to stop cleanly.
 void InstallInterruptHandler();
@@ -54,6 +58,7 @@ public:
     Progress(std::string label, uint64_t total);
     ~Progress();
     void Update(uint64_t done);
+    void SetLabel(std::string label) { m_label = std::move(label); }
     void Finish();
 
 private:

@@ -28,29 +28,11 @@
 #include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
+#include "tools/vkl/Merge.h"
 #include "tools/vkl/Record.h"
 
 namespace vkl {
 namespace {
-
-// Notes every file a logger opens for writing.
-class OpenedFiles : public ILogFileObserver {
-public:
-    void OpenedForWriting(const CString& path) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths.push_back(CFile::OsPath(path.c_str()));
-    }
-    std::vector<std::string> Paths()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_paths;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_paths;
-};
 
 std::string Plural(uint64_t n, const char* word)
 {
@@ -75,11 +57,7 @@ uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::functi
     return sent;
 }
 
-struct SetReport {
-    std::vector<FileSummary> files;
-    uint64_t records = 0, bookmarks = 0;
-    int pages = 0;
-};
+}  // namespace
 
 SetReport Report(const std::vector<std::string>& paths)
 {
@@ -111,6 +89,8 @@ std::string Describe(const SetReport& r)
     }
     return o.str();
 }
+
+namespace {
 
 std::string EnsureDirectory(const std::string& dir)
 {
@@ -255,6 +235,7 @@ struct DemoRun {
     uint64_t sent = 0;
     SetReport recorded;
     std::string replayed;
+    std::string merged, page;
     bool replaySame = false;
     size_t replayBytes = 0;
     std::ostringstream report;
@@ -337,6 +318,41 @@ bool DemoReplay(DemoRun& run)
     return run.replaySame;
 }
 
+// 3. The files of the set merged into one, with a bookmark at each seam.
+bool DemoMerge(DemoRun& run)
+{
+    MergeOptions m;
+    m.output = run.dir + "/merged.vkl";
+    m.seams = "sources";
+    for (const FileSummary& f : run.recorded.files) m.inputs.push_back(f.path);
+    MergeResult r;
+    FileSummary s;
+    std::string error;
+    if (MergeInputs(m, r) != kOk || !Summarise(m.output, s, error, false) || s.records != run.recorded.records) {
+        Error("the merge of the set into " + m.output + " failed " + error);
+        return false;
+    }
+    run.merged = m.output;
+    run.report << "Merged the " << Plural(m.inputs.size(), "file") << " of the set into " << m.output
+               << " (vkl merge --seams sources):\n  " << Plural(s.records, "message") << ", "
+               << Plural(s.bookmarks.size(), "bookmark") << " (Begin and End of each file, the assert bookmarks moved along)\n";
+    return true;
+}
+
+// 4. One page of messages copied out of the merged file.
+bool DemoExtract(DemoRun& run)
+{
+    const uint64_t first = LogFormat::kMessagesPerPage + 1, last = 2 * LogFormat::kMessagesPerPage;
+    ExtractOptions x{.file = run.merged, .output = run.dir + "/page.vkl", .from = first, .to = last};
+    FileSummary s;
+    if (ExtractRange(x, s) != kOk) return false;
+    run.page = x.output;
+    run.report << "Extracted one page, messages " << first << " to " << last << ", into " << x.output
+               << " (vkl extract --from " << first << " --to " << last << "):\n  " << Plural(s.records, "message") << ", "
+               << s.size << " bytes\n";
+    return s.records == last - first + 1;
+}
+
 }  // namespace
 
 // The demo writes into a folder of its own, marked as such: a later demo empties only a
@@ -371,7 +387,7 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
     run.manager = Init();
     bool ok = true;
-    for (auto step : {DemoRecordSession, DemoReplay}) {
+    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract}) {
         ok = step(run);
         if (!ok) break;
     }

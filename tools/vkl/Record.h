@@ -1,8 +1,43 @@
 #pragma once
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
+
+#include "framework/File.h"
+#include "platform/Trace.h"
+#include "tools/vkl/Inspect.h"
 
 namespace vkl {
+
+// Notes every file a logger opens for writing.
+class OpenedFiles : public ILogFileObserver {
+public:
+    void OpenedForWriting(const CString& path) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_paths.push_back(CFile::OsPath(path.c_str()));
+    }
+    std::vector<std::string> Paths()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_paths;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_paths;
+};
+
+// The files a recording (or a merge through a logger) made, summarised.
+struct SetReport {
+    std::vector<FileSummary> files;
+    uint64_t records = 0, bookmarks = 0;
+    int pages = 0;
+};
+SetReport Report(const std::vector<std::string>& paths);
+// One line per file: path, messages, pages, size, first bookmark.
+std::string Describe(const SetReport& r);
 
 struct RecordOptions {
     std::string name;
