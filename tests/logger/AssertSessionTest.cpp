@@ -66,8 +66,13 @@ TEST_F(AssertSessionTest, CutOnAssertClosesTheFileItWasWrittenTo)
 
 TEST_F(AssertSessionTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
 {
+    settings->WriteInt("Logger Settings", "Message Queue MB", 1);
     CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
     ASSERT_NE(logger->GetClient(), nullptr);
+    EXPECT_EQ(logger->GetClient()->GetQueueBound(), 1u << 20);
+    // A queue of a few dozen messages: the source outruns the disk and waits for room
+    // while the worker rolls over into the next file, which must never deadlock.
+    logger->GetClient()->SetQueueBound(8 * 1024);
     logger->Resume();
     CSimDevice sim({.seed = 11, .devices = 5, .assertEvery = 20000});
     sim.Connect(*devices);
@@ -75,6 +80,8 @@ TEST_F(AssertSessionTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
     constexpr uint64_t kMessages = 60000;
     runner.Run(kMessages);
     logger->EmptyFIFO();
+    EXPECT_GT(logger->GetClient()->GetNumWaits(), 0u);
+    EXPECT_EQ(logger->GetClient()->GetNumDropped(), 0u);
     Term();
 
     std::map<uint64_t, int> seen;
