@@ -59,8 +59,8 @@ uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds)
     uint64_t sent = 0;
     while (!Interrupted()) {
         if (seconds > 0 ? elapsed() >= seconds : sent >= count) break;
-        const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1000, count - sent);
-        sent += runner.Run(chunk, [](const CVESKMessage&) { return !Interrupted(); });
+        const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1024, count - sent);
+        sent += runner.Run(chunk);
         progress.Update(seconds > 0 ? static_cast<uint64_t>(elapsed() * 1000) : sent);
     }
     progress.Finish();
