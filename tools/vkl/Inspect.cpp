@@ -85,9 +85,12 @@ bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool
     }
 
     Progress progress("reading " + path, s.headerPosition);
+    // One message object for every record (its data storage is reused); only the first
+    // and last times are turned into text, after the loop.
+    CVESKMessage m;
+    CSystemTime firstTime, lastTime;
     try {
         while (file.GetPosition() < file.GetHeaderPosition()) {
-            CVESKMessage m;
             ReadLogRecord(file, m);
             if (m.GetDataLength() < 0) {
                 s.readError = "unreadable record (negative data length)";
@@ -96,14 +99,18 @@ bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool
             ++s.records;
             if (!s.firstIndex) {
                 s.firstIndex = m.GetMessageIndex();
-                s.firstTime = TimeText(m.GetPCTimeStamp());
+                firstTime = m.GetPCTimeStamp();
             }
             s.lastIndex = m.GetMessageIndex();
-            s.lastTime = TimeText(m.GetPCTimeStamp());
+            lastTime = m.GetPCTimeStamp();
             if (showProgress && (s.records & 1023) == 0) progress.Update(file.GetPosition());
         }
     } catch (const CException& e) {
         s.readError = e.GetErrorMessage().str();
+    }
+    if (s.firstIndex) {
+        s.firstTime = TimeText(firstTime);
+        s.lastTime = TimeText(lastTime);
     }
     progress.Finish();
     s.readEnd = static_cast<uint32_t>(std::min<uint64_t>(file.GetPosition(), 0xFFFFFFFFu));
