@@ -17,6 +17,9 @@ thread_local const void* t_workerOf = nullptr;
 // A delivered message whose data block holds more than this is freed rather than kept
 // for reuse, so one huge message cannot sit in the spares.
 constexpr size_t kLargestSpare = 64 * 1024;
+// What a queued message costs beyond its object and data: its entries in the queue and
+// the worker's batch, its place among the spares and the allocator's headers, roughly.
+constexpr size_t kBookkeeping = 64;
 
 bool SourceMatches(const int filter[2], int sourceA, int sourceB)
 {
@@ -35,7 +38,7 @@ size_t QueueBoundFromSettings()
 struct CMessageClient::State {
     struct Item {
         std::unique_ptr<CVESKMessage> message;
-        size_t bytes = 0;  // what it counts against the bound
+        size_t bytes = 0;  // what it counts against the bound: footprint and bookkeeping
     };
     using Queue = std::vector<Item>;
 
@@ -77,8 +80,8 @@ struct CMessageClient::State {
     bool HasRoomFor(const CVESKMessage& m) const
     {
         if (queuedBytes == 0) return true;
-        size_t need = sizeof(CVESKMessage) + static_cast<size_t>(std::max(m.GetDataLength(), 0));
-        if (!spares.empty()) need = std::max(need, spares.back()->MemoryFootprint());
+        size_t need = sizeof(CVESKMessage) + static_cast<size_t>(std::max(m.GetDataLength(), 0)) + kBookkeeping;
+        if (!spares.empty()) need = std::max(need, spares.back()->MemoryFootprint() + kBookkeeping);
         return queuedBytes + need <= bound;
     }
 
@@ -94,7 +97,7 @@ struct CMessageClient::State {
             spareBytes -= slot->MemoryFootprint();
             *slot = m;
         }
-        const size_t bytes = slot->MemoryFootprint();
+        const size_t bytes = slot->MemoryFootprint() + kBookkeeping;
         queuedBytes += bytes;
         queue.push_back({std::move(slot), bytes});
     }
@@ -163,6 +166,13 @@ CMessageClient::~CMessageClient()
         m_worker.detach();  // destroyed from its own callback: the loop ends when it returns
     else
         m_worker.join();
+}
+
+template <typename T>
+T CMessageClient::Read(T State::*field) const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return (*m_state).*field;
 }
 
 bool CMessageClient::IsWorkerThread() const
@@ -330,8 +340,7 @@ void CMessageClient::Stop()
 
 bool CMessageClient::IsActive() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->active;
+    return Read(&State::active);
 }
 
 unsigned long CMessageClient::WaitUntilEmpty(DWORD ms)
@@ -366,14 +375,12 @@ void CMessageClient::Terminate(int reason)
 
 int CMessageClient::GetTerminateReason() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->terminateReason;
+    return Read(&State::terminateReason);
 }
 
 size_t CMessageClient::GetQueueBound() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->bound;
+    return Read(&State::bound);
 }
 
 void CMessageClient::SetQueueBound(size_t bytes)
@@ -386,20 +393,17 @@ void CMessageClient::SetQueueBound(size_t bytes)
 
 size_t CMessageClient::GetQueuedBytes() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->queuedBytes;
+    return Read(&State::queuedBytes);
 }
 
 uint64_t CMessageClient::GetNumDropped() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->dropped;
+    return Read(&State::dropped);
 }
 
 uint64_t CMessageClient::GetNumWaits() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->waits;
+    return Read(&State::waits);
 }
 
 CAllFilters* CMessageClient::GetFilters()

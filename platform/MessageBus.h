@@ -6,11 +6,11 @@
 // which is active, queues its own copy. Each client calls its callback from its own
 // worker thread, one message at a time, in queue order.
 //
-// The queue is bounded in bytes (the messages' objects and data; "Message Queue MB" in
-// "Logger Settings", kDefaultQueueMB when unset). A dispatch that finds a client's queue
-// full waits until the worker has made room, so a source faster than the callback slows
-// to its pace instead of filling memory; nothing is dropped for want of room. A message
-// larger than the bound goes into an empty queue. A dispatch made by the client's own
+// The queue is bounded in bytes (the messages' objects, data and bookkeeping; "Message
+// Queue MB" in "Logger Settings", kDefaultQueueMB when unset). A dispatch that finds a
+// client's queue full waits until the worker has made room, so a source faster than the
+// callback slows to its pace instead of filling memory; nothing is dropped for want of
+// room. A message larger than the bound goes into an empty queue. A dispatch made by the client's own
 // worker (inside its callback) never waits. Messages a client drops by design are
 // counted (GetNumDropped): those offered while it is paused (or not yet resumed), a
 // dispatch that was waiting for room when the client was paused or stopped, and the
@@ -63,7 +63,7 @@ using MessageCallback = void (*)(void* owner, CVESKMessage* message);
 // the client is made; values outside 1 .. kMaxQueueMB are taken as the nearest limit.
 constexpr const char* kQueueSettingsSection = "Logger Settings";
 constexpr const char* kQueueSettingsKey = "Message Queue MB";
-constexpr int kDefaultQueueMB = 16;
+constexpr int kDefaultQueueMB = 8;
 constexpr int kMaxQueueMB = 4096;
 
 class CMessageClient {
@@ -130,6 +130,9 @@ public:
 
 private:
     static void WorkerLoop(std::shared_ptr<State> state);
+    // A field of the shared state, read under its lock.
+    template <typename T>
+    T Read(T State::*field) const;
 
     const int m_nFlag;
     std::shared_ptr<State> m_state;

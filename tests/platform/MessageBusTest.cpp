@@ -372,7 +372,7 @@ TEST_F(MessageBusTest, TheQueueBoundComesFromTheSettings)
     const struct {
         const char* value;  // null: not set
         size_t megabytes;
-    } cases[] = {{nullptr, 16}, {"1", 1}, {"64", 64}, {"0", 1}, {"-5", 1}, {"99999", 4096}, {"lots", 16}};
+    } cases[] = {{nullptr, 8}, {"1", 1}, {"64", 64}, {"0", 1}, {"-5", 1}, {"99999", 4096}, {"lots", 8}};
     for (const auto& c : cases) {
         if (c.value) settings->WriteString("Logger Settings", "Message Queue MB", c.value);
         CMessageClient* client = CreateMessageClient(nullptr, 0, nullptr, 0);
