@@ -49,6 +49,15 @@ std::string Plural(uint64_t n, const char* word)
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+}  // namespace
+
+std::string DroppedText(uint64_t dropped)
+{
+    return "dropped " + Plural(dropped, "message") + " on the bus (the logger was paused or its queue dropped)";
+}
+
+namespace {
+
 // Records `count` messages (or for `seconds`) from the simulated device into `logger`.
 uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds)
 {
@@ -160,6 +169,7 @@ int CmdRecord(const RecordOptions& o)
     logger->EmptyFIFO();
     logger->Close();
     const unsigned long limit = logger->GetMaxFileSize();
+    const uint64_t dropped = logger->GetClient()->GetNumDropped();
     own.reset();
     Term();
     CSimDevice::Disconnect(*Devices());
@@ -168,6 +178,7 @@ int CmdRecord(const RecordOptions& o)
     Say("recorded " + Plural(sent, "message") + (Interrupted() ? " (stopped by Ctrl-C)" : "") + " into " +
         Plural(r.files.size(), "file") + " (limit " + std::to_string(limit) + " MB per file)");
     if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
+    if (dropped) Say(DroppedText(dropped));
     if (r.records != sent && o.device < 0) {
         Error("only " + std::to_string(r.records) + " of " + std::to_string(sent) + " messages reached the files");
         return kFailed;

@@ -14,18 +14,37 @@
 
 namespace vkl {
 
-int CmdReplay(const ReplayOptions& o)
+namespace {
+
+// Whether the file can be replayed, from its header alone; the end of its records in
+// `headerPosition`. Reports why not.
+bool CheckReplayable(const std::string& path, uint32_t& headerPosition)
 {
+    {
+        CLogFile probe;
+        if (probe.OpenForInspection(path.c_str()) && probe.GetLength() >= CLogFile::kFirstRecord &&
+            !probe.NeedsRepair()) {
+            headerPosition = probe.GetHeaderPosition();
+            probe.Close();
+            return true;
+        }
+    }
+    // The summary words the reason.
     FileSummary summary;
     std::string error;
-    if (!Summarise(o.file, summary, error, false)) {
+    if (!Summarise(path, summary, error, false))
         Error(error);
-        return kFailed;
-    }
-    if (summary.needsRepair) {
-        Error(o.file + ": needs repair; 'vkl repair " + o.file + "' repairs it");
-        return kFailed;
-    }
+    else
+        Error(path + ": needs repair; 'vkl repair " + path + "' repairs it");
+    return false;
+}
+
+}  // namespace
+
+int CmdReplay(const ReplayOptions& o)
+{
+    uint32_t headerPosition = 0;
+    if (!CheckReplayable(o.file, headerPosition)) return kFailed;
     InstallInterruptHandler();
     CLoggerManager* manager = Init();
     CLogger* logger = nullptr;
@@ -40,6 +59,7 @@ int CmdReplay(const ReplayOptions& o)
     }
     CQueueWnd wnd;
     int status = kOk;
+    FileSummary summary;
     {
         CLogFilePlayer player(&wnd);
         if (!player.LoadLogFile(o.file.c_str())) {
@@ -50,7 +70,10 @@ int CmdReplay(const ReplayOptions& o)
         player.SetSpeed(o.speedMs);
         player.SetLooped(o.loop ? 1 : 0);
         player.Play();
-        Progress progress("replaying " + o.file, summary.headerPosition);
+        // The records are counted for the last line while the replay runs.
+        std::string error;
+        Summarise(o.file, summary, error, false);
+        Progress progress("replaying " + o.file, headerPosition);
         while (!Interrupted()) {
             if (wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, 100)) break;
             progress.Update(static_cast<uint64_t>(player.GetFilePosition()));
@@ -59,14 +82,17 @@ int CmdReplay(const ReplayOptions& o)
         if (Interrupted()) player.CloseFile();
     }
     std::string into;
+    uint64_t dropped = 0;
     if (logger) {
         logger->EmptyFIFO();
         into = std::string(logger->GetPathName().c_str()) + logger->GetFileName().c_str();
         logger->Close();
+        dropped = logger->GetClient()->GetNumDropped();
     }
     Term();
     Say("replayed " + o.file + " (" + std::to_string(summary.records) + " records" + (o.loop ? ", looped" : "") + ")" +
         (into.empty() ? std::string() : " into " + into));
+    if (dropped) Say(DroppedText(dropped));
     if (!LastMessageBox().empty() && LastMessageBox() == "Error reading log file.") status = kFailed;
     return status;
 }
