@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds with. A no-op when all are there.
 set -euo pipefail
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-          nlohmann-json3-dev libtomlplusplus-dev libcli11-dev clang libclang-rt-14-dev)
+          nlohmann-json3-dev libtomlplusplus-dev libcli11-dev clang libclang-rt-14-dev time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
