@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
+#include "framework/Sync.h"
 #include "framework/Window.h"
 #include "logfile/LogFile.h"
 #include "logger/LoggerManager.h"
@@ -70,9 +71,11 @@ int CmdReplay(const ReplayOptions& o)
         player.SetSpeed(o.speedMs);
         player.SetLooped(o.loop ? 1 : 0);
         player.Play();
-        // The records are counted for the last line while the replay runs.
+        // The records are counted for the last line while the replay runs, at the replay
+        // thread's priority, so that the counting never holds up the logger.
         std::string error;
-        Summarise(o.file, summary, error, false);
+        const auto counting =
+            CWinThread::Start([&] { return Summarise(o.file, summary, error, false) ? 1u : 0u; }, THREAD_PRIORITY_IDLE);
         Progress progress("replaying " + o.file, headerPosition);
         while (!Interrupted()) {
             if (wnd.WaitFor(CLogFilePlayer::WM_PLAYER_END, 100)) break;
@@ -80,6 +83,7 @@ int CmdReplay(const ReplayOptions& o)
         }
         progress.Finish();
         if (Interrupted()) player.CloseFile();
+        counting->WaitForEnd(INFINITE);
     }
     std::string into;
     uint64_t dropped = 0;
