@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -236,7 +237,9 @@ void CFile::Write(const void* buf, UINT count)
     const BYTE* in = static_cast<const BYTE*>(buf);
     UINT done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
+        // The system call itself: the C library's wrapper adds cancellation bookkeeping
+        // to every call in a process with threads, and nothing here cancels threads.
+        const ssize_t n = ::syscall(SYS_pwrite64, m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
         if (n < 0) {
             if (errno == EINTR) continue;
             // Writing through a read-only handle is a denied access, not an invalid file.
