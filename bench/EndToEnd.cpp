@@ -5,8 +5,9 @@
 //
 // each beside the floor measured in the same run: the same record bytes written into a
 // fresh file with one write() per record, as the logger does. The log the first
-// recording makes gives the record sizes, and it is the log that is replayed, so both
-// commands write exactly the floor's bytes. Each command runs in turn with the floor,
+// recording makes gives the records: it is the log that is replayed, and a recording of
+// the same seed makes records of the same sizes, so both commands write as many records
+// of the same sizes as the floor. Each command runs in turn with the floor,
 // several times; the ratio (floor time / command time) is taken pair by pair and its
 // median printed, so a machine whose speed drifts still gives a fair figure.
 //

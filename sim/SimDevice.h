@@ -62,7 +62,8 @@ public:
     // The IMEI of a device slot: 15 digits.
     CString Imei(int slot) const;
 
-    // The native data block of a signal message of type 5, 6 or 7.
+    // The native data block of a signal message of type 5, 6 or 7, for one of the
+    // database's signals (empty for a signal that is not the database's own).
     std::vector<BYTE> SignalBlock(int messageType, const SignalInfo& signal);
     // The data block of a trace message: words 0, 2, 3 and 6 of the body as given.
     static std::vector<BYTE> TraceBlock(int format, int group, int id, int dspOpcode);
