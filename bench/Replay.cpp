@@ -1,6 +1,7 @@
 // Replay speed: a log of 200,000 records replayed at speed 0 through the message bus
 // into a client that counts them, beside the rate of reading the same records from the
-// file alone (a fresh archive per record), in the same run. Prints both and their ratio.
+// file alone (a fresh archive per record), in the same run. Prints both and their ratio;
+// the aim is 2,000,000 messages/s delivered on a two-core machine.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -105,8 +106,10 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("replay at speed 0: %.0f messages/s delivered; reading the records alone: %.0f records/s; ratio %.2f\n",
-                g_replayRate, g_readRate, g_readRate > 0 ? g_replayRate / g_readRate : 0.0);
+    std::printf(
+        "replay at speed 0: %.0f messages/s delivered (aim: at least 2,000,000); reading the records alone: "
+        "%.0f records/s; ratio %.2f\n",
+        g_replayRate, g_readRate, g_readRate > 0 ? g_replayRate / g_readRate : 0.0);
     std::filesystem::remove_all(BenchScratchDir());
     return 0;
 }

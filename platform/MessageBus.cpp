@@ -4,46 +4,146 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 
 #include "framework/Sync.h"
 #include "platform/Filters.h"
 #include "platform/Services.h"
+#include "platform/Settings.h"
 
 namespace {
 // The state of the client whose worker runs on this thread (null on other threads).
 thread_local const void* t_workerOf = nullptr;
 
-using Queue = std::deque<std::unique_ptr<CVESKMessage>>;
+// A delivered message whose data block holds more than this is freed rather than kept
+// for reuse, so one huge message cannot sit in the spares.
+constexpr size_t kLargestSpare = 64 * 1024;
+// What a queued message costs beyond its object and data: its entries in the queue and
+// the worker's batch, its place among the spares and the allocator's headers, roughly.
+constexpr size_t kBookkeeping = 64;
 
 bool SourceMatches(const int filter[2], int sourceA, int sourceB)
 {
     return (filter[0] == -1 || filter[0] == sourceA) && (filter[1] == -1 || filter[1] == sourceB);
 }
+
+size_t QueueBoundFromSettings()
+{
+    const int mb = GetSettingInt(GetSettingsStore(), kQueueSettingsSection, kQueueSettingsKey, kDefaultQueueMB);
+    return static_cast<size_t>(std::clamp(mb, 1, kMaxQueueMB)) << 20;
+}
 }  // namespace
 
-// Everything the worker touches lives here, so a worker that outlives its client (the
-// client was destroyed from its own callback) still finds it.
+// Everything the worker and waiting dispatches touch lives here, so a worker that
+// outlives its client (the client was destroyed from its own callback) still finds it.
 struct CMessageClient::State {
+    struct Item {
+        std::unique_ptr<CVESKMessage> message;
+        size_t bytes = 0;  // what it counts against the bound: footprint and bookkeeping
+    };
+    using Queue = std::vector<Item>;
+
     std::mutex mutex;
     std::condition_variable work;  // the worker waits for messages, a priority or Stop
     std::condition_variable idle;  // WaitUntilEmpty waits for the queue to drain
+    std::condition_variable room;  // dispatches wait for room in the queue
 
     void* owner = nullptr;
     MessageCallback callback = nullptr;
 
     Queue queue;
+    // Delivered messages kept for reuse; they and the queue together stay within the bound.
+    std::vector<std::unique_ptr<CVESKMessage>> spares;
+    size_t bound = size_t{kDefaultQueueMB} << 20;
+    size_t queuedBytes = 0;  // the queue and the worker's batch until it gives them back
+    size_t spareBytes = 0;
+    // Messages of the worker's batch not yet handed to the callback. Only the worker
+    // counts it down; Terminate and Stop set it to 0, which ends the batch.
+    std::atomic<size_t> batchLeft{0};
     bool active = false;         // takes messages from the bus
     bool workerPaused = false;   // paused by the worker itself: intake goes on
-    bool delivering = false;     // the callback is running
+    bool busy = false;           // the worker is delivering a batch
+    bool workerWaiting = false;  // the worker sleeps until a message comes
     bool stop = false;
     bool priorityPending = false;
+    int roomWaiters = 0;
     int priority = THREAD_PRIORITY_NORMAL;
     int sourceFilter[2] = {-1, -1};
     int sourceFilter2[2] = {-1, -1};
     int terminateReason = 0;
+    uint64_t dropped = 0;
+    uint64_t waits = 0;
 
-    bool Drained() const { return stop || (queue.empty() && !delivering); }
+    bool Drained() const { return stop || (queue.empty() && !busy); }
+    size_t InFifo() const { return queue.size() + batchLeft.load(std::memory_order_acquire); }
+    bool Takes() const { return active && !stop; }
+
+    bool HasRoomFor(const CVESKMessage& m) const
+    {
+        if (queuedBytes == 0) return true;
+        size_t need = sizeof(CVESKMessage) + static_cast<size_t>(std::max(m.GetDataLength(), 0)) + kBookkeeping;
+        if (!spares.empty()) need = std::max(need, spares.back()->MemoryFootprint() + kBookkeeping);
+        return queuedBytes + need <= bound;
+    }
+
+    // Queues a copy, into a spare message when there is one.
+    void Push(const CVESKMessage& m)
+    {
+        std::unique_ptr<CVESKMessage> slot;
+        if (spares.empty()) {
+            slot = std::make_unique<CVESKMessage>(m);
+        } else {
+            slot = std::move(spares.back());
+            spares.pop_back();
+            spareBytes -= slot->MemoryFootprint();
+            *slot = m;
+        }
+        const size_t bytes = slot->MemoryFootprint() + kBookkeeping;
+        queuedBytes += bytes;
+        queue.push_back({std::move(slot), bytes});
+    }
+
+    // Gives back the room of delivered or dropped messages and keeps what fits as spares.
+    void Release(Queue::iterator first, Queue::iterator last)
+    {
+        for (auto it = first; it != last; ++it) {
+            queuedBytes -= it->bytes;
+            if (!it->message) continue;
+            const size_t footprint = it->message->MemoryFootprint();
+            if (footprint - sizeof(CVESKMessage) <= kLargestSpare && queuedBytes + spareBytes + footprint <= bound) {
+                spareBytes += footprint;
+                spares.push_back(std::move(it->message));
+            }
+        }
+        if (roomWaiters) room.notify_all();
+    }
+
+    void WakeWorker()
+    {
+        if (!workerWaiting) return;
+        workerWaiting = false;
+        work.notify_one();
+    }
+
+    // The worker's next message of its batch of `size`, unless the batch was dropped.
+    bool Claim(size_t size, size_t& index)
+    {
+        size_t left = batchLeft.load(std::memory_order_acquire);
+        while (left > 0) {
+            if (batchLeft.compare_exchange_weak(left, left - 1, std::memory_order_acq_rel)) {
+                index = size - left;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Drops the queue and the rest of the worker's batch (Terminate, Stop).
+    void DropQueued()
+    {
+        dropped += queue.size() + batchLeft.exchange(0, std::memory_order_acq_rel);
+        Release(queue.begin(), queue.end());
+        queue.clear();
+    }
 };
 
 // ---- client ---------------------------------------------------------------------------
@@ -53,6 +153,7 @@ CMessageClient::CMessageClient(void* owner, int flag, MessageCallback callback)
 {
     m_state->owner = owner;
     m_state->callback = callback;
+    m_state->bound = QueueBoundFromSettings();
     m_worker = std::thread(&CMessageClient::WorkerLoop, m_state);
 }
 
@@ -67,18 +168,62 @@ CMessageClient::~CMessageClient()
         m_worker.join();
 }
 
+template <typename T>
+T CMessageClient::Read(T State::*field) const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return (*m_state).*field;
+}
+
 bool CMessageClient::IsWorkerThread() const
 {
     return t_workerOf == m_state.get();
 }
 
+namespace {
+// Hands the worker's batch to the callback, one message at a time, giving room back
+// every quarter of the bound so that a waiting source goes on while the batch is long.
+template <typename State, typename Batch>
+void DeliverBatch(State& s, Batch& batch, void* owner, MessageCallback callback, size_t chunk)
+{
+    size_t index = 0, released = 0, pendingBytes = 0;
+    while (s.Claim(batch.size(), index)) {
+        // The callback may pause, resume, wait on or even destroy this client.
+        if (callback) {
+            try {
+                callback(owner, batch[index].message.get());
+            } catch (...) {
+                // A callback's failure is its own; the worker goes on with the next message
+                // rather than take the host process down.
+            }
+        }
+        pendingBytes += batch[index].bytes;
+        if (pendingBytes >= chunk) {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.Release(batch.begin() + static_cast<std::ptrdiff_t>(released),
+                      batch.begin() + static_cast<std::ptrdiff_t>(index + 1));
+            released = index + 1;
+            pendingBytes = 0;
+        }
+    }
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.Release(batch.begin() + static_cast<std::ptrdiff_t>(released), batch.end());
+    batch.clear();
+}
+}  // namespace
+
 void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
 {
     t_workerOf = state.get();
     State& s = *state;
+    State::Queue batch;
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
-        s.work.wait(lock, [&s] { return s.stop || s.priorityPending || !s.queue.empty(); });
+        while (!s.stop && !s.priorityPending && s.queue.empty()) {
+            s.workerWaiting = true;
+            s.work.wait(lock);
+        }
+        s.workerWaiting = false;
         if (s.stop) break;
         if (s.priorityPending) {
             s.priorityPending = false;
@@ -88,52 +233,66 @@ void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
             lock.lock();
             continue;
         }
-        std::unique_ptr<CVESKMessage> message = std::move(s.queue.front());
-        s.queue.pop_front();
-        s.delivering = true;
+        batch.swap(s.queue);  // the whole queue at once; the old batch's storage is reused
+        s.batchLeft.store(batch.size(), std::memory_order_release);
+        s.busy = true;
         void* const owner = s.owner;
         const MessageCallback callback = s.callback;
+        const size_t chunk = std::max<size_t>(s.bound / 4, 1);
         lock.unlock();
-        // The callback may pause, resume, wait on or even destroy this client.
-        if (callback) {
-            try {
-                callback(owner, message.get());
-            } catch (...) {
-                // A callback's failure is its own; the worker goes on with the next message
-                // rather than take the host process down.
-            }
-        }
-        message.reset();
+        DeliverBatch(s, batch, owner, callback, chunk);
         lock.lock();
-        s.delivering = false;
+        s.busy = false;
         if (s.queue.empty()) s.idle.notify_all();
     }
-    s.delivering = false;
+    s.busy = false;
     s.idle.notify_all();
     t_workerOf = nullptr;
 }
 
-bool CMessageClient::Offer(const CVESKMessage& message, int sourceA, int sourceB)
+int CMessageClient::Offer(const CVESKMessage* messages, size_t count, int sourceA, int sourceB,
+                          std::vector<Pending>& pending)
 {
     State& s = *m_state;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.stop || !s.active) return false;
-        if (!SourceMatches(s.sourceFilter, sourceA, sourceB) || !SourceMatches(s.sourceFilter2, sourceA, sourceB))
-            return false;
+    const bool own = IsWorkerThread();
+    int queued = 0;
+    bool waiting = false;  // once one message waits, the rest of the run waits behind it
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!SourceMatches(s.sourceFilter, sourceA, sourceB) || !SourceMatches(s.sourceFilter2, sourceA, sourceB)) return 0;
+    for (size_t i = 0; i < count; ++i) {
+        const CVESKMessage& m = messages[i];
+        if (!m_filters->PassesFilters(m)) continue;
+        if (!s.Takes()) {
+            ++s.dropped;
+        } else if (waiting || (!own && !s.HasRoomFor(m))) {
+            waiting = true;
+            pending.push_back({m_state, i});
+        } else {
+            s.Push(m);
+            ++queued;
+        }
     }
-    if (!m_filters->PassesFilters(message)) return false;
-    auto copy = std::make_unique<CVESKMessage>(message);
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.stop || !s.active) return false;
-        // The worker sleeps only on an empty queue, so only the first message wakes it.
-        wake = s.queue.empty();
-        s.queue.push_back(std::move(copy));
+    if (queued) s.WakeWorker();
+    return queued;
+}
+
+int CMessageClient::QueueWhenRoom(const Pending& pending, const CVESKMessage& message)
+{
+    State& s = *pending.state;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (s.Takes() && !s.HasRoomFor(message)) {
+        ++s.waits;
+        ++s.roomWaiters;
+        s.room.wait(lock, [&] { return !s.Takes() || s.HasRoomFor(message); });
+        --s.roomWaiters;
     }
-    if (wake) s.work.notify_one();
-    return true;
+    if (!s.Takes()) {
+        ++s.dropped;
+        return 0;
+    }
+    s.Push(message);
+    s.WakeWorker();
+    return 1;
 }
 
 void CMessageClient::Pause()
@@ -148,6 +307,7 @@ void CMessageClient::Pause()
         return;
     }
     s.active = false;
+    s.room.notify_all();  // dispatches waiting for room give up
 }
 
 void CMessageClient::Resume()
@@ -166,23 +326,21 @@ void CMessageClient::Resume()
 void CMessageClient::Stop()
 {
     State& s = *m_state;
-    Queue dropped;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.stop = true;
         s.active = false;
         s.workerPaused = false;
-        dropped.swap(s.queue);
+        s.DropQueued();
     }
     s.work.notify_all();
     s.idle.notify_all();
-    // `dropped` frees the messages here, outside the lock.
+    s.room.notify_all();
 }
 
 bool CMessageClient::IsActive() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->active;
+    return Read(&State::active);
 }
 
 unsigned long CMessageClient::WaitUntilEmpty(DWORD ms)
@@ -196,31 +354,56 @@ unsigned long CMessageClient::WaitUntilEmpty(DWORD ms)
         else
             s.idle.wait_for(lock, std::chrono::milliseconds(ms), [&s] { return s.Drained(); });
     }
-    return static_cast<unsigned long>(s.queue.size());
+    return static_cast<unsigned long>(s.InFifo());
 }
 
 unsigned long CMessageClient::GetNumMessagesInFIFO() const
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    return static_cast<unsigned long>(m_state->queue.size());
+    return static_cast<unsigned long>(m_state->InFifo());
 }
 
 void CMessageClient::Terminate(int reason)
 {
     State& s = *m_state;
-    Queue dropped;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.terminateReason = reason;
-        dropped.swap(s.queue);
-    }
-    s.idle.notify_all();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.terminateReason = reason;
+    s.DropQueued();
+    // The worker tells WaitUntilEmpty once the message in its callback, if any, is done.
+    if (!s.busy) s.idle.notify_all();
 }
 
 int CMessageClient::GetTerminateReason() const
 {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->terminateReason;
+    return Read(&State::terminateReason);
+}
+
+size_t CMessageClient::GetQueueBound() const
+{
+    return Read(&State::bound);
+}
+
+void CMessageClient::SetQueueBound(size_t bytes)
+{
+    State& s = *m_state;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.bound = std::max<size_t>(bytes, 1);
+    s.room.notify_all();
+}
+
+size_t CMessageClient::GetQueuedBytes() const
+{
+    return Read(&State::queuedBytes);
+}
+
+uint64_t CMessageClient::GetNumDropped() const
+{
+    return Read(&State::dropped);
+}
+
+uint64_t CMessageClient::GetNumWaits() const
+{
+    return Read(&State::waits);
 }
 
 CAllFilters* CMessageClient::GetFilters()
@@ -292,10 +475,21 @@ void CMessageBus::Unregister(CMessageClient* client)
 
 int CMessageBus::Dispatch(const CVESKMessage& message, int sourceA, int sourceB)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    return Dispatch(&message, 1, sourceA, sourceB);
+}
+
+int CMessageBus::Dispatch(const CVESKMessage* messages, size_t count, int sourceA, int sourceB)
+{
+    // Kept per thread so that a dispatch allocates nothing once it has warmed up.
+    thread_local std::vector<CMessageClient::Pending> pending;
+    pending.clear();
     int queued = 0;
-    for (CMessageClient* client : m_clients)
-        if (client->Offer(message, sourceA, sourceB)) ++queued;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (CMessageClient* client : m_clients) queued += client->Offer(messages, count, sourceA, sourceB, pending);
+    }
+    for (const CMessageClient::Pending& p : pending) queued += CMessageClient::QueueWhenRoom(p, messages[p.index]);
+    pending.clear();
     return queued;
 }
 
@@ -320,11 +514,16 @@ bool CMessageSender::InjectMessage(CVESKMessage* message)
     return true;
 }
 
+void CMessageSender::InjectMessages(const CVESKMessage* messages, size_t count)
+{
+    if (count) Services::Bus()->Dispatch(messages, count, m_nSourceA, m_nSourceB);
+}
+
 // ---- Corekit's calls ------------------------------------------------------------------
 
 namespace {
-std::mutex g_archiveMutex;
-CArchive* g_pMessageArchive = nullptr;
+// The archive note is set twice for every message a logger writes: an atomic, not a lock.
+std::atomic<CArchive*> g_pMessageArchive{nullptr};
 std::atomic<int> g_nSendersMade{0};
 }  // namespace
 
@@ -364,18 +563,16 @@ void DestroyMessageSender(CMessageSender** ppSender)
 
 void SetMessageArchive(CArchive* archive)
 {
-    std::lock_guard<std::mutex> lock(g_archiveMutex);
-    g_pMessageArchive = archive;
+    g_pMessageArchive.store(archive, std::memory_order_release);
 }
 
 void ReleaseMessageArchive(CArchive* archive)
 {
-    std::lock_guard<std::mutex> lock(g_archiveMutex);
-    if (g_pMessageArchive == archive) g_pMessageArchive = nullptr;
+    CArchive* expected = archive;
+    g_pMessageArchive.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
 }
 
 CArchive* GetMessageArchive()
 {
-    std::lock_guard<std::mutex> lock(g_archiveMutex);
-    return g_pMessageArchive;
+    return g_pMessageArchive.load(std::memory_order_acquire);
 }

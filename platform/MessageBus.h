@@ -4,8 +4,17 @@
 // CMessageBus: the host dispatches a message from a source (two identifiers); every
 // registered client whose source filters match and whose content filters pass, and
 // which is active, queues its own copy. Each client calls its callback from its own
-// worker thread, one message at a time, in queue order. The queue has no bound: a burst
-// dispatched faster than the callback runs waits in memory, nothing is dropped.
+// worker thread, one message at a time, in queue order.
+//
+// The queue is bounded in bytes (the messages' objects, data and bookkeeping; "Message
+// Queue MB" in "Logger Settings", kDefaultQueueMB when unset). A dispatch that finds a
+// client's queue full waits until the worker has made room, so a source faster than the
+// callback slows to its pace instead of filling memory; nothing is dropped for want of
+// room. A message larger than the bound goes into an empty queue. A dispatch made by the client's own
+// worker (inside its callback) never waits. Messages a client drops by design are
+// counted (GetNumDropped): those offered while it is paused (or not yet resumed), a
+// dispatch that was waiting for room when the client was paused or stopped, and the
+// queue dropped by Terminate or Stop.
 //
 // Client states: a client starts inactive. Resume makes it active (it takes messages
 // from the bus); Pause makes it inactive (it takes no more), while its worker goes on
@@ -27,7 +36,13 @@
 // the callback returns, touching only state it shares with nobody but itself.
 //
 // CMessageSender: InjectMessage takes a message over and dispatches it on the bus from
-// the sender's own source, as if the device had sent it.
+// the sender's own source, as if the device had sent it; InjectMessages dispatches a
+// run of messages (copies of them) the same way, in one pass over the bus.
+//
+// Throughput: the worker takes the whole queue at once and delivers it without the
+// lock, giving delivered messages back for reuse (no allocation per message once the
+// queue has warmed up); a dispatch wakes the worker only when it sleeps.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,7 +59,16 @@ class CMessageBus;
 
 using MessageCallback = void (*)(void* owner, CVESKMessage* message);
 
+// The bound of every client's queue: "Message Queue MB" in "Logger Settings", read when
+// the client is made; values outside 1 .. kMaxQueueMB are taken as the nearest limit.
+constexpr const char* kQueueSettingsSection = "Logger Settings";
+constexpr const char* kQueueSettingsKey = "Message Queue MB";
+constexpr int kDefaultQueueMB = 8;
+constexpr int kMaxQueueMB = 4096;
+
 class CMessageClient {
+    struct State;  // shared by the client, its worker thread and dispatches waiting for room
+
 public:
     CMessageClient(void* owner, int flag, MessageCallback callback);
     ~CMessageClient();
@@ -75,8 +99,29 @@ public:
     // True on the client's own worker thread (inside its callback).
     bool IsWorkerThread() const;
 
-    // Called by the bus: queues a copy when the client is active and the filters pass.
-    bool Offer(const CVESKMessage& message, int sourceA, int sourceB);
+    // The bound of the queue in bytes, and the bytes its messages hold now (queued or
+    // being delivered).
+    size_t GetQueueBound() const;
+    void SetQueueBound(size_t bytes);
+    size_t GetQueuedBytes() const;
+    // Messages dropped by design (see the top of this file), and dispatches that had to
+    // wait for room, since the client was made.
+    uint64_t GetNumDropped() const;
+    uint64_t GetNumWaits() const;
+
+    // A message of a dispatch that waits for room in a client's queue until the bus is
+    // no longer held (the bus's business).
+    struct Pending {
+        std::shared_ptr<State> state;
+        size_t index;  // into the dispatched run of messages
+    };
+    // Called by the bus, which is held: queues copies of the messages for which the
+    // client is active and its filters pass, as far as there is room; the rest of them
+    // are appended to `pending`. Returns how many it queued.
+    int Offer(const CVESKMessage* messages, size_t count, int sourceA, int sourceB, std::vector<Pending>& pending);
+    // Called by the bus, no longer held: queues one pending message once there is room;
+    // 1 when it was queued, 0 when the client was paused or stopped meanwhile.
+    static int QueueWhenRoom(const Pending& pending, const CVESKMessage& message);
     // Attaches to a bus (RegisterMessageClient); leaves the previous one. A null bus
     // only detaches.
     void AttachTo(const std::shared_ptr<CMessageBus>& bus);
@@ -84,8 +129,10 @@ public:
     void AdoptCallback(void* owner, MessageCallback callback);
 
 private:
-    struct State;  // shared by the client and its worker thread
     static void WorkerLoop(std::shared_ptr<State> state);
+    // A field of the shared state, read under its lock.
+    template <typename T>
+    T Read(T State::*field) const;
 
     const int m_nFlag;
     std::shared_ptr<State> m_state;
@@ -101,11 +148,16 @@ public:
     void Unregister(CMessageClient* client);
     // Offers the message to every registered client; returns how many queued it.
     int Dispatch(const CVESKMessage& message, int sourceA = 0, int sourceB = 0);
+    // Offers a run of messages, in order, to every registered client in one pass;
+    // returns how many copies were queued in all.
+    int Dispatch(const CVESKMessage* messages, size_t count, int sourceA = 0, int sourceB = 0);
     size_t ClientCount() const;
 
 private:
-    // Held while a message is offered, so a client never leaves the bus while it is
-    // being offered to (Unregister waits for the Dispatch in progress).
+    // Held while messages are offered, so a client never leaves the bus while it is
+    // being offered to (Unregister waits for the Dispatch in progress). A dispatch waits
+    // for room only after letting go of it, touching nothing but the client's shared
+    // state then.
     mutable std::mutex m_mutex;
     std::vector<CMessageClient*> m_clients;
 };
@@ -116,6 +168,9 @@ public:
     // Takes the message over (deletes it) and dispatches it on the installed bus from
     // this sender's source. False only for a null message.
     bool InjectMessage(CVESKMessage* message);
+    // Dispatches copies of a run of messages on the installed bus from this sender's
+    // source, in order; the messages stay the caller's.
+    void InjectMessages(const CVESKMessage* messages, size_t count);
     const CString& GetName() const { return m_strName; }
     const CString& GetDescription() const { return m_strDescription; }
     int GetSourceA() const { return m_nSourceA; }

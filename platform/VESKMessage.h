@@ -54,6 +54,9 @@ public:
     int GetFurther() const { return m_nFurther; }
     void SetFurther(int value) { m_nFurther = value; }
 
+    // Bytes the message holds in memory: the object and its data block's storage.
+    size_t MemoryFootprint() const { return sizeof(*this) + m_data.capacity(); }
+
     friend bool operator==(const CVESKMessage& a, const CVESKMessage& b);
 
 private:

@@ -1,5 +1,8 @@
 #include "replay/LogFilePlayer.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "framework/MessageBox.h"
 #include "platform/MessageBus.h"
 #include "platform/VESKMessage.h"
@@ -9,13 +12,24 @@ constexpr const char* kReadError = "Error reading log file.";
 constexpr const char* kEndQuestion = "End of File Reached. Rewind and Begin Again?";
 constexpr DWORD kStopWaitMs = 1000;
 constexpr int kReplayPriority = THREAD_PRIORITY_IDLE;
+// Read-ahead at speed 0: up to this many records, or this many data bytes, are read in
+// one go and handed to the sender as one run.
+constexpr size_t kBlockRecords = 256;
+constexpr size_t kBlockBytes = 256 * 1024;
+// A block slot whose data storage grew beyond this is freed after its run is sent.
+constexpr size_t kLargestKept = 64 * 1024;
 }  // namespace
 
 struct CLogFilePlayer::State {
+    // How one pass over the records ended.
+    enum class PassEnd { endOfRecords, stopped, failed };
+    // What one attempt to send a block did.
+    enum class BlockResult { sent, paused, endOfRecords, failed, failedQuietly };
+
     CWnd* pWnd = nullptr;
     CLogFile file;
     std::mutex fileLock;             // the thread and the host's calls take turns on the file
-    std::mutex stepLock;             // held by the thread from the run test to the counted message
+    std::mutex stepLock;             // held by the thread from the run test to the counted block
     CEvent evStop{false, true};      // manual reset: the thread ends at its next boundary
     CEvent evRun{true, true};        // manual reset: reset while paused
     CEvent evWake{false, false};     // interrupts the pause between two messages
@@ -25,6 +39,7 @@ struct CLogFilePlayer::State {
     std::atomic<bool> playing{false};
     std::atomic<bool> kill{false};   // end without notification
     std::atomic<CMessageSender*> sender{nullptr};
+    std::vector<CVESKMessage> block;  // the replay thread's read-ahead, reused from block to block
 
     bool ShouldEnd() { return kill.load() || evStop.Lock(0); }
 
@@ -42,7 +57,85 @@ struct CLogFilePlayer::State {
         ReadLogRecord(file, *message);
         if (CMessageSender* s = sender.load()) s->InjectMessage(message.release());
     }
+
+    PassEnd PlayPass(DWORD end);
+    BlockResult SendBlock(DWORD end);
+    BlockResult ReadBlock(DWORD end, size_t& count);
+    // Waits while paused, between two blocks; false when the thread is to end.
+    bool WaitWhilePaused();
 };
+
+CLogFilePlayer::State::BlockResult CLogFilePlayer::State::ReadBlock(DWORD end, size_t& count)
+{
+    const size_t most = speed.load() == 0 ? kBlockRecords : 1;
+    size_t bytes = 0;
+    count = 0;
+    try {
+        while (count < most && bytes < kBlockBytes && file.GetPosition() < end) {
+            if (block.size() == count) block.emplace_back();
+            ReadLogRecord(file, block[count]);
+            bytes += static_cast<size_t>(std::max(block[count].GetDataLength(), 0));
+            ++count;
+        }
+    } catch (const CArchiveException&) {
+        // Reported only when the records were not yet all read.
+        try {
+            return file.GetPosition() < end ? BlockResult::failed : BlockResult::failedQuietly;
+        } catch (const CException&) {
+            return BlockResult::failed;
+        }
+    } catch (const CException&) {
+        return BlockResult::failed;
+    }
+    return count ? BlockResult::sent : BlockResult::endOfRecords;
+}
+
+CLogFilePlayer::State::BlockResult CLogFilePlayer::State::SendBlock(DWORD end)
+{
+    // A Pause that came after the run test waits for this block to be sent and counted;
+    // one that came before it is seen here and nothing is sent.
+    std::lock_guard<std::mutex> step(stepLock);
+    if (!evRun.Lock(0)) return BlockResult::paused;
+    size_t count = 0;
+    BlockResult result = BlockResult::endOfRecords;
+    {
+        std::lock_guard<std::mutex> lock(fileLock);
+        if (file.IsOpen() && file.GetPosition() < end) result = ReadBlock(end, count);
+    }
+    // The records read before a failure still go out.
+    if (CMessageSender* s = sender.load(); s && count) s->InjectMessages(block.data(), count);
+    counter += static_cast<DWORD>(count);
+    for (size_t i = 0; i < count; ++i)
+        if (block[i].MemoryFootprint() > kLargestKept) block[i] = CVESKMessage();
+    return result;
+}
+
+bool CLogFilePlayer::State::WaitWhilePaused()
+{
+    while (!evRun.Lock(0) && !ShouldEnd()) evWake.Lock(50);
+    return !ShouldEnd();
+}
+
+CLogFilePlayer::State::PassEnd CLogFilePlayer::State::PlayPass(DWORD end)
+{
+    for (;;) {
+        if (!WaitWhilePaused()) return PassEnd::stopped;
+        switch (SendBlock(end)) {
+            case BlockResult::paused:
+                continue;
+            case BlockResult::endOfRecords:
+                return PassEnd::endOfRecords;
+            case BlockResult::failed:
+                AfxMessageBox(kReadError, MB_OK | MB_ICONEXCLAMATION);
+                return PassEnd::failed;
+            case BlockResult::failedQuietly:
+                return PassEnd::failed;
+            case BlockResult::sent:
+                break;
+        }
+        if (const unsigned int pause = speed) evWake.Lock(pause);
+    }
+}
 
 CLogFilePlayer::CLogFilePlayer(CWnd* pWnd) : m_state(std::make_shared<State>())
 {
@@ -141,56 +234,7 @@ UINT CLogFilePlayer::PlayFunc(void* pState)
         end = s.file.GetHeaderPosition();
     }
     s.Rewind();
-    bool more = true;
-    while (more && !s.ShouldEnd()) {
-        for (;;) {
-            if (s.ShouldEnd()) {
-                more = false;
-                break;
-            }
-            // Paused: wait here, between two messages.
-            while (!s.evRun.Lock(0) && !s.ShouldEnd()) s.evWake.Lock(50);
-            if (s.ShouldEnd()) {
-                more = false;
-                break;
-            }
-            bool failed = false;
-            bool showError = false;
-            {
-                // A Pause that came after the run test waits for this message to be
-                // counted; one that came before it is seen here and nothing is sent.
-                std::lock_guard<std::mutex> step(s.stepLock);
-                if (!s.evRun.Lock(0)) continue;
-                std::lock_guard<std::mutex> lock(s.fileLock);
-                if (!s.file.IsOpen() || s.file.GetPosition() >= end) break;
-                try {
-                    s.ReplayOne();
-                    ++s.counter;
-                } catch (const CArchiveException&) {
-                    failed = true;
-                    try {
-                        showError = s.file.GetPosition() < end;
-                    } catch (const CException&) {
-                        showError = true;
-                    }
-                } catch (const CException&) {
-                    failed = true;
-                    showError = true;
-                }
-            }
-            if (failed) {
-                if (showError) AfxMessageBox(kReadError, MB_OK | MB_ICONEXCLAMATION);
-                more = false;
-                break;
-            }
-            const unsigned int pause = s.speed;
-            if (pause) s.evWake.Lock(pause);
-        }
-        if (more && s.looped && !s.ShouldEnd())
-            s.Rewind();
-        else
-            more = false;
-    }
+    while (s.PlayPass(end) == State::PassEnd::endOfRecords && s.looped && !s.ShouldEnd()) s.Rewind();
     if (s.kill) return 0;
     s.Rewind();
     // Not playing any more by the time the window hears of the end.

@@ -4,11 +4,16 @@
 //
 // A POSIX thread cannot be suspended or killed, so the replay thread pauses and stops
 // at message boundaries: before each message it waits while paused, and the pause
-// after each message is a wait that a pause, stop or close interrupts. Pause returns once
-// a message on its way has been sent and counted, so nothing moves after it. A closing player
-// tells the thread to end at once, without its end notification, and waits for it.
-// Everything the thread touches lives in a state block it shares with the player, so
-// the thread can never outlive what it uses.
+// after each message is a wait that a pause, stop or close interrupts. At speed 0 the
+// thread reads ahead: a block of records is read in one go and handed to the sender as
+// one run, and the boundaries are those between blocks. Pause returns once a message (or
+// block) on its way has been sent and counted, so nothing moves after it and the file
+// position is that of the next record to send. The thread feels the bus's back-pressure
+// like any source: while a receiving queue is full its send waits, and so does a Pause
+// that comes meanwhile. A closing player tells the thread to end
+// at once, without its end notification, and waits for it. Everything the thread
+// touches lives in a state block it shares with the player, so the thread can never
+// outlive what it uses.
 #include <atomic>
 #include <memory>
 #include <mutex>

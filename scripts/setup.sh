@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
           nlohmann-json3-dev libtomlplusplus-dev libcli11-dev clang libclang-rt-14-dev
-          binutils-mingw-w64-i686 mingw-w64-common)
+          binutils-mingw-w64-i686 mingw-w64-common time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -41,6 +41,8 @@ bool Contains(const std::vector<CString>& names, const CString& name)
 
 // Stand-ins for the two logging words: a running tick and a log source.
 constexpr uint32_t kLogSource = 0xC0DE;
+// Messages made per reading of the clock.
+constexpr uint64_t kClockEvery = 64;
 }  // namespace
 
 const std::vector<CString>& CSimDevice::AssertNames(int side)
@@ -86,42 +88,67 @@ void CSimDevice::Disconnect(CDeviceTable& table)
     table.SetUEVersion("");
 }
 
-CVESKMessage CSimDevice::Make(int kind, std::vector<BYTE> data)
+void CSimDevice::StampTime(CVESKMessage& out)
+{
+    // The clock is read for every kClockEvery-th message; the offset that grows with every
+    // message keeps the stamps rising in between.
+    if (m_lastNowEpoch < 0 || m_nIndex % kClockEvery == 0) {
+        m_lastNow = LocalTimeNow();
+        m_lastNowEpoch = EpochSecondsFromUtc(m_lastNow);
+    }
+    const int64_t ms = m_lastNow.wMilliseconds + m_msOffset;
+    const int64_t second = m_lastNowEpoch + ms / 1000;
+    if (second != m_lastStampEpoch) {
+        m_lastStamp = UtcFromEpochSeconds(second, 0);
+        m_lastStampEpoch = second;
+    }
+    CSystemTime stamp = m_lastStamp;
+    stamp.wMilliseconds = static_cast<WORD>(ms % 1000);
+    out.SetPCTimeStamp(stamp);
+}
+
+// Finishes a message whose data block is in m_block.
+void CSimDevice::Make(int kind, CVESKMessage& out)
 {
     ++m_nIndex;
-    const int device = static_cast<int>((m_nIndex - 1) % static_cast<uint64_t>(m_options.devices));
-    CVESKMessage m(kind, device, data.data(), static_cast<int>(data.size()), 0);
+    out.SetKind(kind);
+    out.SetDeviceNumber(static_cast<int>((m_nIndex - 1) % static_cast<uint64_t>(m_options.devices)));
+    out.SetData(m_block.data(), static_cast<int>(m_block.size()));
+    out.SetFurther(0);
     m_msOffset += 1 + static_cast<int64_t>(m_rng() % 4);
-    const CSystemTime now = LocalTimeNow();
-    const int64_t ms = now.wMilliseconds + m_msOffset;
-    m.SetPCTimeStamp(UtcFromEpochSeconds(EpochSecondsFromUtc(now) + ms / 1000, static_cast<int>(ms % 1000)));
-    m.SetMessageIndex(m_nIndex);
-    return m;
+    StampTime(out);
+    out.SetMessageIndex(m_nIndex);
 }
 
 std::vector<BYTE> CSimDevice::TraceBlock(int format, int group, int id, int dspOpcode)
 {
-    std::vector<BYTE> b(CVESKMessage::kHeaderSize + 16, 0);
+    std::vector<BYTE> b;
+    TraceBlockInto(b, format, group, id, dspOpcode);
+    return b;
+}
+
+void CSimDevice::TraceBlockInto(std::vector<BYTE>& b, int format, int group, int id, int dspOpcode)
+{
+    b.assign(CVESKMessage::kHeaderSize + 16, 0);
     PutLE(b, 0, CConverter::kTraceMessageType, 2);
     const size_t body = CVESKMessage::kHeaderSize;
     PutLE(b, body + 0, static_cast<uint32_t>(format), 2);
     PutLE(b, body + 4, static_cast<uint32_t>(group), 2);
     PutLE(b, body + 6, static_cast<uint32_t>(id), 2);
     PutLE(b, body + 12, static_cast<uint32_t>(dspOpcode), 2);
-    return b;
 }
 
-void CSimDevice::PutValue(std::vector<BYTE>& body, int offset, int width, const CString& type)
+void CSimDevice::PutValue(std::vector<BYTE>& body, int offset, int width, ValueKind kind)
 {
     const size_t at = static_cast<size_t>(offset);
-    if (type == "float") {
+    if (kind == ValueKind::floating) {
         const float v = -140.0f + static_cast<float>(m_rng() % 1800) / 10.0f;  // a level in dBm
         uint32_t raw;
         std::memcpy(&raw, &v, sizeof raw);
         PutLE(body, at, raw, 4);
-    } else if (type == "char") {
+    } else if (kind == ValueKind::character || kind == ValueKind::text) {
         PutLE(body, at, static_cast<uint32_t>('a' + m_rng() % 26), 1);
-    } else if (type.Find("unsigned") >= 0) {
+    } else if (kind == ValueKind::unsignedInt) {
         static const uint32_t range[] = {0, 200, 4000, 0, 100000};
         PutLE(body, at, static_cast<uint32_t>(m_rng() % range[width]), width);
     } else {
@@ -131,34 +158,76 @@ void CSimDevice::PutValue(std::vector<BYTE>& body, int offset, int width, const 
     }
 }
 
-std::vector<BYTE> CSimDevice::NativeBody(const SignalInfo& signal)
+const CSimDevice::BodyLayout& CSimDevice::LayoutOf(size_t signalIndex)
 {
+    const auto& signals = m_db->Signals();
+    if (m_layouts.size() != signals.size()) m_layouts.assign(signals.size(), BodyLayout());
+    BodyLayout& layout = m_layouts[signalIndex];
+    if (layout.known) return layout;
     std::vector<NativeField> fields;
-    const int size = m_db->NativeLayout(*signal.body, fields);
-    std::vector<BYTE> body(static_cast<size_t>(size), 0);
+    layout.size = m_db->NativeLayout(*signals[signalIndex].body, fields);
     for (const NativeField& f : fields) {
+        BodyField b;
+        b.offset = f.offset;
+        b.size = f.size;
+        b.count = f.count;
+        b.width = f.count > 0 ? f.size / f.count : 0;
         if (f.enumType) {
-            const auto& values = f.enumType->m_values;
-            const uint32_t v = values.empty() ? 0 : static_cast<uint32_t>(values[m_rng() % values.size()].second);
-            PutLE(body, static_cast<size_t>(f.offset), v, f.size);
+            b.kind = ValueKind::enumeration;
+            b.enumValues = &f.enumType->m_values;
         } else if (f.count > 1 && f.typeName == "char") {
+            b.kind = ValueKind::text;
+        } else if (f.typeName == "float") {
+            b.kind = ValueKind::floating;
+        } else if (f.typeName == "char") {
+            b.kind = ValueKind::character;
+        } else {
+            b.kind = f.typeName.Find("unsigned") >= 0 ? ValueKind::unsignedInt : ValueKind::signedInt;
+        }
+        layout.fields.push_back(b);
+    }
+    layout.known = true;
+    return layout;
+}
+
+void CSimDevice::NativeBody(size_t signalIndex)
+{
+    const BodyLayout& layout = LayoutOf(signalIndex);
+    m_body.assign(static_cast<size_t>(layout.size), 0);
+    for (const BodyField& f : layout.fields) {
+        if (f.kind == ValueKind::enumeration) {
+            const auto& values = *f.enumValues;
+            const uint32_t v = values.empty() ? 0 : static_cast<uint32_t>(values[m_rng() % values.size()].second);
+            PutLE(m_body, static_cast<size_t>(f.offset), v, f.size);
+        } else if (f.kind == ValueKind::text) {
             // Text: a few letters, then NUL bytes.
             const int letters = static_cast<int>(m_rng() % static_cast<uint64_t>(f.count));
-            for (int i = 0; i < letters; ++i) PutValue(body, f.offset + i, 1, "char");
+            for (int i = 0; i < letters; ++i) PutValue(m_body, f.offset + i, 1, ValueKind::character);
         } else {
-            const int width = f.count > 0 ? f.size / f.count : 0;
-            for (int i = 0; i < f.count && width > 0; ++i) PutValue(body, f.offset + i * width, width, f.typeName);
+            for (int i = 0; i < f.count && f.width > 0; ++i) PutValue(m_body, f.offset + i * f.width, f.width, f.kind);
         }
     }
-    return body;
 }
 
 std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& signal)
 {
+    const auto& signals = m_db->Signals();
+    const size_t index = static_cast<size_t>(
+        std::find_if(signals.begin(), signals.end(), [&](const SignalInfo& s) { return &s == &signal; }) -
+        signals.begin());
+    if (index == signals.size()) return {};
+    SignalBlockInto(messageType, signal, index);
+    return m_block;
+}
+
+void CSimDevice::SignalBlockInto(int messageType, const SignalInfo& signal, size_t signalIndex)
+{
     const int S = m_db->m_nHeaderFieldSize, I = m_db->m_nSignalIdSize, E = m_db->m_nAlignmentMode == 1 ? 2 : 4,
               L = m_db->m_nLayoutShift;
-    const std::vector<BYTE> body = NativeBody(signal);
-    std::vector<BYTE> b(CVESKMessage::kHeaderSize, 0);
+    NativeBody(signalIndex);
+    const uint32_t bodySize = static_cast<uint32_t>(m_body.size());
+    std::vector<BYTE>& b = m_block;
+    b.assign(CVESKMessage::kHeaderSize, 0);
     PutLE(b, 0, static_cast<uint32_t>(messageType), 2);
     const size_t h = CVESKMessage::kHeaderSize;
     // Nonzero leading fields and an odd first logging word: no signal reads as a trace.
@@ -170,7 +239,7 @@ std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& sig
         putField(0, field1);
         putField(S, field2);
         p = AlignUp(2 * S, E);
-        PutLE(b, h + static_cast<size_t>(p), static_cast<uint32_t>(body.size()), 2);
+        PutLE(b, h + static_cast<size_t>(p), bodySize, 2);
         p = AlignUp(p + 2, I);
     } else if (messageType == CConverter::kLoggedSignalMessageType) {
         putField(0, field1);
@@ -178,7 +247,7 @@ std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& sig
         p = 2 * S + ((L == 0 && S == 1) ? 2 : 0);
         PutLE(b, h + static_cast<size_t>(p), logWord1, 4);
         PutLE(b, h + static_cast<size_t>(p) + 4, kLogSource, 4);
-        PutLE(b, h + static_cast<size_t>(p) + 8, static_cast<uint32_t>(body.size()), 2);
+        PutLE(b, h + static_cast<size_t>(p) + 8, bodySize, 2);
         p = AlignUp(p + 10, I);
     } else {  // 7: the logging words, K skipped bytes, then the fields
         const int skip = 3;
@@ -192,14 +261,23 @@ std::vector<BYTE> CSimDevice::SignalBlock(int messageType, const SignalInfo& sig
         putField(p, field2);
         p += S;
         p = AlignUp(p, E);
-        PutLE(b, h + static_cast<size_t>(p), static_cast<uint32_t>(body.size()), 2);
+        PutLE(b, h + static_cast<size_t>(p), bodySize, 2);
         p = AlignUp(p + 2, I);
     }
     PutLE(b, h + static_cast<size_t>(p), signal.id, I);
     p = AlignUp(p + I, 4);
     b.resize(h + static_cast<size_t>(p), 0);
-    b.insert(b.end(), body.begin(), body.end());
-    return b;
+    b.insert(b.end(), m_body.begin(), m_body.end());
+}
+
+const std::vector<CSimDevice::TraceEntry>& CSimDevice::TracesOf(int side)
+{
+    std::vector<TraceEntry>& entries = m_traceEntries[side];
+    if (m_bTracesKnown[side]) return entries;
+    for (const auto& [key, name] : m_db->Traces(side))
+        entries.push_back({key.first, key.second, IsAssertTrace(key.first, key.second, 0)});
+    m_bTracesKnown[side] = true;
+    return entries;
 }
 
 bool CSimDevice::IsAssertTrace(int group, int id, int dspOpcode) const
@@ -245,13 +323,17 @@ bool CSimDevice::AssertBlock(std::vector<BYTE>& block)
 
 CVESKMessage CSimDevice::Next()
 {
+    CVESKMessage m;
+    Next(m);
+    return m;
+}
+
+void CSimDevice::Next(CVESKMessage& out)
+{
     m_bLastAssert = false;
-    if (m_options.assertEvery && (m_nIndex + 1) % m_options.assertEvery == 0) {
-        std::vector<BYTE> block;
-        if (AssertBlock(block)) {
-            m_bLastAssert = true;
-            return Make(1, std::move(block));
-        }
+    if (m_options.assertEvery && (m_nIndex + 1) % m_options.assertEvery == 0 && AssertBlock(m_block)) {
+        m_bLastAssert = true;
+        return Make(1, out);
     }
     const SimMessageMix& mix = m_options.mix;
     const int weights[] = {std::max(mix.signals, 0),  std::max(mix.loggedSignals, 0), std::max(mix.loggedSignals2, 0),
@@ -266,41 +348,42 @@ CVESKMessage CSimDevice::Next()
     }
     const auto& signals = m_db->Signals();
     if (what <= 2 && !signals.empty()) {
-        const SignalInfo& s = signals[m_rng() % signals.size()];
+        const size_t index = m_rng() % signals.size();
         static const int types[] = {CConverter::kSignalMessageType, CConverter::kLoggedSignalMessageType,
                                     CConverter::kLoggedSignal2MessageType};
-        return Make(1, SignalBlock(types[what], s));
+        SignalBlockInto(types[what], signals[index], index);
+        return Make(1, out);
     }
     if (what <= 3) {
         // A command: its identifier (never 0 or 4, so it never reads as a trace format) and arguments.
-        std::vector<BYTE> b(CVESKMessage::kHeaderSize + 12, 0);
-        PutLE(b, 0, CConverter::kCommandMessageType, 2);
-        PutLE(b, CVESKMessage::kHeaderSize, 0x20 + static_cast<uint32_t>(m_rng() % 64), 2);
-        PutLE(b, CVESKMessage::kHeaderSize + 4, static_cast<uint32_t>(m_rng()), 4);
-        return Make(1, b);
+        m_block.assign(CVESKMessage::kHeaderSize + 12, 0);
+        PutLE(m_block, 0, CConverter::kCommandMessageType, 2);
+        PutLE(m_block, CVESKMessage::kHeaderSize, 0x20 + static_cast<uint32_t>(m_rng() % 64), 2);
+        PutLE(m_block, CVESKMessage::kHeaderSize + 4, static_cast<uint32_t>(m_rng()), 4);
+        return Make(1, out);
     }
     if (what == 4) {
         // An ordinary trace of either side; one that would count as an assert is replaced
         // by an identifier beyond every range.
         const int side = static_cast<int>(m_rng() & 1);
-        const auto& traces = m_db->Traces(side);
+        const std::vector<TraceEntry>& traces = TracesOf(side);
         int group = 1, id = std::min(std::max(m_db->MaxTraceId(0), m_db->MaxTraceId(1)) + 1, 0xFFFF);
         if (!traces.empty()) {
-            auto it = traces.begin();
-            std::advance(it, static_cast<long>(m_rng() % traces.size()));
-            if (!IsAssertTrace(it->first.first, it->first.second, 0)) {
-                group = it->first.first;
-                id = it->first.second;
+            const TraceEntry& t = traces[m_rng() % traces.size()];
+            if (!t.isAssert) {
+                group = t.group;
+                id = t.id;
             }
         }
-        return Make(1, TraceBlock((m_rng() & 1) ? 4 : 0, group, id, 0));
+        TraceBlockInto(m_block, (m_rng() & 1) ? 4 : 0, group, id, 0);
+        return Make(1, out);
     }
     // Other kinds: status and statistics messages with a raw payload.
     const bool status = m_rng() & 1;
-    std::vector<BYTE> b(CVESKMessage::kHeaderSize + 8 + m_rng() % 40, 0);
-    PutLE(b, 0, 0x0100 + static_cast<uint32_t>(m_rng() % 4), 2);
-    for (size_t i = CVESKMessage::kHeaderSize; i < b.size(); ++i) b[i] = static_cast<BYTE>(m_rng());
-    return Make(status ? 2 : 3, b);
+    m_block.assign(CVESKMessage::kHeaderSize + 8 + m_rng() % 40, 0);
+    PutLE(m_block, 0, 0x0100 + static_cast<uint32_t>(m_rng() % 4), 2);
+    for (size_t i = CVESKMessage::kHeaderSize; i < m_block.size(); ++i) m_block[i] = static_cast<BYTE>(m_rng());
+    Make(status ? 2 : 3, out);
 }
 
 CSimDeviceRunner::~CSimDeviceRunner()
@@ -323,7 +406,15 @@ void CSimDeviceRunner::DisconnectAll()
 
 uint64_t CSimDeviceRunner::Run(uint64_t count)
 {
-    return Run(count, [](const CVESKMessage&) { return true; });
+    if (m_run.size() < kRunLength) m_run.resize(kRunLength);
+    uint64_t sent = 0;
+    while (sent < count) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kRunLength, count - sent));
+        for (size_t i = 0; i < n; ++i) m_device.Next(m_run[i]);
+        if (m_bus) m_bus->Dispatch(m_run.data(), n, m_nSourceA, m_nSourceB);
+        sent += n;
+    }
+    return sent;
 }
 
 uint64_t CSimDeviceRunner::RunFor(std::chrono::milliseconds duration)

@@ -109,8 +109,13 @@ TEST_F(LogSetsTest, BookmarksAndDescriptions)
 TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
 {
     // 1 MB files, asserts bookmarked and cut, a description for the set.
+    settings->WriteInt("Logger Settings", "Message Queue MB", 1);
     CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
     ASSERT_NE(logger->GetClient(), nullptr);
+    EXPECT_EQ(logger->GetClient()->GetQueueBound(), 1u << 20);
+    // A queue of a few dozen messages: the source outruns the disk and waits for room
+    // while the worker rolls over into the next file, which must never deadlock.
+    logger->GetClient()->SetQueueBound(8 * 1024);
     CString result;
     logger->AddFileDescription("long run", result, "");
     logger->Resume();
@@ -120,6 +125,8 @@ TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
     constexpr uint64_t kMessages = 60000;
     runner.Run(kMessages);
     logger->EmptyFIFO();
+    EXPECT_GT(logger->GetClient()->GetNumWaits(), 0u);
+    EXPECT_EQ(logger->GetClient()->GetNumDropped(), 0u);
     Term();
 
     std::map<uint64_t, int> seen;

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "framework/Sync.h"
 #include "platform/Filters.h"
@@ -38,6 +41,19 @@ protected:
     CEvent inside{false, true}, gate{false, true};
     ClientPtr client = MakeClient(c);
 };
+
+// Waits until `done` holds, for as long as only a hang takes: the condition decides.
+template <typename Done>
+bool Eventually(Done done)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGenerous);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 }  // namespace
 
 TEST_F(MessageBusTest, DeliversInOrderOnItsOwnThreadAndPauseStopsIntakeWhileTheQueueDrains)
@@ -214,4 +230,93 @@ TEST_F(MessageBusTest, DestroyFromItsOwnCallbackDoesNotJoinItself)
     EXPECT_EQ(self.client, nullptr);
     EXPECT_EQ(Services::Bus()->ClientCount(), 0u);
     EXPECT_EQ(Send(3), 0);
+}
+
+TEST_F(MessageBusTest, AFullQueueMakesTheSourceWaitAndLosesOrReordersNothing)
+{
+    constexpr size_t kBound = 64 * 1024;
+    constexpr uint64_t kCount = 20000;  // about 2 MB of messages through a 64 KiB queue
+    std::atomic<size_t> most{0};
+    client->SetQueueBound(kBound);
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() == 1) hold();
+        most = std::max(most.load(), client->GetQueuedBytes());  // only the worker writes it
+    };
+    client->Resume();
+    std::atomic<uint64_t> sent{0};
+    std::thread source([&] {
+        for (uint64_t i = 1; i <= kCount; ++i) {
+            Send(i);
+            ++sent;
+        }
+    });
+    // The worker is held: the source fills the queue up to the bound, then waits for room.
+    EXPECT_TRUE(inside.Lock(kGenerous));
+    EXPECT_TRUE(Eventually([&] { return client->GetNumWaits() > 0; }));
+    EXPECT_LE(client->GetQueuedBytes(), kBound);
+    EXPECT_GE(client->GetQueuedBytes(), kBound / 2);
+    EXPECT_EQ(sent.load(), 1 + client->GetNumMessagesInFIFO());
+    gate.SetEvent();
+    source.join();
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(c.Indexes(), Range(1, kCount));
+    EXPECT_LE(most.load(), kBound);
+    EXPECT_EQ(client->GetNumDropped(), 0u);
+}
+
+TEST_F(MessageBusTest, MessagesDroppedByDesignAreCounted)
+{
+    client->SetQueueBound(1);  // one message at a time
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() == 1) hold();
+    };
+    EXPECT_EQ(Send(100), 0);  // not resumed yet
+    EXPECT_EQ(client->GetNumDropped(), 1u);
+    client->Resume();
+    Send(1);
+    ASSERT_TRUE(inside.Lock(kGenerous));
+    std::thread waiting([] { EXPECT_EQ(Send(2), 0); });
+    EXPECT_TRUE(Eventually([&] { return client->GetNumWaits() == 1; }));
+    client->Pause();  // the dispatch waiting for room gives up
+    waiting.join();
+    EXPECT_EQ(Send(3), 0);  // paused
+    EXPECT_EQ(client->GetNumDropped(), 3u);
+
+    client->Resume();
+    client->SetQueueBound(1 << 20);
+    EXPECT_EQ(Send(4), 1);
+    EXPECT_EQ(Send(5), 1);
+    client->Terminate(0);  // drops 4 and 5
+    gate.SetEvent();
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(c.Indexes(), std::vector<uint64_t>{1});
+    EXPECT_EQ(client->GetNumDropped(), 5u);
+}
+
+TEST_F(MessageBusTest, ADispatchFromTheWorkerItselfNeverWaits)
+{
+    client->SetQueueBound(1);
+    c.before = [&](CVESKMessage* m) {
+        if (m->GetMessageIndex() != 1) return;
+        for (uint64_t i = 2; i <= 50; ++i) EXPECT_EQ(Send(i), 1);
+    };
+    client->Resume();
+    Send(1);
+    EXPECT_EQ(client->WaitUntilEmpty(kGenerous), 0u);
+    EXPECT_EQ(c.Indexes(), Range(1, 50));
+    EXPECT_EQ(client->GetNumWaits(), 0u);
+}
+
+TEST_F(MessageBusTest, TheQueueBoundComesFromTheSettings)
+{
+    const struct {
+        const char* value;  // null: not set
+        size_t megabytes;
+    } cases[] = {{nullptr, 8}, {"1", 1}, {"64", 64}, {"0", 1}, {"-5", 1}, {"99999", 4096}, {"lots", 8}};
+    for (const auto& c : cases) {
+        if (c.value) settings->WriteString("Logger Settings", "Message Queue MB", c.value);
+        CMessageClient* client = CreateMessageClient(nullptr, 0, nullptr, 0);
+        EXPECT_EQ(client->GetQueueBound(), c.megabytes << 20) << (c.value ? c.value : "unset");
+        DestroyMessageClient(&client);
+    }
 }

@@ -119,6 +119,26 @@ TEST_F(PlayerTest, LoopingKeepsReplayingUntilPausedAndCloseReturnsPromptly)
         ASSERT_TRUE(received[i] == 1 || received[i] == received[i - 1] % 3 + 1) << "at " << i << ": " << received[i];
 }
 
+TEST_F(PlayerTest, ReadAheadAtSpeedZeroIsInvisibleToPauseAndStep)
+{
+    constexpr uint64_t kRecords = 1000;  // several read-ahead blocks
+    Load("many.vkl", static_cast<int>(kRecords));
+    player->SetLooped(1);
+    ASSERT_TRUE(player->Play());
+    // Pauses land anywhere in a block; each time the step sends the record after the
+    // last one the thread sent, and the replay goes on after that.
+    for (size_t round = 1; round <= 50; ++round) {
+        ASSERT_TRUE(rx.WaitFor(round * 700));
+        ASSERT_TRUE(player->Pause());
+        player->Step();
+        ASSERT_TRUE(player->Resume());
+    }
+    player->CloseFile();
+    client->WaitUntilEmpty(kGenerous);
+    const std::vector<uint64_t> got = rx.Indexes();
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], i % kRecords + 1) << "at " << i;
+}
+
 TEST_F(PlayerTest, StepAtTheEnd)
 {
     Load("step.vkl", 2);

@@ -39,6 +39,15 @@ std::string Plural(uint64_t n, const char* word)
     return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+}  // namespace
+
+std::string DroppedText(uint64_t dropped)
+{
+    return "dropped " + Plural(dropped, "message") + " on the bus (the logger was paused or its queue dropped)";
+}
+
+namespace {
+
 // Records `count` messages (or for `seconds`) from the simulated device into `logger`.
 uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::function<bool()>& stop = Interrupted)
 {
@@ -49,8 +58,8 @@ uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::functi
     uint64_t sent = 0;
     while (!stop()) {
         if (seconds > 0 ? elapsed() >= seconds : sent >= count) break;
-        const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1000, count - sent);
-        sent += runner.Run(chunk, [&](const CVESKMessage&) { return !stop(); });
+        const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1024, count - sent);
+        sent += runner.Run(chunk);
         progress.Update(seconds > 0 ? static_cast<uint64_t>(elapsed() * 1000) : sent);
     }
     progress.Finish();
@@ -203,6 +212,7 @@ int CmdRecord(const RecordOptions& o)
     const unsigned long limit = logger->GetMaxFileSize();
     const bool writeFailed = logger->HasWriteFailed();
     const std::string writeError = logger->GetWriteError().str();
+    const uint64_t dropped = logger->GetClient()->GetNumDropped();
     own.reset();
     Term();
     CSimDevice::Disconnect(*Devices());
@@ -217,6 +227,7 @@ int CmdRecord(const RecordOptions& o)
     Say("recorded " + Plural(sent, "message") + (Interrupted() ? " (stopped by Ctrl-C)" : "") + " into " +
         Plural(r.files.size(), "file") + " (limit " + std::to_string(limit) + " MB per file)");
     if (!Options().quiet) std::fputs(Describe(r).c_str(), stdout);
+    if (dropped) Say(DroppedText(dropped));
     if (r.records != before + sent && o.device < 0) {
         Error("only " + std::to_string(r.records - std::min(before, r.records)) + " of " + std::to_string(sent) +
               " messages reached the files");

@@ -68,6 +68,8 @@ struct DemoOptions {
 };
 
 int CmdRecord(const RecordOptions& options);
+// The line that reports messages a logger's client dropped by design (paused or terminated).
+std::string DroppedText(uint64_t dropped);
 int CmdReplay(const ReplayOptions& options);
 int CmdDemo(const DemoOptions& options);
 

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "framework/Sync.h"
 #include "framework/Window.h"
 #include "logfile/LogFile.h"
 #include "logger/LoggerManager.h"
@@ -103,45 +104,84 @@ std::optional<DWORD> Drive(CLogFilePlayer& player, CQueueWnd& wnd, const std::st
 
 }  // namespace
 
-int CmdReplay(const ReplayOptions& o)
+namespace {
+
+// Whether the file can be replayed, from its header alone; the end of its records in
+// `headerPosition`. Reports why not.
+bool CheckReplayable(const std::string& path, uint32_t& headerPosition)
 {
+    {
+        CLogFile probe;
+        if (probe.OpenForInspection(path.c_str()) && probe.GetLength() >= CLogFile::kFirstRecord &&
+            !probe.NeedsRepair()) {
+            headerPosition = probe.GetHeaderPosition();
+            probe.Close();
+            return true;
+        }
+    }
+    // The summary words the reason.
     FileSummary summary;
     std::string error;
-    if (!Summarise(o.file, summary, error, false)) {
+    if (!Summarise(path, summary, error, false))
         Error(error);
+    else
+        Error(DamageText(path, summary.beingRecorded));
+    return false;
+}
+
+// Refuses an --into that is the replayed file or that would replace a file unasked.
+int CheckInto(const ReplayOptions& o)
+{
+    if (o.into.empty()) return kOk;
+    if (Exists(o.into) && SameFile(o.into, o.file)) {
+        Error(o.into + ": is the file being replayed; choose another --into");
+        return kUsage;
+    }
+    if (const std::string refusal = PrepareOutput(o.into, o.force); !refusal.empty()) {
+        Error(refusal);
         return kFailed;
     }
-    if (summary.needsRepair) {
-        Error(DamageText(o.file, summary.beingRecorded));
-        return kFailed;
+    return kOk;
+}
+
+// The logger that writes the replay into --into, resumed; null when there is none or it
+// cannot be created (said so).
+CLogger* OpenInto(CLoggerManager* manager, const ReplayOptions& o, bool& failed)
+{
+    failed = false;
+    if (o.into.empty()) return nullptr;
+    CLogger* logger = manager->AddNewLogger(o.into.c_str(), /*bNewFile=*/true, /*bClientFlag=*/false,
+                                            /*nDeviceId=*/-1, /*nMaxFileSizeMB=*/0, /*bAddBookmarkInAssert=*/0,
+                                            /*bCutLogInAssert=*/0);
+    if (!logger->GetClient()) {
+        const std::string why = OpenErrorText(*logger->GetLogFile());
+        Error(o.into + ": cannot be created" + (why.empty() ? std::string() : ": " + why));
+        failed = true;
+        return nullptr;
     }
-    if (!o.into.empty()) {
-        if (Exists(o.into) && SameFile(o.into, o.file)) {
-            Error(o.into + ": is the file being replayed; choose another --into");
-            return kUsage;
-        }
-        if (const std::string refusal = PrepareOutput(o.into, o.force); !refusal.empty()) {
-            Error(refusal);
-            return kFailed;
-        }
-    }
+    logger->Resume();
+    return logger;
+}
+
+}  // namespace
+
+int CmdReplay(const ReplayOptions& o)
+{
+    uint32_t headerPosition = 0;
+    if (!CheckReplayable(o.file, headerPosition)) return kFailed;
+    if (const int refused = CheckInto(o); refused != kOk) return refused;
     InstallInterruptHandler();
     CLoggerManager* manager = Init();
-    CLogger* logger = nullptr;
-    if (!o.into.empty()) {
-        logger = manager->AddNewLogger(o.into.c_str(), /*bNewFile=*/true, /*bClientFlag=*/false, /*nDeviceId=*/-1,
-                                       /*nMaxFileSizeMB=*/0, /*bAddBookmarkInAssert=*/0, /*bCutLogInAssert=*/0);
-        if (!logger->GetClient()) {
-            const std::string why = OpenErrorText(*logger->GetLogFile());
-            Error(o.into + ": cannot be created" + (why.empty() ? std::string() : ": " + why));
-            Term();
-            return kFailed;
-        }
-        logger->Resume();
+    bool failed = false;
+    CLogger* logger = OpenInto(manager, o, failed);
+    if (failed) {
+        Term();
+        return kFailed;
     }
     CQueueWnd wnd;
     bool loaded = false;
     std::optional<DWORD> stoppedAt;
+    FileSummary summary;
     {
         CLogFilePlayer player(&wnd);
         loaded = player.LoadLogFile(o.file.c_str());
@@ -149,14 +189,22 @@ int CmdReplay(const ReplayOptions& o)
             player.SetSpeed(o.speedMs);
             player.SetLooped(o.loop ? 1 : 0);
             player.Play();
-            stoppedAt = Drive(player, wnd, o.file, summary.headerPosition);
+            // The records are counted for the last line while the replay runs, at the
+            // replay thread's priority, so that the counting never holds up the logger.
+            std::string error;
+            const auto counting = CWinThread::Start(
+                [&] { return Summarise(o.file, summary, error, false) ? 1u : 0u; }, THREAD_PRIORITY_IDLE);
+            stoppedAt = Drive(player, wnd, o.file, headerPosition);
+            counting->WaitForEnd(INFINITE);
         }
     }
     std::string into;
+    uint64_t dropped = 0;
     if (logger) {
         logger->EmptyFIFO();
         into = std::string(logger->GetPathName().c_str()) + logger->GetFileName().c_str();
         logger->Close();
+        dropped = logger->GetClient()->GetNumDropped();
     }
     Term();
     if (!loaded) {
@@ -167,6 +215,7 @@ int CmdReplay(const ReplayOptions& o)
                                              std::to_string(summary.records) + " records"
                                        : std::to_string(summary.records) + " records" + (o.loop ? ", looped" : "");
     Say("replayed " + o.file + " (" + what + ")" + (into.empty() ? std::string() : " into " + into));
+    if (dropped) Say(DroppedText(dropped));
     if (!summary.readError.empty()) {
         Error(o.file + ": record at offset " + std::to_string(summary.readEnd) +
               " cannot be read: " + summary.readError + "; the replay stopped there");
