@@ -229,6 +229,8 @@ TEST_F(VklTest, GkiRecordsListsEveryRecordUntilABadOne)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("record at offset 52: the record is cut short"), std::string::npos) << r.err;
     EXPECT_EQ(Run({"--signals", tmp / "missing.json", "gki-records", tmp / "cut.gki"}).status, 1);
+}
+
 TEST_F(VklTest, ResourcesAgreeWithTheTables)
 {
     const Result r = Run({"resources", "--json"});
