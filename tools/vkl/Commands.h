@@ -22,6 +22,7 @@ void AddFileCommands(CLI::App& app, CommandList& out);     // repair, describe
 void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
 void AddGkiCommands(CLI::App& app, CommandList& out);      // gki-records
 void AddResourcesCommands(CLI::App& app, CommandList& out); // resources
+void AddConvertCommands(CLI::App& app, CommandList& out);   // convert, columns
 
 }  // namespace vkl
 

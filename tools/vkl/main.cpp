@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     vkl::AddReplayCommand(app, commands);
     vkl::AddGkiCommands(app, commands);
     vkl::AddResourcesCommands(app, commands);
+    vkl::AddConvertCommands(app, commands);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,30 @@
+#pragma once
+// UseModuleResources: this module's resources are the framework's current resources
+// while the object lives. Made before the module creates any of its dialogs, so their
+// templates come from this module whatever the host's current resources are:
+//
+//   {
+//       UseModuleResources resources;   // the caller's file and line come by themselves
+//       dlg.DoModal();
+//   }                                    // the previous resource handle is back
+//
+// The module is found in the resource chain by its file name, "Logger.dll". When it is
+// not there, the user is told once (naming the caller's source file and line) and the
+// caller goes on with whatever resources are current; nothing is put back then.
+#include <source_location>
+
+#include "framework/Module.h"
+
+class UseModuleResources {
+public:
+    explicit UseModuleResources(std::source_location where = std::source_location::current());
+    ~UseModuleResources();
+    UseModuleResources(const UseModuleResources&) = delete;
+    UseModuleResources& operator=(const UseModuleResources&) = delete;
+
+    bool Found() const { return m_bRemembered; }
+
+private:
+    HINSTANCE m_previous = nullptr;
+    bool m_bRemembered = false;
+};
