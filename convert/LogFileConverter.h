@@ -138,6 +138,10 @@ public:
     // Fills m_mapRowValues for one message, under m_lock; false when the Recoder could
     // not decode it (decoded mode only).
     bool RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection);
+    // Empties m_mapRowValues, keeping its entries' memory for the next message's texts.
+    void ClearRowValues();
+    // Sets one row value (name -> text) in m_mapRowValues.
+    void SetRowValue(const CString& name, const CString& text);
     // "\t", or "," when m_bCsv is set.
     char Separator() const { return m_bCsv ? ',' : '\t'; }
     // The text table's header: every selected name that is not empty, each followed by
@@ -187,6 +191,13 @@ private:
     enum class RowsEnd { finished, readError, decodeFailed };
     RowsEnd WriteTextRows(const ColumnSelection& selection, bool asynchronous);
 
+    // Scratch of the row step, kept from one message to the next so that a row costs no
+    // allocation: the emptied entries of m_mapRowValues, the Recoder's map, the message.
+    std::vector<ColumnValues::node_type> m_spareRowValues;
+    ColumnValues m_decodedValues;
+    CVESKMessage m_message;
+    friend class CRecordStep;
+
     std::mutex m_threadMutex;  // m_ownThread, and m_pThread's setting and clearing
     std::unique_ptr<CWinThread> m_ownThread;
     std::atomic<bool> m_bAbandoned{false};  // set under m_lock by the destructor
@@ -214,13 +225,12 @@ public:
     Result Read(const ColumnSelection& selection, bool useRange);
     // RecordRowValues's result (raw mode: always true).
     bool Decoded() const { return m_bDecoded; }
-    const CVESKMessage& Message() const { return m_message; }
+    const CVESKMessage& Message() const { return m_s.m_message; }
     void Release();
 
 private:
     CConverterState& m_s;
     std::unique_lock<CCriticalSection> m_lock;
-    CVESKMessage m_message;
     bool m_bDecoded = true;
 };
 

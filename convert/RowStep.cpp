@@ -1,6 +1,5 @@
 // The row step shared by the readable exports: one record read under m_lock, the skip
 // tests, its row values, and the text table's header and lines.
-#include <charconv>
 #include <cstring>
 
 #include "convert/LogFileConverter.h"
@@ -8,34 +7,25 @@
 
 namespace {
 
-// Appends `value` in decimal with at least `digits` digits, as "%N.Nu" prints it.
-void AppendPadded(std::string& out, unsigned value, int digits)
-{
-    char buf[16];
-    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-    for (int n = static_cast<int>(end - buf); n < digits; ++n) out += '0';
-    out.append(buf, end);
-}
-
 // The PC time stamp as "%2.2u:%2.2u:%2.2u.%3.3u" of hour, minute, second, millisecond.
 CString FormatPcTime(const CSystemTime& t)
 {
     std::string s;
     s.reserve(12);
-    AppendPadded(s, t.wHour, 2);
+    AppendDecimal(s, t.wHour, 2);
     s += ':';
-    AppendPadded(s, t.wMinute, 2);
+    AppendDecimal(s, t.wMinute, 2);
     s += ':';
-    AppendPadded(s, t.wSecond, 2);
+    AppendDecimal(s, t.wSecond, 2);
     s += '.';
-    AppendPadded(s, t.wMilliseconds, 3);
+    AppendDecimal(s, t.wMilliseconds, 3);
     return CString(std::move(s));
 }
 
 // The decode request's callback: one (name, text) pair into the row values.
 void StoreRowValue(void* context, const CString& name, const CString& text)
 {
-    static_cast<CConverterState*>(context)->m_mapRowValues[name] = text;
+    static_cast<CConverterState*>(context)->SetRowValue(name, text);
 }
 
 // Appends a value as it is, every "," made ";" when asked.
@@ -73,25 +63,49 @@ bool CConverterState::IsOutsideRange(const CVESKMessage& message) const
     return index < m_nFromIndex || index > m_nToIndex;
 }
 
+void CConverterState::ClearRowValues()
+{
+    while (!m_mapRowValues.empty()) m_spareRowValues.push_back(m_mapRowValues.extract(m_mapRowValues.begin()));
+}
+
+void CConverterState::SetRowValue(const CString& name, const CString& text)
+{
+    const auto it = m_mapRowValues.find(name);
+    if (it != m_mapRowValues.end()) {
+        it->second = text;
+        return;
+    }
+    if (m_spareRowValues.empty()) {
+        m_mapRowValues.emplace(name, text);
+        return;
+    }
+    ColumnValues::node_type entry = std::move(m_spareRowValues.back());
+    m_spareRowValues.pop_back();
+    entry.key() = name;
+    entry.mapped() = text;
+    m_mapRowValues.insert(std::move(entry));
+}
+
 bool CConverterState::RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection)
 {
-    m_mapRowValues.clear();
+    ClearRowValues();
     if (m_bRawData) {
         CString data;
         m_pConverter->FormatRawData(message.GetData(), message.GetDataLength(), data);
-        m_mapRowValues[kColumnData] = std::move(data);
-        m_mapRowValues[kColumnTime] = FormatPcTime(message.GetPCTimeStamp());
+        SetRowValue(kColumnData, data);
+        SetRowValue(kColumnTime, FormatPcTime(message.GetPCTimeStamp()));
         return true;
     }
-    ColumnValues local;
-    local.rehash(kRowMapBuckets);
+    // The Recoder's own map, emptied (its buckets kept): its pairs are copied in last.
+    m_decodedValues.clear();
+    if (m_decodedValues.bucket_count() < kRowMapBuckets) m_decodedValues.rehash(kRowMapBuckets);
     DecodeRequest request;
     request.message = &message;
     request.callback = &StoreRowValue;
     request.context = this;
     request.flag = true;
-    const bool decoded = m_pConverter->DecodeToColumns(request, local, selection);
-    for (auto& [name, text] : local) m_mapRowValues[name] = std::move(text);
+    const bool decoded = m_pConverter->DecodeToColumns(request, m_decodedValues, selection);
+    for (const auto& [name, text] : m_decodedValues) SetRowValue(name, text);
     return decoded;
 }
 
@@ -112,8 +126,7 @@ void CConverterState::AppendTextLine(std::string& out, uint64_t index) const
     const bool replaceCommas = m_bCsv == 1;
     size_t first = 0;
     if (!m_astrColumns.empty() && m_astrColumns.front() == kColumnIndex) {
-        char buf[24];
-        out.append(buf, std::to_chars(buf, buf + sizeof buf, index).ptr);
+        AppendDecimal(out, index);
         out += separator;
         first = 1;
     }
@@ -135,7 +148,7 @@ CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, bool use
     CLogFile& log = m_s.m_logFile;
     const ULONGLONG end = log.GetHeaderPosition();
     try {
-        ReadLogRecord(log, m_message);
+        ReadLogRecord(log, m_s.m_message);
     } catch (const SE_Exception&) {
         throw;
     } catch (const CArchiveException&) {
@@ -145,9 +158,10 @@ CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, bool use
     }
     // A record that read into the header is the header's bytes, not a message.
     if (log.GetPosition() > end) return endOfRecords;
-    if ((useRange && m_s.IsOutsideRange(m_message)) || m_s.IsFilteredOut(m_message)) return skipped;
+    const CVESKMessage& message = m_s.m_message;
+    if ((useRange && m_s.IsOutsideRange(message)) || m_s.IsFilteredOut(message)) return skipped;
     try {
-        m_bDecoded = m_s.RecordRowValues(m_message, selection);
+        m_bDecoded = m_s.RecordRowValues(message, selection);
     } catch (const SE_Exception&) {
         throw;
     } catch (const CException&) {
