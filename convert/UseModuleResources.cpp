@@ -6,7 +6,7 @@
 #include "convert/ConvertTexts.h"
 #include "framework/MessageBox.h"
 
-UseModuleResources::UseModuleResources(std::source_location where)
+UseModuleResources::UseModuleResources(const char* file, int line)
 {
     if (const HINSTANCE module = GetModuleHandle(ConvertTexts::kModuleName)) {
         m_previous = AfxGetResourceHandle();
@@ -17,7 +17,7 @@ UseModuleResources::UseModuleResources(std::source_location where)
     // The system's text for a module that is not loaded.
     CString text;
     text.Format(ConvertTexts::kResourceSwitchFailed, std::strerror(ENOENT), ConvertTexts::kModuleName,
-                where.file_name(), static_cast<int>(where.line()));
+                file, line);
     AfxMessageBox(text, ConvertTexts::kResourceSwitchTitle, MB_OK | MB_ICONSTOP);
 }
 

@@ -11,13 +11,12 @@
 // The module is found in the resource chain by its file name, "Logger.dll". When it is
 // not there, the user is told once (naming the caller's source file and line) and the
 // caller goes on with whatever resources are current; nothing is put back then.
-#include <source_location>
-
 #include "framework/Module.h"
 
 class UseModuleResources {
 public:
-    explicit UseModuleResources(std::source_location where = std::source_location::current());
+    // The defaults are the caller's source file and line.
+    explicit UseModuleResources(const char* file = __builtin_FILE(), int line = __builtin_LINE());
     ~UseModuleResources();
     UseModuleResources(const UseModuleResources&) = delete;
     UseModuleResources& operator=(const UseModuleResources&) = delete;
