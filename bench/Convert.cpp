@@ -144,7 +144,8 @@ bool ConvertToCsv(int raw)
     conv.m_bCsv = 1;
     conv.m_bRawData = raw;
     CString result;
-    return conv.ConvertLogToText({"Index", "PC Time Stamp", "Signal", "Data"}, LogPath().c_str(), out.c_str(), result) == 1;
+    return conv.ConvertLogToText({"Index", "PC Time Stamp", "Signal", "Data"}, LogPath().c_str(), out.c_str(),
+                                 result) == 1;
 }
 
 void BM_CsvDecoded(benchmark::State& state)

@@ -182,7 +182,8 @@ void CLogFileConverter::ConvertLogToHTML(const char* logPath, const char* outPat
         CConverterState::CloseQuietly(m_outFile);  // stays behind, empty
         return;
     }
-    StartWorker(CString(ConvertTexts::kConverting) + logPath, m_logFile.GetLength(), &CConverterState::TextWriterThread);
+    StartWorker(CString(ConvertTexts::kConverting) + logPath, m_logFile.GetLength(),
+                &CConverterState::TextWriterThread);
 }
 
 void CLogFileConverter::StartWorker(const CString& text, ULONGLONG range, CConverterState::WorkerProcedure worker)
@@ -198,7 +199,8 @@ void CLogFileConverter::StartWorker(const CString& text, ULONGLONG range, CConve
     std::shared_ptr<CConverterState> state = m_state;
     s.m_ownThread = CWinThread::Start(
         [state, worker] {
-            { std::lock_guard<std::mutex> started(state->m_threadMutex); }  // m_pThread is set
+            std::unique_lock<std::mutex> started(state->m_threadMutex);  // m_pThread is set
+            started.unlock();
             return worker(*state);
         },
         THREAD_PRIORITY_NORMAL);

@@ -133,7 +133,7 @@ public:
     // ---- the row step's pieces ----
     // Column name -> position in the selection, for DecodeToColumns.
     static ColumnSelection SelectionMap(const std::vector<CString>& columns);
-    bool IsFilteredOut(const CVESKMessage& message) const;  // the skip test (kind 1 only)
+    bool IsFilteredOut(const CVESKMessage& message) const;   // the skip test (kind 1 only)
     bool IsOutsideRange(const CVESKMessage& message) const;  // inclusive; 0~0 is no range
     // Fills m_mapRowValues for one message, under m_lock; false when the Recoder could
     // not decode it (decoded mode only).
@@ -252,7 +252,8 @@ public:
     // progress, no stop). 1 when a table was written, 0 when the conversion could not
     // start or failed; `result` says which. An empty selection is refused before
     // anything is opened (0, no text).
-    int ConvertLogToText(const std::vector<CString>& columns, const char* logPath, const char* outPath, CString& result);
+    int ConvertLogToText(const std::vector<CString>& columns, const char* logPath, const char* outPath,
+                         CString& result);
     // Starts an asynchronous export of `logPath` to `outPath` after the column dialog:
     // text or CSV (bText true) by m_bCsv, m_bRawData and m_pFilter. Returns at once; the
     // end is told by IsConverting and the worker's message boxes. A cancelled dialog,

@@ -20,7 +20,8 @@ constexpr const char* kNeverOffered = "Symbol";
 
 CSelectColumnsDlg::CSelectColumnsDlg(CLogFileConverter* pConverter, CWnd* pParent)
     : CDialog(IDD_SELECT_COLUMNS, pParent),
-      m_nSortOrder(GetSettingInt(GetSettingsStore(), SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, 0)),
+      m_nSortOrder(
+          GetSettingInt(GetSettingsStore(), SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, 0)),
       m_pConverter(pConverter)
 {
 }
@@ -79,19 +80,19 @@ void CSelectColumnsDlg::CheckAll(bool checked)
 BOOL CSelectColumnsDlg::OnCommand(UINT nID, UINT nCode)
 {
     switch (nID) {
-    case IDC_COLUMNS_SORT_ORDER:
-        if (nCode != CBN_SELCHANGE) return FALSE;
-        // The marks come from the converter's selection again: marks changed here are lost.
-        UpdateData(TRUE);
-        FillTree();
-        return TRUE;
-    case IDC_COLUMNS_CHECK_ALL:
-    case IDC_COLUMNS_UNCHECK_ALL:
-        if (nCode != BN_CLICKED) return FALSE;
-        CheckAll(nID == IDC_COLUMNS_CHECK_ALL);
-        return TRUE;
-    default:
-        return CDialog::OnCommand(nID, nCode);
+        case IDC_COLUMNS_SORT_ORDER:
+            if (nCode != CBN_SELCHANGE) return FALSE;
+            // The marks come from the converter's selection again: marks changed here are lost.
+            UpdateData(TRUE);
+            FillTree();
+            return TRUE;
+        case IDC_COLUMNS_CHECK_ALL:
+        case IDC_COLUMNS_UNCHECK_ALL:
+            if (nCode != BN_CLICKED) return FALSE;
+            CheckAll(nID == IDC_COLUMNS_CHECK_ALL);
+            return TRUE;
+        default:
+            return CDialog::OnCommand(nID, nCode);
     }
 }
 
@@ -109,6 +110,7 @@ void CSelectColumnsDlg::OnOK()
     conv.m_astrColumns.clear();
     for (int i = 0; i < m_pTree->GetCount(); ++i)
         if (m_pTree->GetItemCheck(i)) conv.m_astrColumns.push_back(m_pTree->GetItemText(i));
-    WriteSettingInt(GetSettingsStore(), SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, m_nSortOrder);
+    WriteSettingInt(GetSettingsStore(), SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder,
+                    m_nSortOrder);
     EndDialog(IDOK);
 }

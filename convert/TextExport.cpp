@@ -44,15 +44,15 @@ CConverterState::RowsEnd CConverterState::WriteTextRows(const ColumnSelection& s
         }
         CRecordStep step(*this);
         switch (step.Read(selection, /*useRange=*/asynchronous)) {
-        case CRecordStep::row:
-            break;
-        case CRecordStep::skipped:
-            continue;
-        case CRecordStep::endOfRecords:
-        case CRecordStep::stopped:
-            return RowsEnd::finished;
-        case CRecordStep::readError:
-            return RowsEnd::readError;
+            case CRecordStep::row:
+                break;
+            case CRecordStep::skipped:
+                continue;
+            case CRecordStep::endOfRecords:
+            case CRecordStep::stopped:
+                return RowsEnd::finished;
+            case CRecordStep::readError:
+                return RowsEnd::readError;
         }
         if (asynchronous && !step.Decoded()) return RowsEnd::decodeFailed;
         const uint64_t index = step.Message().GetMessageIndex();

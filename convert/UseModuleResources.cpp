@@ -16,8 +16,7 @@ UseModuleResources::UseModuleResources(const char* file, int line)
     }
     // The system's text for a module that is not loaded.
     CString text;
-    text.Format(ConvertTexts::kResourceSwitchFailed, std::strerror(ENOENT), ConvertTexts::kModuleName,
-                file, line);
+    text.Format(ConvertTexts::kResourceSwitchFailed, std::strerror(ENOENT), ConvertTexts::kModuleName, file, line);
     AfxMessageBox(text, ConvertTexts::kResourceSwitchTitle, MB_OK | MB_ICONSTOP);
 }
 

@@ -26,10 +26,11 @@ public:
 // (the bytes a new log's close writes, as docs/FORMAT.md lays them out).
 std::vector<uint8_t> SoundLog(const uint8_t* records, size_t size)
 {
-    static const uint8_t kHeader[] = {18,  'H', 'e', 'a', 'd', 'e', 'r', ' ', 'V', 'e', 'r', 's', 'i', 'o', 'n', ' ', '1', '.',
-                                      '0', 19,  'K', 'O', 'V', 'A', ' ', 'V', 'e', 'r', '.', ' ', '0', '.', '2', '0', '.', '5',
-                                      '.', '8', '3', 0,   0,   0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0,
-                                      0,   0xDB, 7,  3,   0,   4,   0,   3,   0,   14,  0,   5,   0,   9,   0,   0,   0};
+    static const uint8_t kHeader[] = {18,  'H', 'e', 'a', 'd', 'e', 'r', ' ', 'V', 'e', 'r', 's',  'i',  'o',  'n',
+                                      ' ', '1', '.', '0', 19,  'K', 'O', 'V', 'A', ' ', 'V', 'e',  'r',  '.',  ' ',
+                                      '0', '.', '2', '0', '.', '5', '.', '8', '3', 0,   0,   0xFF, 0xFF, 0xFF, 0xFF,
+                                      0,   0,   0,   0,   0,   1,   0,   0,   0,   0,   0,   0,    0,    0xDB, 7,
+                                      3,   0,   4,   0,   3,   0,   14,  0,   5,   0,   9,   0,    0,    0};
     const uint32_t h = static_cast<uint32_t>(4 + size);
     std::vector<uint8_t> file = {static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), static_cast<uint8_t>(h >> 16),
                                  static_cast<uint8_t>(h >> 24)};
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0) return 0;
     const uint8_t options = data[0];
-    const std::vector<uint8_t> file = (options & 0x10) ? std::vector<uint8_t>(data + 1, data + size) : SoundLog(data + 1, size - 1);
+    const std::vector<uint8_t> file =
+        (options & 0x10) ? std::vector<uint8_t>(data + 1, data + size) : SoundLog(data + 1, size - 1);
     const std::string log = FuzzWriteFile(file.data(), file.size());
     const std::string out = FuzzScratchDir() + "/out.txt";
     ::unlink(out.c_str());
@@ -71,8 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             while (conv.IsConverting()) conv.m_progressWnd.PumpMessage(10);
         } else {
             CString result;
-            conv.ConvertLogToText({"Index", "PC Time Stamp", "Kind", "Message Type", "Signal", "Signal ID", "Decoded", "Data"},
-                                  log.c_str(), out.c_str(), result);
+            conv.ConvertLogToText(
+                {"Index", "PC Time Stamp", "Kind", "Message Type", "Signal", "Signal ID", "Decoded", "Data"},
+                log.c_str(), out.c_str(), result);
         }
     }
     CheckWholeLines(out);

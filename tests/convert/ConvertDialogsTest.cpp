@@ -34,15 +34,18 @@ protected:
         }
         return {items, marked};
     }
-    static Names Selection(const CLogFileConverter& conv) { return Names(conv.m_astrColumns.begin(), conv.m_astrColumns.end()); }
+    static Names Selection(const CLogFileConverter& conv)
+    {
+        return Names(conv.m_astrColumns.begin(), conv.m_astrColumns.end());
+    }
 
     CLogFileConverter conv{&recoder};
 };
 
-const Names kViewerOrder = {"Index",  "PC Time Stamp", "Device", "Kind", "Message Type", "Signal", "Signal ID",
-                            "Length", "Decoded",       "Data"};
-const Names kAlphabetical = {"Index",        "Data",          "Decoded", "Device",   "Kind", "Length",
-                             "Message Type", "PC Time Stamp", "Signal",  "Signal ID"};
+const Names kViewerOrder = {"Index",  "PC Time Stamp", "Device", "Kind",    "Message Type",
+                            "Signal", "Signal ID",     "Length", "Decoded", "Data"};
+const Names kAlphabetical = {"Index",  "Data",         "Decoded",       "Device", "Kind",
+                             "Length", "Message Type", "PC Time Stamp", "Signal", "Signal ID"};
 
 }  // namespace
 
@@ -51,7 +54,7 @@ TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarks)
     conv.m_astrColumns = {"Index", "Signal", "Data"};
     dialogs->run = [](CDialog& dlg) {
         EXPECT_EQ(Tree(dlg), std::make_pair(kViewerOrder, Names{"Index", "Signal", "Data"}));  // no "Symbol"
-        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 3);  // Kind
+        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 3);                                              // Kind
         // Another order: the tree again, its marks from the converter (Kind's is lost).
         dlg.SelectItem(IDC_COLUMNS_SORT_ORDER, 1);
         EXPECT_EQ(Tree(dlg), std::make_pair(kAlphabetical, Names{"Index", "Data", "Signal"}));
@@ -87,9 +90,12 @@ TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
         bool saved;
     };
     const Case cases[] = {
-        {"5", "5", 5, 5, true},           {"0", "0", 0, 0, true},
-        {"7", "3", 7, 3, false},          {" -1", "0", UINT64_MAX, 0, false},
-        {" -1", " -1", UINT64_MAX, UINT64_MAX, true}, {"+7x", "abc", 7, 0, false},
+        {"5", "5", 5, 5, true},
+        {"0", "0", 0, 0, true},
+        {"7", "3", 7, 3, false},
+        {" -1", "0", UINT64_MAX, 0, false},
+        {" -1", " -1", UINT64_MAX, UINT64_MAX, true},
+        {"+7x", "abc", 7, 0, false},
         {"abc", "+7x", 0, 7, true},
     };
     for (const Case& c : cases) {
@@ -214,9 +220,10 @@ TEST_F(ConvertDialogsTest, UseModuleResourcesSwitchesAndPutsBack)
     }
     ASSERT_EQ(boxes.Count(), 1u);
     const MessageBoxRequest box = boxes.Shown()[0];
-    EXPECT_EQ(box.text, "Failed to change resource handle\n(System error: No such file or directory )\nMudule name: "
-                        "Logger.dll\nSource Files:" __FILE__ ", " +
-                            std::to_string(line));
+    EXPECT_EQ(box.text,
+              "Failed to change resource handle\n(System error: No such file or directory )\nMudule name: "
+              "Logger.dll\nSource Files:" __FILE__ ", " +
+                  std::to_string(line));
     EXPECT_EQ(box.caption, "Error in - Use Custom Resource");
     EXPECT_EQ(box.type, MB_OK | MB_ICONSTOP);
     CChangePageProgressDlg dlg("", nullptr);

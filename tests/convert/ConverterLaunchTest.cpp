@@ -128,11 +128,23 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
         const char* output;
     };
     const Case cases[] = {
-        {"a read error inside the records", {RecordBytes(1, {0xAA}), huge}, 0, 0,
-         {ConvertTexts::kReadError, ConvertTexts::kFinished}, "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a message the Recoder cannot decode", Messages(1, 3), 2, 0, {ConvertTexts::kFailedCorrupt},
+        {"a read error inside the records",
+         {RecordBytes(1, {0xAA}), huge},
+         0,
+         0,
+         {ConvertTexts::kReadError, ConvertTexts::kFinished},
          "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a processor fault", Messages(1, 3), 0, 3, {ConvertTexts::kFailedCorrupt},
+        {"a message the Recoder cannot decode",
+         Messages(1, 3),
+         2,
+         0,
+         {ConvertTexts::kFailedCorrupt},
+         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
+        {"a processor fault",
+         Messages(1, 3),
+         0,
+         3,
+         {ConvertTexts::kFailedCorrupt},
          "Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"},
     };
     for (const Case& c : cases) {

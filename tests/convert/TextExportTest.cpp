@@ -23,7 +23,8 @@ protected:
     // with data 01 at 23:59:59.999.
     std::string TwoMessages()
     {
-        return Log("two.vkl", {RecordBytes(7, {0xAA, 0xBB, 0xCC}), RecordBytes(UINT64_MAX, {0x01}, 1, {23, 59, 59, 999})});
+        return Log("two.vkl",
+                   {RecordBytes(7, {0xAA, 0xBB, 0xCC}), RecordBytes(UINT64_MAX, {0x01}, 1, {23, 59, 59, 999})});
     }
 };
 
@@ -40,18 +41,29 @@ TEST_F(TextExportTest, TablesByHand)
     };
     const Case cases[] = {
         {"tab, decoded: the map wins over the callback, a line break in a value written as CR LF",
-         {"Index", "Signal", "Extra", "Decoded", "Data"}, 0, 0,
+         {"Index", "Signal", "Extra", "Decoded", "Data"},
+         0,
+         0,
          "Index\tSignal\tExtra\tDecoded\tData\t\r\n\r\n"
          "7\ta,b\tcb\tx\r\ny\tAA BB CC\t\r\n"
          "18446744073709551615\ta,b\tcb\tx\r\ny\t01\t\r\n"},
-        {"CSV 1: commas inside values become semicolons", {"Index", "Signal", "Data"}, 1, 0,
+        {"CSV 1: commas inside values become semicolons",
+         {"Index", "Signal", "Data"},
+         1,
+         0,
          "Index,Signal,Data,\r\n\r\n7,a;b,AA BB CC,\r\n18446744073709551615,a;b,01,\r\n"},
         {"CSV 2: commas kept", {"Signal"}, 2, 0, "Signal,\r\n\r\na,b,\r\na,b,\r\n"},
-        {"raw: time and data only", {"Index", "PC Time Stamp", "Data", "Signal"}, 0, 1,
+        {"raw: time and data only",
+         {"Index", "PC Time Stamp", "Data", "Signal"},
+         0,
+         1,
          "Index\tPC Time Stamp\tData\tSignal\t\r\n\r\n7\t09:05:03.007\tAA BB CC\t\t\r\n"
          "18446744073709551615\t23:59:59.999\t01\t\t\r\n"},
         {"Index later is an empty field", {"Data", "Index"}, 0, 0, "Data\tIndex\t\r\n\r\nAA BB CC\t\t\r\n01\t\t\r\n"},
-        {"an empty name: no header field, still a row field", {"Index", "", "Data"}, 1, 1,
+        {"an empty name: no header field, still a row field",
+         {"Index", "", "Data"},
+         1,
+         1,
          "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n"},
     };
     for (const Case& c : cases) {
@@ -88,12 +100,35 @@ TEST_F(TextExportTest, EveryEnd)
         std::string output;
     };
     const Case cases[] = {
-        {"a read error inside the records ends the table", {good, huge, good}, 0, 0, 1, ConvertTexts::kReadError, rowsOf7},
-        {"a record running into the header ends the records", {good, intoHeader}, 0, 0, 1, ConvertTexts::kFinished, rowsOf7},
+        {"a read error inside the records ends the table",
+         {good, huge, good},
+         0,
+         0,
+         1,
+         ConvertTexts::kReadError,
+         rowsOf7},
+        {"a record running into the header ends the records",
+         {good, intoHeader},
+         0,
+         0,
+         1,
+         ConvertTexts::kFinished,
+         rowsOf7},
         {"one running past the end of the file too", {good, pastEnd}, 0, 0, 1, ConvertTexts::kFinished, rowsOf7},
-        {"a message the Recoder cannot decode is written all the same", {good, good}, 7, 0, 1, ConvertTexts::kFinished,
+        {"a message the Recoder cannot decode is written all the same",
+         {good, good},
+         7,
+         0,
+         1,
+         ConvertTexts::kFinished,
          rowsOf7 + "7\tAA\t\r\n"},
-        {"a processor fault in the Recoder", {good, RecordBytes(8, {})}, 0, 8, 0, ConvertTexts::kFailedCorrupt, rowsOf7},
+        {"a processor fault in the Recoder",
+         {good, RecordBytes(8, {})},
+         0,
+         8,
+         0,
+         ConvertTexts::kFailedCorrupt,
+         rowsOf7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -106,9 +141,11 @@ TEST_F(TextExportTest, EveryEnd)
     EXPECT_EQ(GetSeTranslator(), nullptr);  // put back
 
     // Nothing to start: no log, an output that exists (left as it was), no column.
-    EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}), std::make_pair(0, std::string(ConvertTexts::kOpenLogForReading)));
+    EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}),
+              std::make_pair(0, std::string(ConvertTexts::kOpenLogForReading)));
     WriteAll(Path("out.txt"), {'k', 'e', 'e', 'p'});
-    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}), std::make_pair(0, std::string(ConvertTexts::kOpenForWriting)));
+    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}),
+              std::make_pair(0, std::string(ConvertTexts::kOpenForWriting)));
     EXPECT_EQ(Output("out.txt"), "keep");
     std::remove(Path("out.txt").c_str());
     EXPECT_EQ(Convert(Path("log.vkl"), {}), std::make_pair(0, std::string()));

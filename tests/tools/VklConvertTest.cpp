@@ -16,10 +16,7 @@ namespace {
 
 class VklConvertTest : public ::testing::Test {
 protected:
-    VklConvertTest()
-    {
-        EXPECT_EQ(Vkl({"-q", "record", "-o", "s", "--dir", tmp.path(), "--messages", "30"}).status, 0);
-    }
+    VklConvertTest() { EXPECT_EQ(Vkl({"-q", "record", "-o", "s", "--dir", tmp.path(), "--messages", "30"}).status, 0); }
     std::vector<std::string> Args(std::vector<std::string> args) const
     {
         args.insert(args.begin(), {VklProgram(), "--home", tmp / "home"});
@@ -90,7 +87,8 @@ TEST_F(VklConvertTest, FormatsOutputsAndTheDialogsAnswers)
     EXPECT_EQ(r.out, "Index\t\r\n\r\n5\t\r\n6\t\r\n");
     r = Vkl({"convert", log, "-o", "-", "--columns", "Kind,Message Type", "--exclude-types", "6,0x10"});
     EXPECT_FALSE(Has(r.out, "\n1\t6\t") || Has(r.out, "\n1\t16\t")) << r.out;
-    EXPECT_EQ(Vkl({"columns"}).out, "Index\nPC Time Stamp\nDevice\nKind\nMessage Type\nSignal\nSignal ID\nLength\nDecoded\nData\n");
+    EXPECT_EQ(Vkl({"columns"}).out,
+              "Index\nPC Time Stamp\nDevice\nKind\nMessage Type\nSignal\nSignal ID\nLength\nDecoded\nData\n");
     EXPECT_TRUE(Vkl({"columns", "--sort", "alpha"}).out.starts_with("Index\nData\nDecoded\n"));
 
     // --sync: the columns in the order given, empty names too; --raw and --keep-commas.
@@ -117,7 +115,9 @@ TEST_F(VklConvertTest, BadInputsAndTheirExitStatus)
         {{"convert", log, "-o", tmp / "exists.txt"}, {}, 1, "exists; not replaced"},
         {{"convert", log, "-o", tmp / "no/such/dir.txt"}, {}, 1, "Error opening file for writing."},
         {{"convert", log, "-o", tmp / "r.txt", "--from", "7", "--to", "3"}, {}, 1, "Index's end is greater"},
-        {{"convert", log, "-o", tmp / "d.txt"}, {{"VKL_SHIM_MATCH", ".txt"}, {"VKL_SHIM_ENOSPC_AT", "1"}}, 1,
+        {{"convert", log, "-o", tmp / "d.txt"},
+         {{"VKL_SHIM_MATCH", ".txt"}, {"VKL_SHIM_ENOSPC_AT", "1"}},
+         1,
          "Error writing log file. No space left on device"},
         {{"convert", log, "-o", log, "--force"}, {}, 2, "is the file being converted"},
         {{"convert", log, "-o", tmp / "u.txt", "--columns", "Index,Symbol"}, {}, 2, "column 'Symbol' is not offered"},

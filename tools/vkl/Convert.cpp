@@ -139,7 +139,8 @@ int RunDialogConversion(const ConvertOptions& o, const Job& job, const std::stri
         return kUsage;
     }
     const std::vector<std::string> said = StatementsSince(mark);
-    if (said.empty() && runner->GetEnding() != DialogRunner::Ending::saved) Error(job.file + ": not converted (cancelled)");
+    if (said.empty() && runner->GetEnding() != DialogRunner::Ending::saved)
+        Error(job.file + ": not converted (cancelled)");
     return StatusFrom(said);
 }
 
@@ -252,10 +253,20 @@ void AddFilterOptions(CLI::App* c, ConvertOptions& o)
             return std::string();
         },
         "", "");
-    auto* it = c->add_option("--include-types", o.includeTypes, "Convert only these message types (kind 1)")->delimiter(',')->check(numbers);
-    c->add_option("--exclude-types", o.excludeTypes, "Leave out these message types (kind 1)")->delimiter(',')->check(numbers)->excludes(it);
-    auto* is = c->add_option("--include-signals", o.includeSignals, "Convert only these signal identifiers")->delimiter(',')->check(numbers);
-    c->add_option("--exclude-signals", o.excludeSignals, "Leave out these signal identifiers")->delimiter(',')->check(numbers)->excludes(is);
+    auto* it = c->add_option("--include-types", o.includeTypes, "Convert only these message types (kind 1)")
+                   ->delimiter(',')
+                   ->check(numbers);
+    c->add_option("--exclude-types", o.excludeTypes, "Leave out these message types (kind 1)")
+        ->delimiter(',')
+        ->check(numbers)
+        ->excludes(it);
+    auto* is = c->add_option("--include-signals", o.includeSignals, "Convert only these signal identifiers")
+                   ->delimiter(',')
+                   ->check(numbers);
+    c->add_option("--exclude-signals", o.excludeSignals, "Leave out these signal identifiers")
+        ->delimiter(',')
+        ->check(numbers)
+        ->excludes(is);
 }
 
 }  // namespace
@@ -270,7 +281,8 @@ void AddConvertCommands(CLI::App& app, CommandList& out)
     c->add_option("-o,--output", o->output, "Output file, or - for standard output (default: FILE as .txt or .csv)");
     auto* cols = c->add_option("--columns", o->columns, "Comma-separated columns (vkl columns lists them)");
     c->add_flag("--all-columns", o->allColumns, "Every column the dialog offers")->excludes(cols);
-    c->add_option("--sort", o->sort, "Order of the dialog's columns: viewer or alpha")->check(CLI::IsMember({"viewer", "alpha"}));
+    c->add_option("--sort", o->sort, "Order of the dialog's columns: viewer or alpha")
+        ->check(CLI::IsMember({"viewer", "alpha"}));
     c->add_option("--from", o->from, "First message index, as typed into the dialog");
     c->add_option("--to", o->to, "Last message index, as typed into the dialog");
     c->add_flag("--raw", o->raw, "Raw data: only PC Time Stamp, Data and Index are filled");
@@ -282,7 +294,8 @@ void AddConvertCommands(CLI::App& app, CommandList& out)
 
     auto sort = std::make_shared<std::string>();
     auto* l = app.add_subcommand("columns", "List the columns the conversion dialog offers");
-    l->add_option("--sort", *sort, "viewer or alpha (default: the stored order)")->check(CLI::IsMember({"viewer", "alpha"}));
+    l->add_option("--sort", *sort, "viewer or alpha (default: the stored order)")
+        ->check(CLI::IsMember({"viewer", "alpha"}));
     out.push_back({l, [sort] { return CmdColumns(*sort); }});
 }
 

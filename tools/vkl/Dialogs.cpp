@@ -17,21 +17,22 @@ constexpr LONG kRowSlack = 6;
 std::string ControlText(const CDialogControl& c)
 {
     switch (c.GetKind()) {
-    case ControlKind::staticText:
-        return c.GetWindowText().str();
-    case ControlKind::comboBox:
-        return "<" + c.GetItemText(c.GetCurSel()).str() + ">";
-    case ControlKind::edit:
-    case ControlKind::pushButton:
-        return "[" + c.GetWindowText().str() + "]";
-    case ControlKind::treeView: {
-        std::string items;
-        for (int i = 0; i < c.GetCount(); ++i)
-            items += "\n  " + std::to_string(i + 1) + (c.GetItemCheck(i) ? " [x] " : " [ ] ") + c.GetItemText(i).str();
-        return items.empty() ? items : items + "\n";
-    }
-    default:
-        return c.GetWindowText().str();
+        case ControlKind::staticText:
+            return c.GetWindowText().str();
+        case ControlKind::comboBox:
+            return "<" + c.GetItemText(c.GetCurSel()).str() + ">";
+        case ControlKind::edit:
+        case ControlKind::pushButton:
+            return "[" + c.GetWindowText().str() + "]";
+        case ControlKind::treeView: {
+            std::string items;
+            for (int i = 0; i < c.GetCount(); ++i)
+                items +=
+                    "\n  " + std::to_string(i + 1) + (c.GetItemCheck(i) ? " [x] " : " [ ] ") + c.GetItemText(i).str();
+            return items.empty() ? items : items + "\n";
+        }
+        default:
+            return c.GetWindowText().str();
     }
 }
 
@@ -136,8 +137,8 @@ void DialogRunner::Prompt(CDialog& dlg)
     auto text = [&](int id) { return dlg.GetDlgItemText(id).str(); };
     const CDialogControl* sort = dlg.GetDlgItem(IDC_COLUMNS_SORT_ORDER);
     const std::string help = "item numbers toggle marks; a: " + text(IDC_COLUMNS_CHECK_ALL) +
-                             ", u: " + text(IDC_COLUMNS_UNCHECK_ALL) + ", o: next order, f N / t N: index edits, Enter: " +
-                             text(IDOK) + ", c: " + text(IDCANCEL);
+                             ", u: " + text(IDC_COLUMNS_UNCHECK_ALL) +
+                             ", o: next order, f N / t N: index edits, Enter: " + text(IDOK) + ", c: " + text(IDCANCEL);
     std::string line;
     while (!dlg.IsEnded()) {
         std::fprintf(stderr, "%s%s\n> ", RenderDialog(dlg).c_str(), help.c_str());
@@ -173,7 +174,8 @@ void DialogRunner::OnCreated(CDialog& dlg)
         if (c->GetKind() == ControlKind::progressBar) {
             int lower = 0, upper = 0;
             c->GetRange(lower, upper);
-            m_progress = std::make_unique<Progress>(dlg.GetWindowText().str(), static_cast<uint64_t>(std::max(upper, 0)));
+            m_progress =
+                std::make_unique<Progress>(dlg.GetWindowText().str(), static_cast<uint64_t>(std::max(upper, 0)));
         }
 }
 
@@ -187,7 +189,8 @@ void DialogRunner::OnDestroyed(CDialog& dlg)
 void DialogRunner::OnChanged(CDialog& dlg, int nID)
 {
     const CDialogControl* c = nID ? dlg.GetDlgItem(nID) : nullptr;
-    if (m_progress && c && c->GetKind() == ControlKind::progressBar) m_progress->Update(static_cast<uint64_t>(c->GetPos()));
+    if (m_progress && c && c->GetKind() == ControlKind::progressBar)
+        m_progress->Update(static_cast<uint64_t>(c->GetPos()));
 }
 
 void DialogRunner::OnPosted(CDialog& /*dlg*/)
