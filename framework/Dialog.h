@@ -71,12 +71,6 @@ constexpr int SW_SHOW = 5;
 using INT_PTR = intptr_t;
 using UINT_PTR = uintptr_t;
 
-struct CRect {
-    LONG left = 0, top = 0, right = 0, bottom = 0;
-    LONG Width() const { return right - left; }
-    LONG Height() const { return bottom - top; }
-};
-
 // One control of a dialog. Calls from code change its state and tell the host's view;
 // the view reads the state to show it. Which calls apply depends on the kind:
 //   all        GetWindowText / SetWindowText, EnableWindow, ShowWindow, ModifyStyle
@@ -206,7 +200,7 @@ public:
     // per inch, 6 across and 13 down. The client area is the whole window.
     static void MapDialogRect(CRect& rect);
     void GetWindowRect(CRect& rect) const { rect = m_rectWindow; }
-    void GetClientRect(CRect& rect) const { rect = {0, 0, m_rectWindow.Width(), m_rectWindow.Height()}; }
+    void GetClientRect(CRect& rect) const override { rect = {0, 0, m_rectWindow.Width(), m_rectWindow.Height()}; }
     void MoveWindow(int x, int y, int nWidth, int nHeight);
 
     // TRUE: controls to members (validating); FALSE: members to controls.

@@ -1,5 +1,6 @@
 #include "framework/File.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +41,26 @@ bool OthersHold(int fd, off_t which)
     return fl.l_type != F_UNLCK;
 }
 
+// Opens the pipe (FIFO) of this user's own that takes up a name; -1 with errno EEXIST for
+// anything else there. Looked at before it is opened: opening someone else's pipe would
+// wake its reader.
+int OpenOwnFifo(const std::string& path, int oflags)
+{
+    struct stat before {}, after {};
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISFIFO(before.st_mode) || before.st_uid != ::geteuid()) {
+        errno = EEXIST;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), oflags | O_NOFOLLOW);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &after) != 0 || after.st_dev != before.st_dev || after.st_ino != before.st_ino) {
+        ::close(fd);
+        errno = EEXIST;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 CFile::CFile() = default;
@@ -69,6 +90,7 @@ void CFile::ResetState()
     m_cacheLen = 0;
     m_pos = 0;
     m_bSoleWriter = false;
+    m_bStream = false;
     m_cachedLength = -1;
 }
 
@@ -145,12 +167,14 @@ BOOL CFile::Open(const char* path, UINT flags, CFileException* pError)
     oflags &= ~O_TRUNC;
     int fd = ::open(os.c_str(), oflags, 0666);
     if (fd < 0 && access == modeWrite && errno == EACCES) fd = ::open(os.c_str(), (oflags & ~O_RDWR) | O_WRONLY, 0666);
+    if (fd < 0 && errno == EEXIST && (flags & modeCreateNew)) fd = OpenOwnFifo(os, oflags & ~(O_CREAT | O_EXCL));
     if (fd < 0) return fail(errno);
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return fail(EISDIR);
     }
+    m_bStream = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode);
     if (const int fl = ::fcntl(fd, F_GETFL); fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     m_hFile = fd;
     int err = 0;
@@ -254,7 +278,8 @@ void CFile::Write(const void* buf, UINT count)
         fault = TakeWriteFault(m_strFileName, m_pos, count, count);
     UINT done = 0;
     while (done < count) {
-        const ssize_t n = ::pwrite(m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
+        const ssize_t n = m_bStream ? ::write(m_hFile, in + done, count - done)
+                                    : ::pwrite(m_hFile, in + done, count - done, static_cast<off_t>(m_pos));
         if (n < 0) {
             if (errno == EINTR) continue;
             // Writing through a read-only handle is a denied access, not an invalid file.
@@ -404,26 +429,99 @@ void CFile::SetStatus(const char* fileName, const CFileStatus& status)
         throw CFileException(CFileException::OsErrorToCause(errno), errno, fileName);
 }
 
+CStdioFile::~CStdioFile()
+{
+    CStdioFile::Abort();
+}
+
 BOOL CStdioFile::Open(const char* path, UINT flags, CFileException* pError)
 {
+    m_buffer.clear();
     m_bText = !(flags & typeBinary);
     return CFile::Open(path, flags & ~static_cast<UINT>(typeText | typeBinary), pError);
 }
 
+void CStdioFile::WriteBuffer()
+{
+    if (m_buffer.empty()) return;
+    std::string pending;
+    pending.swap(m_buffer);  // dropped even when the write fails
+    CFile::Write(pending.data(), static_cast<UINT>(pending.size()));
+    pending.clear();
+    if (m_buffer.capacity() < pending.capacity()) m_buffer.swap(pending);  // keep the capacity
+}
+
 void CStdioFile::Write(const void* buf, UINT count)
 {
-    if (!m_bText) {
-        CFile::Write(buf, count);
-        return;
-    }
+    if (m_hFile == hFileNull) throw CFileException(CFileException::invalidFile, EBADF, m_strFileName);
     const char* in = static_cast<const char*>(buf);
-    std::string out;
-    out.reserve(count + count / 16 + 2);
-    for (UINT i = 0; i < count; ++i) {
-        if (in[i] == '\n') out += '\r';
-        out += in[i];
+    const char* const end = in + count;
+    if (m_buffer.capacity() < kBufferSize) m_buffer.reserve(kBufferSize);
+    while (in < end) {
+        const char* nl = m_bText ? static_cast<const char*>(std::memchr(in, '\n', static_cast<size_t>(end - in))) : nullptr;
+        const char* stop = nl ? nl : end;
+        m_buffer.append(in, static_cast<size_t>(stop - in));
+        if (nl) m_buffer.append("\r\n", 2);
+        in = nl ? nl + 1 : end;
+        if (m_buffer.size() >= kBufferSize) WriteBuffer();
     }
-    CFile::Write(out.data(), static_cast<UINT>(out.size()));
+}
+
+void CStdioFile::Flush()
+{
+    WriteBuffer();
+    CFile::Flush();
+}
+
+void CStdioFile::Close()
+{
+    if (m_hFile == hFileNull) return;
+    try {
+        WriteBuffer();
+    } catch (...) {
+        CFile::Abort();
+        throw;
+    }
+    CFile::Close();
+}
+
+void CStdioFile::Abort()
+{
+    if (m_hFile == hFileNull) return;
+    try {
+        WriteBuffer();
+    } catch (const CException&) {
+        // As closing a stream: what cannot be written is lost, quietly.
+    }
+    CFile::Abort();
+}
+
+UINT CStdioFile::Read(void* buf, UINT count)
+{
+    WriteBuffer();
+    return CFile::Read(buf, count);
+}
+
+ULONGLONG CStdioFile::Seek(LONG off, UINT from)
+{
+    WriteBuffer();
+    return CFile::Seek(off, from);
+}
+
+void CStdioFile::SetLength(ULONGLONG length)
+{
+    WriteBuffer();
+    CFile::SetLength(length);
+}
+
+ULONGLONG CStdioFile::GetPosition() const
+{
+    return CFile::GetPosition() + m_buffer.size();
+}
+
+ULONGLONG CStdioFile::GetLength() const
+{
+    return std::max<ULONGLONG>(CFile::GetLength(), GetPosition());
 }
 
 void CStdioFile::WriteString(const char* text)

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "framework/Exceptions.h"
 #include "framework/String.h"
@@ -45,7 +46,9 @@ public:
         typeText = 0x4000,
         typeBinary = 0x8000,
         // Our own: with modeCreate, fail when the file exists (nothing is ever replaced by
-        // accident, and a symbolic link planted at the name is never followed).
+        // accident, and a symbolic link planted at the name is never followed). A pipe
+        // (FIFO) of this user's own at the name is written to: it replaces nothing, and it
+        // is how a host streams a new file elsewhere.
         modeCreateNew = 0x10000,
         // Our own: refuse a symbolic link at the last component of the path.
         modeNoFollow = 0x20000,
@@ -135,19 +138,40 @@ private:
     // When this object is the only possible writer (write access with deny-write or
     // exclusive sharing), the length is tracked here instead of asked from the OS.
     bool m_bSoleWriter = false;
+    // A pipe, socket or device: written in sequence, as it has no positions.
+    bool m_bStream = false;
     mutable LONGLONG m_cachedLength = -1;
 };
 
 // Text-mode file: every "\n" written reaches the disk as "\r\n" in text mode.
+//
+// Writes are buffered, as a standard stream's are: they reach the operating system when
+// the buffer is full, on Flush and Close, and before any read, seek or length change, so
+// a writer of many short lines costs no system call per line. A write that fails throws
+// and drops what the buffer held. Destroying or aborting the file writes what is left,
+// ignoring errors, as closing a stream does.
 class CStdioFile : public CFile {
 public:
+    static constexpr size_t kBufferSize = 64 * 1024;
+
     CStdioFile() = default;
+    ~CStdioFile() override;
     BOOL Open(const char* path, UINT flags, CFileException* pError = nullptr) override;
+    void Close() override;
+    void Abort() override;
+    UINT Read(void* buf, UINT count) override;
     void Write(const void* buf, UINT count) override;
+    ULONGLONG Seek(LONG off, UINT from) override;
+    ULONGLONG GetLength() const override;
+    void SetLength(ULONGLONG length) override;
+    ULONGLONG GetPosition() const override;
+    void Flush() override;
     virtual void WriteString(const char* text);
     // Reads one line without its line end; false at the end of the file.
     virtual bool ReadString(CString& line);
 
 private:
+    void WriteBuffer();
     bool m_bText = true;
+    std::string m_buffer;  // written bytes, line ends already turned into "\r\n"
 };

@@ -40,6 +40,25 @@ CDynLinkLibrary::~CDynLinkLibrary()
     chain.erase(std::remove(chain.begin(), chain.end(), m_hModule), chain.end());
 }
 
+CModuleOutOfChain::CModuleOutOfChain(HINSTANCE module) : m_module(module)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto& chain = Chain();
+    const auto it = std::find(chain.begin(), chain.end(), module);
+    if (it == chain.end()) return;
+    m_bWasIn = true;
+    m_nPlace = static_cast<size_t>(it - chain.begin());
+    chain.erase(it);
+}
+
+CModuleOutOfChain::~CModuleOutOfChain()
+{
+    if (!m_bWasIn) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto& chain = Chain();
+    chain.insert(chain.begin() + static_cast<std::ptrdiff_t>(std::min(m_nPlace, chain.size())), m_module);
+}
+
 HINSTANCE GetModuleHandle(const char* name)
 {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -35,6 +35,22 @@ private:
     HINSTANCE m_hModule;
 };
 
+// Takes a module out of the resource chain while the object lives, and puts it back at
+// its place afterwards: a host that withdraws a module's resources for a while, and the
+// tests of a module that cannot be found.
+class CModuleOutOfChain {
+public:
+    explicit CModuleOutOfChain(HINSTANCE module);
+    ~CModuleOutOfChain();
+    CModuleOutOfChain(const CModuleOutOfChain&) = delete;
+    CModuleOutOfChain& operator=(const CModuleOutOfChain&) = delete;
+
+private:
+    HINSTANCE m_module;
+    size_t m_nPlace = 0;
+    bool m_bWasIn = false;
+};
+
 // The module in the chain with this file name (case-insensitive), or null.
 HINSTANCE GetModuleHandle(const char* name);
 bool IsInResourceChain(HINSTANCE module);

@@ -2,24 +2,39 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
 
 void CString::FormatV(const char* fmt, va_list args)
 {
+    // Most texts fit a small buffer: one formatting pass then.
+    char small[256];
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    const int n = std::vsnprintf(small, sizeof small, fmt, copy);
     va_end(copy);
     if (n <= 0) {
         m_str.clear();
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof small) {
+        m_str.assign(small, static_cast<size_t>(n));
         return;
     }
     std::string out(static_cast<size_t>(n) + 1, '\0');
     std::vsnprintf(out.data(), out.size(), fmt, args);
     out.resize(static_cast<size_t>(n));
     m_str = std::move(out);
+}
+
+void AppendDecimal(std::string& out, uint64_t value, int minDigits)
+{
+    char buf[24];
+    char* end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    for (int n = static_cast<int>(end - buf); n < minDigits; ++n) out += '0';
+    out.append(buf, static_cast<size_t>(end - buf));
 }
 
 void CString::Format(const char* fmt, ...)

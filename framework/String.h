@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <cstdarg>
+#include <cstdint>
 #include <ostream>
 
 class CString {
@@ -70,7 +71,18 @@ private:
     std::string m_str;
 };
 
+// Appends `value` in decimal with at least `minDigits` digits (zeros in front), as
+// "%.Nu" would print it, without a format call.
+void AppendDecimal(std::string& out, uint64_t value, int minDigits = 1);
+
+// FNV-1a: the keys of the framework's maps are short names, for which this inline hash
+// costs a fraction of the library's general one.
 template <>
 struct std::hash<CString> {
-    size_t operator()(const CString& s) const noexcept { return std::hash<std::string>()(s.str()); }
+    size_t operator()(const CString& s) const noexcept
+    {
+        uint64_t h = 14695981039346656037ull;
+        for (const char c : s.str()) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        return static_cast<size_t>(h);
+    }
 };

@@ -4,6 +4,20 @@
 
 #include "framework/Sync.h"
 
+namespace {
+thread_local CWnd* t_mainWnd = nullptr;
+}
+
+CWnd* AfxGetMainWnd()
+{
+    return t_mainWnd;
+}
+
+void AfxSetMainWnd(CWnd* pWnd)
+{
+    t_mainWnd = pWnd;
+}
+
 void CQueueWnd::Push(const WindowMessage& m)
 {
     // Notified under the lock, so that a waiter that takes the message and then destroys

@@ -12,6 +12,13 @@ using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
 
+// A rectangle in pixels: left and top inclusive, right and bottom exclusive.
+struct CRect {
+    LONG left = 0, top = 0, right = 0, bottom = 0;
+    LONG Width() const { return right - left; }
+    LONG Height() const { return bottom - top; }
+};
+
 struct WindowMessage {
     UINT message = 0;
     WPARAM wParam = 0;
@@ -25,7 +32,14 @@ public:
     virtual bool PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
     // Delivers the message and waits until the window has handled it.
     virtual LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
+    // The client area, from 0,0; a window without one (a message-only window) gives 0 x 0.
+    virtual void GetClientRect(CRect& rect) const { rect = CRect(); }
 };
+
+// The host's main window as the framework's current thread knows it: a host sets it on
+// its user-interface thread; on any other thread, and before it is set, it is null.
+CWnd* AfxGetMainWnd();
+void AfxSetMainWnd(CWnd* pWnd);
 
 // A ready-made window for hosts and tests: posted and sent messages land in one queue
 // in arrival order; a sent message is also handed to the handler, if any, before

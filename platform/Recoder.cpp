@@ -1,9 +1,12 @@
 #include "platform/Recoder.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/Services.h"
 #include "platform/SignalDb.h"
@@ -147,15 +150,15 @@ void CConverter::FormatRawData(const BYTE* data, int length, CString& text)
 {
     text.Empty();
     if (!data || length <= 0) return;
-    std::string out;
-    out.reserve(static_cast<size_t>(length) * 3);
     static const char* hex = "0123456789ABCDEF";
+    std::string& out = text.str();
+    out.resize(static_cast<size_t>(length) * 3 - 1);
+    char* p = out.data();
     for (int i = 0; i < length; ++i) {
-        if (i) out += ' ';
-        out += hex[data[i] >> 4];
-        out += hex[data[i] & 15];
+        if (i) *p++ = ' ';
+        *p++ = hex[data[i] >> 4];
+        *p++ = hex[data[i] & 15];
     }
-    text = CString(std::move(out));
 }
 
 NativeLayoutValues CConverter::GetLayoutValues()
@@ -296,40 +299,44 @@ CString CConverter::DecodeBody(const SignalInfo& signal, const BYTE* body, int l
     return out;
 }
 
-bool CConverter::DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection)
+namespace {
+// The columns this decoder fills, in the order it fills them.
+enum Column : unsigned { cTime, cDevice, cKind, cType, cLength, cData, cSymbol, cSignal, cSignalId, cDecoded, cCount };
+constexpr std::string_view kColumnNames[cCount] = {"PC Time Stamp", "Device", "Kind",   "Message Type", "Length",
+                                                   "Data",          "Symbol", "Signal", "Signal ID",    "Decoded"};
+constexpr unsigned Bit(Column c)
 {
-    const CVESKMessage* m = request.message;
-    if (!m || m->GetDataLength() < 0) return false;
-    auto put = [&](const char* name, const CString& text) {
-        if (!selection.empty() && !selection.count(name)) return;
-        values[name] = text;
-        if (request.callback) request.callback(request.context, name, text);
-    };
-    const CSystemTime& t = m->GetPCTimeStamp();
-    CString s;
-    s.Format("%2.2u:%2.2u:%2.2u.%3.3u", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    put("PC Time Stamp", s);
-    s.Format("%d", m->GetDeviceNumber());
-    put("Device", s);
-    s.Format("%d", m->GetKind());
-    put("Kind", s);
-    const int type = m->GetMessageType();
-    s.Format("%d", type);
-    put("Message Type", s);
-    s.Format("%d", m->GetDataLength());
-    put("Length", s);
-    CString raw;
-    FormatRawData(m->GetData(), m->GetDataLength(), raw);
-    put("Data", raw);
+    return 1u << c;
+}
 
-    // Only kind-1 messages carry signals, commands and traces.
-    const bool device = m->GetKind() == 1;
-    put("Symbol", device ? TypeSymbol(type) : "");
-    CString signal, signalId, decoded;
+// The columns a selection asks for; an empty selection asks for every one.
+unsigned WantedColumns(const ColumnSelection& selection)
+{
+    if (selection.empty()) return Bit(cCount) - 1;
+    unsigned wanted = 0;
+    for (const auto& entry : selection)
+        for (unsigned c = 0; c < cCount; ++c)
+            if (std::string_view(entry.first.str()) == kColumnNames[c]) wanted |= 1u << c;
+    return wanted;
+}
+
+CString Decimal(int64_t value)
+{
+    std::string s;
+    if (value < 0) s += '-';
+    AppendDecimal(s, value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+    return CString(std::move(s));
+}
+}  // namespace
+
+void CConverter::DescribeSignal(const CVESKMessage& m, bool withDecoded, CString& signal, CString& signalId,
+                                CString& decoded)
+{
+    const int type = m.GetMessageType();
+    const BYTE* body = m.GetBody();
+    const int bodyLength = m.GetBodyLength();
     NativeSignal sig;
-    const BYTE* body = m->GetBody();
-    const int bodyLength = m->GetBodyLength();
-    if (device && type == kTraceMessageType && bodyLength >= 8) {
+    if (type == kTraceMessageType && bodyLength >= 8) {
         const int format = static_cast<int>(ReadLE(body, 2));
         const int group = static_cast<int>(ReadLE(body + 4, 2)), id = static_cast<int>(ReadLE(body + 6, 2));
         int flag = 0;
@@ -337,18 +344,59 @@ bool CConverter::DecodeToColumns(const DecodeRequest& request, ColumnValues& val
         signalId.Format("%d/%d", group, id);
         decoded.Format("format=%d, group=%d, id=%d", format, group, id);
         if (bodyLength >= 14) decoded.AppendFormat(", dsp=%u", ReadLE(body + 12, 2) & 0x1FF);
-    } else if (device && type == kCommandMessageType && bodyLength >= 2) {
+    } else if (type == kCommandMessageType && bodyLength >= 2) {
         signalId.Format("0x%X", ReadLE(body, 2));
-    } else if (device && ParseSignal(m->GetData(), m->GetDataLength(), sig)) {
-        signalId.Format("0x%X", sig.id);
+    } else if (ParseSignal(m.GetData(), m.GetDataLength(), sig)) {
+        std::string id = "0x";
+        char hex[8];
+        const auto end = std::to_chars(hex, hex + sizeof hex, sig.id, 16).ptr;
+        std::transform(hex, end, hex, [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+        id.append(hex, static_cast<size_t>(end - hex));
+        signalId = CString(std::move(id));
         if (const SignalInfo* info = m_db ? m_db->FindSignal(sig.id) : nullptr) {
             signal = info->name;
-            decoded = DecodeBody(*info, m->GetData() + sig.bodyOffset, sig.bodyLength);
+            if (withDecoded) decoded = DecodeBody(*info, m.GetData() + sig.bodyOffset, sig.bodyLength);
         }
     }
-    put("Signal", signal);
-    put("Signal ID", signalId);
-    put("Decoded", decoded);
+}
+
+bool CConverter::DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection)
+{
+    const CVESKMessage* m = request.message;
+    if (!m || m->GetDataLength() < 0) return false;
+    // Only the columns asked for are worked out.
+    const unsigned wanted = WantedColumns(selection);
+    auto put = [&](Column c, CString text) {
+        CString name(kColumnNames[c]);
+        if (request.callback) request.callback(request.context, name, text);
+        values[std::move(name)] = std::move(text);
+    };
+    if (wanted & Bit(cTime)) {
+        const CSystemTime& t = m->GetPCTimeStamp();
+        std::string s;
+        AppendDecimal(s, t.wHour, 2), s += ':', AppendDecimal(s, t.wMinute, 2), s += ':';
+        AppendDecimal(s, t.wSecond, 2), s += '.', AppendDecimal(s, t.wMilliseconds, 3);
+        put(cTime, CString(std::move(s)));
+    }
+    if (wanted & Bit(cDevice)) put(cDevice, Decimal(m->GetDeviceNumber()));
+    if (wanted & Bit(cKind)) put(cKind, Decimal(m->GetKind()));
+    if (wanted & Bit(cType)) put(cType, Decimal(m->GetMessageType()));
+    if (wanted & Bit(cLength)) put(cLength, Decimal(m->GetDataLength()));
+    if (wanted & Bit(cData)) {
+        CString raw;
+        FormatRawData(m->GetData(), m->GetDataLength(), raw);
+        put(cData, raw);
+    }
+    // Only kind-1 messages carry signals, commands and traces.
+    const bool device = m->GetKind() == 1;
+    if (wanted & Bit(cSymbol)) put(cSymbol, device ? TypeSymbol(m->GetMessageType()) : "");
+    if (wanted & (Bit(cSignal) | Bit(cSignalId) | Bit(cDecoded))) {
+        CString signal, signalId, decoded;
+        if (device) DescribeSignal(*m, (wanted & Bit(cDecoded)) != 0, signal, signalId, decoded);
+        if (wanted & Bit(cSignal)) put(cSignal, signal);
+        if (wanted & Bit(cSignalId)) put(cSignalId, signalId);
+        if (wanted & Bit(cDecoded)) put(cDecoded, decoded);
+    }
     return true;
 }
 

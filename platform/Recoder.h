@@ -123,6 +123,9 @@ public:
     CSvmDb* GetDb() const { return m_db.get(); }
 
 protected:
+    // The "Signal", "Signal ID" and (when asked) "Decoded" texts of a kind-1 message.
+    void DescribeSignal(const CVESKMessage& m, bool withDecoded, CString& signal, CString& signalId, CString& decoded);
+
     std::shared_ptr<CSvmDb> m_db;
 };
 

@@ -24,4 +24,7 @@ constexpr const char* kCurrentLogTime = "Current Log Time";
 constexpr const char* kUseLocal = "Use Local";
 constexpr const char* kDirectory = "Directory";
 
+// "Logger Settings"
+constexpr const char* kColumnSelectionOrder = "Column Selection Order";
+
 }  // namespace SettingsKeys

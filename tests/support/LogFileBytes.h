@@ -19,6 +19,15 @@ inline void Put32(Bytes& b, uint32_t v)
     Put16(b, v & 0xFFFF);
     Put16(b, v >> 16);
 }
+inline void Put64(Bytes& b, uint64_t v)
+{
+    Put32(b, static_cast<uint32_t>(v));
+    Put32(b, static_cast<uint32_t>(v >> 32));
+}
+inline void Append(Bytes& b, const Bytes& more)
+{
+    b.insert(b.end(), more.begin(), more.end());
+}
 // A string with its length prefix: one byte below 255, else 0xFF and 16 bits.
 inline void PutStr(Bytes& b, const std::string& s)
 {

@@ -23,6 +23,7 @@ void AddReplayCommand(CLI::App& app, CommandList& out);    // replay
 void AddGkiCommands(CLI::App& app, CommandList& out);      // gki-records
 void AddResourcesCommands(CLI::App& app, CommandList& out); // resources
 void AddMergeCommands(CLI::App& app, CommandList& out);    // merge, extract
+void AddConvertCommands(CLI::App& app, CommandList& out);   // convert, columns
 
 }  // namespace vkl
 

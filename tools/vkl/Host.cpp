@@ -22,7 +22,11 @@ GlobalOptions g_options;
 std::shared_ptr<CDeviceTable> g_devices;
 std::mutex g_boxMutex;
 std::string g_lastBox;
-uint64_t g_boxes = 0;
+struct ShownBox {
+    std::string text;
+    bool question;
+};
+std::vector<ShownBox> g_boxes;
 bool g_noWithoutTerminal = false;
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -36,13 +40,13 @@ std::string OneLine(std::string text)
 int AnswerBox(const MessageBoxRequest& request)
 {
     const std::string text = OneLine(request.text.str());
+    const UINT buttons = request.type & MB_TYPEMASK;
+    const bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
     {
         std::lock_guard<std::mutex> lock(g_boxMutex);
         g_lastBox = text;
-        ++g_boxes;
+        g_boxes.push_back({text, question});
     }
-    const UINT buttons = request.type & MB_TYPEMASK;
-    const bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL;
     if (!question) {
         std::fprintf(stderr, "vkl: %s\n", text.c_str());
         return IDOK;
@@ -146,10 +150,19 @@ std::string LastMessageBox()
     return g_lastBox;
 }
 
-uint64_t MessageBoxCount()
+size_t MessageBoxCount()
 {
     std::lock_guard<std::mutex> lock(g_boxMutex);
-    return g_boxes;
+    return g_boxes.size();
+}
+
+std::vector<std::string> StatementsSince(size_t since)
+{
+    std::lock_guard<std::mutex> lock(g_boxMutex);
+    std::vector<std::string> texts;
+    for (size_t i = since; i < g_boxes.size(); ++i)
+        if (!g_boxes[i].question) texts.push_back(g_boxes[i].text);
+    return texts;
 }
 
 void AnswerNoWithoutTerminal()

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/String.h"
 #include "platform/SystemTime.h"
@@ -43,7 +44,10 @@ void Error(const std::string& text);
 void Say(const std::string& text);
 // Message boxes shown so far (the last one's text, for error reports), and how many.
 std::string LastMessageBox();
-uint64_t MessageBoxCount();
+// How many boxes have been shown, and the texts of those after the first `since` that
+// were statements rather than questions (each as its one stderr line has it).
+size_t MessageBoxCount();
+std::vector<std::string> StatementsSince(size_t since);
 // With neither --yes nor --no and no terminal, questions are answered No (commands that
 // only read their inputs: no script repairs an input by surprise).
 void AnswerNoWithoutTerminal();

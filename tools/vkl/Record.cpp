@@ -9,6 +9,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "convert/ConvertTexts.h"
+#include "convert/LogFileConverter.h"
 #include "framework/File.h"
 #include "framework/Path.h"
 #include "framework/Window.h"
@@ -364,6 +366,26 @@ bool DemoExtract(DemoRun& run)
     return s.records == last - first + 1;
 }
 
+// 3. The first file converted to a text table and to CSV.
+bool DemoConvert(DemoRun& run)
+{
+    const std::string& log = run.recorded.files.front().path;
+    const std::vector<CString> columns = {"Index", "PC Time Stamp", "Device", "Message Type", "Signal", "Decoded"};
+    run.report << "Converted " << log << " (" << columns.size() << " columns):\n";
+    for (const int csv : {0, 1}) {
+        const std::string out = run.dir + (csv ? "/converted.csv" : "/converted.txt");
+        CLogFileConverter conv(nullptr);
+        conv.m_bCsv = csv;
+        CString result;
+        if (!conv.ConvertLogToText(columns, log.c_str(), out.c_str(), result) || result != ConvertTexts::kFinished) {
+            Error(out + ": " + result.str());
+            return false;
+        }
+        run.report << "  " << out << "  " << std::filesystem::file_size(out) << " bytes\n";
+    }
+    return true;
+}
+
 }  // namespace
 
 // The demo writes into a folder of its own, marked as such: a later demo empties only a
@@ -398,7 +420,7 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
     run.manager = Init();
     bool ok = true;
-    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract}) {
+    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert}) {
         ok = step(run);
         if (!ok) break;
     }
@@ -413,7 +435,8 @@ int CmdDemo(const DemoOptions& o)
 void AddRecordCommands(CLI::App& app, CommandList& out)
 {
     auto demo = std::make_shared<DemoOptions>();
-    auto* cDemo = app.add_subcommand("demo", "Record a simulated session, replay it into a second log, and summarise");
+    auto* cDemo = app.add_subcommand("demo", "Record a simulated session, replay it into a second log, convert it to "
+                                             "text and CSV, and summarise");
     cDemo->add_option("--dir", demo->dir, "Directory for the demo's logs")->capture_default_str();
     out.push_back({cDemo, [demo] { return CmdDemo(*demo); }});
 

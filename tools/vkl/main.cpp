@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     vkl::AddGkiCommands(app, commands);
     vkl::AddResourcesCommands(app, commands);
     vkl::AddMergeCommands(app, commands);
+    vkl::AddConvertCommands(app, commands);
 
     try {
         app.parse(argc, argv);

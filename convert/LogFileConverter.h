@@ -1,0 +1,303 @@
+#pragma once
+// CLogFileConverter (exported): the object through which the host converts log files
+// into tab-separated text and CSV, HTML and GKI logs, and imports GKI and SD-card logs
+// into log files. This header is the frame every conversion shares; each conversion adds
+// its entry points to the class and its worker to the state.
+//
+// Members and ownership
+//   Everything a conversion touches lives in one block, CConverterState, which the
+//   converter and its running worker own together. The converter names each part by its
+//   member name (conv.m_logFile, conv.m_bCsv, ...); a worker is given the block, never the
+//   converter, and uses the same names (s.m_logFile). Only one asynchronous conversion
+//   runs per converter, and the synchronous ConvertLogToText must not be called while
+//   one does (IsConverting).
+//
+// Stopping: a POSIX thread cannot be killed
+//   The destructor resets m_evRun (a worker ends through its normal end path before its
+//   next record), waits up to 2000 ms for m_evDone, then takes m_lock, so that no file is
+//   closed under a record being read. When the worker has
+//   not ended by then (a message box left open, an output that blocks), the converter
+//   lets go of it: the worker finishes on its own, with the block (files, events, lock,
+//   progress window, m_pThread) still its own, closes its files itself and shows nothing
+//   more. An abandoned worker never reads another record, so the host's Recoder and
+//   filter, which the converter does not own, are touched only under m_lock while the
+//   converter lives.
+//
+// The launch (host's thread), as ConvertLogToHTML does it
+//   1. Open the source, then each output through OpenNewOutput (created exclusively,
+//      never through a link: an existing file makes the open fail). Failures are shown
+//      with the conversion's texts and nothing starts.
+//   2. UseModuleResources for the dialogs (convert/UseModuleResources.h).
+//   3. StartWorker(text, source length, worker): m_evDone reset (IsConverting is true
+//      from here), the progress window made with that label and range, shown, and the
+//      worker started with the block and stored in m_pThread before it runs.
+//
+// A worker (its own thread), as CConverterState::TextWriterThread does it
+//   UINT MyWorker(CConverterState& s) {
+//       CSeTranslatorScope translator;        // processor faults arrive as SE_Exception
+//       try {
+//           while (s.m_logFile.GetPosition() < end && !s.IsStopRequested()) {
+//               if (...) s.PostProgress(s.m_logFile.GetPosition());
+//               CRecordStep step(s);          // the row step, below
+//               ...
+//           }
+//           close its files; s.EndWorker(ConvertTexts::kFinished);
+//       } catch (const SE_Exception&) {
+//           close its files; s.EndWorker(ConvertTexts::kFailedCorrupt);
+//       }
+//       return 1;
+//   }
+//   EndWorker is the end of every readable export: the end message to the progress
+//   window, the outcome's message box, m_pThread cleared, m_evDone signalled. Workers
+//   whose end differs (an import signals m_evDone before its boxes; a stopped GKI
+//   conversion says nothing) use CloseProgressWindow, ClearThread and m_evDone directly.
+//
+// The row step (CRecordStep): one record at m_logFile's position, read through a fresh
+// loading archive while m_lock is held, from before the read until the row values are
+// complete (or Release). The read-error rule, for every reader of the source: when a read
+// fails, the position it had consumed to decides. Short of the header position the record
+// failed inside the records, a read error ("Error reading log file."); at or past it the
+// last record ran into the header, the normal end of the records.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "convert/LogConvertProgressWnd.h"
+#include "framework/File.h"
+#include "framework/Sync.h"
+#include "logfile/LogFile.h"
+#include "platform/Recoder.h"
+#include "platform/VESKMessage.h"
+
+class CAllFilters;
+class CChangePageProgressDlg;
+class CConverterState;
+
+// Opens a file that a conversion makes: created anew for writing, never through a
+// symbolic link; an existing file at the name makes the open fail. `flags` adds the
+// type (CFile::typeText for the readable exports).
+bool OpenNewOutput(CFile& file, const char* path, UINT flags = 0);
+
+// Whether a read that failed, having consumed the file up to `position`, failed inside
+// the records (a read error) rather than running into the header at `end`.
+inline bool IsReadErrorPosition(ULONGLONG position, ULONGLONG end)
+{
+    return position < end;
+}
+
+// The state of a converter, owned by the converter and by its running worker together.
+class CConverterState : public std::enable_shared_from_this<CConverterState> {
+public:
+    using WorkerProcedure = UINT (*)(CConverterState&);
+    static constexpr int kRowMapBuckets = 17;
+    static constexpr uint64_t kProgressEvery = 1000;  // written rows between progress posts
+    static constexpr const char* kColumnIndex = "Index";
+    static constexpr const char* kColumnTime = "PC Time Stamp";
+    static constexpr const char* kColumnData = "Data";
+
+    explicit CConverterState(CConverter* pConverter);
+    ~CConverterState();
+    CConverterState(const CConverterState&) = delete;
+    CConverterState& operator=(const CConverterState&) = delete;
+
+    // ---- the worker's side of the frame ----
+    bool IsConverting() { return !m_evDone.IsSignalled(); }
+    // m_evRun no longer signalled: the converter is going away.
+    bool IsStopRequested() { return !m_evRun.IsSignalled(); }
+    // The converter has let go of this worker (it did not end within the destructor's wait).
+    bool IsAbandoned() const { return m_bAbandoned; }
+    void PostProgress(ULONGLONG position);
+    void CloseProgressWindow();
+    // The end of a readable export: CloseProgressWindow, the outcome in a message box
+    // (none for an abandoned worker, nor for an empty text), m_pThread cleared, m_evDone
+    // signalled.
+    void EndWorker(const CString& outcome);
+    // Releases the worker's thread object (the thread carries on to its end) and clears
+    // m_pThread.
+    void ClearThread();
+    // Closes a file, ignoring errors: the failure paths, where one is already reported.
+    static void CloseQuietly(CFile& file);
+    // The outcome text of an output write that failed.
+    static CString WriteErrorText(const CFileException& e);
+    // Runs `body` and gives the outcome text of the failure that ended it, or "" when it
+    // returned: a processor fault (SE_Exception) or a lack of memory gives
+    // "Conversion Failed - File may be corrupt.", an output write that failed
+    // WriteErrorText.
+    static CString FailureOf(const std::function<void()>& body);
+
+    // ---- the row step's pieces ----
+    // Column name -> position in the selection, for DecodeToColumns.
+    static ColumnSelection SelectionMap(const std::vector<CString>& columns);
+    bool IsFilteredOut(const CVESKMessage& message) const;   // the skip test (kind 1 only)
+    bool IsOutsideRange(const CVESKMessage& message) const;  // inclusive; 0~0 is no range
+    // Fills m_mapRowValues for one message, under m_lock; false when the Recoder could
+    // not decode it (decoded mode only).
+    bool RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection);
+    // Empties m_mapRowValues, keeping its entries' memory for the next message's texts.
+    void ClearRowValues();
+    // Sets one row value (name -> text) in m_mapRowValues.
+    void SetRowValue(const CString& name, const CString& text);
+    // "\t", or "," when m_bCsv is set.
+    char Separator() const { return m_bCsv ? ',' : '\t'; }
+    // The text table's header: every selected name that is not empty, each followed by
+    // the separator, then an empty line.
+    void AppendTextHeader(std::string& out) const;
+    // One text line from m_mapRowValues (first-column "Index" rule, commas replaced when
+    // m_bCsv is 1), every field followed by the separator, ended by "\n".
+    void AppendTextLine(std::string& out, uint64_t index) const;
+
+    // The text writers (convert/TextExport.cpp).
+    static UINT TextWriterThread(CConverterState& s);
+    int WriteTextTable(const ColumnSelection& selection, CString& result);
+
+    // ---- the members, in the converter's order ----
+    std::atomic<CWinThread*> m_pThread{nullptr};
+    std::atomic<BYTE> m_bImportOk{0};
+    std::atomic<BYTE> m_bSdImportOk{0};
+    CLogConvertProgressWnd m_progressWnd;
+    CChangePageProgressDlg* m_pBatchDlg = nullptr;
+    CConverter* m_pConverter;
+    CLogFile m_logFile;
+    CStdioFile m_outFile;
+    CFile m_gkiOutFile;
+    CLogFile m_importLog;
+    CFile m_gkiInFile;
+    std::atomic<BYTE> m_bImporting{0};
+    CFile m_sdInFile;
+    std::atomic<BYTE> m_bSdImporting{0};
+    CEvent m_evRun{/*bInitiallyOwn=*/true, /*bManualReset=*/true};
+    CEvent m_evDone{/*bInitiallyOwn=*/true, /*bManualReset=*/true};
+    CCriticalSection m_lock;
+    std::vector<CString> m_astrColumns;
+    ColumnValues m_mapRowValues;
+    std::list<CString> m_errors;
+    int m_bCsv = 0;
+    CAllFilters* m_pFilter = nullptr;
+    int m_bRawData = 0;
+    WORD m_wMaxPacketLength = 0x2000;
+    int m_nFirstPacketOffset = 28;
+    WORD m_wMinPacketLength = 16;
+    std::vector<uint32_t> m_packetOffsets;
+    uint64_t m_nFromIndex = 0;
+    uint64_t m_nToIndex = 0;
+
+private:
+    friend class CLogFileConverter;
+    enum class RowsEnd { finished, readError, decodeFailed };
+    RowsEnd WriteTextRows(const ColumnSelection& selection, bool asynchronous);
+
+    // Scratch of the row step, kept from one message to the next so that a row costs no
+    // allocation: the emptied entries of m_mapRowValues, the Recoder's map, the message.
+    std::vector<ColumnValues::node_type> m_spareRowValues;
+    ColumnValues m_decodedValues;
+    CVESKMessage m_message;
+    friend class CRecordStep;
+
+    std::mutex m_threadMutex;  // m_ownThread, and m_pThread's setting and clearing
+    std::unique_ptr<CWinThread> m_ownThread;
+    std::atomic<bool> m_bAbandoned{false};  // set under m_lock by the destructor
+};
+
+// The row step: one record of the source read and made into row values under m_lock,
+// which is held for the life of the object or until Release.
+class CRecordStep {
+public:
+    enum Result {
+        row,           // the message is read and m_mapRowValues holds its row
+        skipped,       // outside the index range, or filtered out
+        endOfRecords,  // the read ran into the header: the records are done
+        readError,     // the read failed inside the records
+        stopped,       // the converter let go of this worker: read nothing more
+    };
+    explicit CRecordStep(CConverterState& s);
+    ~CRecordStep() = default;
+    CRecordStep(const CRecordStep&) = delete;
+    CRecordStep& operator=(const CRecordStep&) = delete;
+
+    // Reads the record at m_logFile's position; with `useRange` a message outside the
+    // index range is skipped, and so is one the filter rejects; then RecordRowValues.
+    // SE_Exception passes through; other framework exceptions are read errors.
+    Result Read(const ColumnSelection& selection, bool useRange);
+    // RecordRowValues's result (raw mode: always true).
+    bool Decoded() const { return m_bDecoded; }
+    const CVESKMessage& Message() const { return m_s.m_message; }
+    void Release();
+
+private:
+    CConverterState& m_s;
+    std::unique_lock<CCriticalSection> m_lock;
+    bool m_bDecoded = true;
+};
+
+class CLogFileConverter {
+public:
+    static constexpr DWORD kStopWaitMs = 2000;
+
+    // The Recoder to decode with (not owned); null takes the registry's shared one.
+    explicit CLogFileConverter(CConverter* pConverter);
+    virtual ~CLogFileConverter();
+    CLogFileConverter(const CLogFileConverter&) = delete;
+    CLogFileConverter& operator=(const CLogFileConverter&) = delete;
+
+    // True unless m_evDone is signalled: an asynchronous conversion runs.
+    bool IsConverting();
+    // Empties m_astrColumns and appends a copy of `columns`.
+    void SetSelectedColumns(const std::vector<CString>& columns);
+    // Converts the whole log to a text or CSV table on the caller's thread (no range, no
+    // progress, no stop). 1 when a table was written, 0 when the conversion could not
+    // start or failed; `result` says which. An empty selection is refused before
+    // anything is opened (0, no text).
+    int ConvertLogToText(const std::vector<CString>& columns, const char* logPath, const char* outPath,
+                         CString& result);
+    // Starts an asynchronous export of `logPath` to `outPath` after the column dialog:
+    // text or CSV (bText true) by m_bCsv, m_bRawData and m_pFilter. Returns at once; the
+    // end is told by IsConverting and the worker's message boxes. A cancelled dialog,
+    // or a selection of no column, leaves the output empty and starts nothing.
+    void ConvertLogToHTML(const char* logPath, const char* outPath, bool bText);
+    // Posts the end message to the progress window, if it is there.
+    void CloseProgressWindow() { m_state->CloseProgressWindow(); }
+
+    // The launch's last steps (see the header comment), for every asynchronous conversion.
+    void StartWorker(const CString& text, ULONGLONG range, CConverterState::WorkerProcedure worker);
+    CConverterState& GetState() { return *m_state; }
+
+private:
+    std::shared_ptr<CConverterState> m_state;
+
+public:
+    // The members, in order, naming the parts of the shared state.
+    std::atomic<CWinThread*>& m_pThread;
+    std::atomic<BYTE>& m_bImportOk;
+    std::atomic<BYTE>& m_bSdImportOk;
+    CLogConvertProgressWnd& m_progressWnd;
+    CChangePageProgressDlg*& m_pBatchDlg;
+    CConverter*& m_pConverter;
+    CLogFile& m_logFile;
+    CStdioFile& m_outFile;
+    CFile& m_gkiOutFile;
+    CLogFile& m_importLog;
+    CFile& m_gkiInFile;
+    std::atomic<BYTE>& m_bImporting;
+    CFile& m_sdInFile;
+    std::atomic<BYTE>& m_bSdImporting;
+    CEvent& m_evRun;
+    CEvent& m_evDone;
+    CCriticalSection& m_lock;
+    std::vector<CString>& m_astrColumns;
+    ColumnValues& m_mapRowValues;
+    std::list<CString>& m_errors;
+    int& m_bCsv;
+    CAllFilters*& m_pFilter;
+    int& m_bRawData;
+    WORD& m_wMaxPacketLength;
+    int& m_nFirstPacketOffset;
+    WORD& m_wMinPacketLength;
+    std::vector<uint32_t>& m_packetOffsets;
+    uint64_t& m_nFromIndex;
+    uint64_t& m_nToIndex;
+};

@@ -1,0 +1,176 @@
+// The row step shared by the readable exports: one record read under m_lock, the skip
+// tests, its row values, and the text table's header and lines.
+#include <cstring>
+
+#include "convert/LogFileConverter.h"
+#include "platform/Filters.h"
+
+namespace {
+
+// The PC time stamp as "%2.2u:%2.2u:%2.2u.%3.3u" of hour, minute, second, millisecond.
+CString FormatPcTime(const CSystemTime& t)
+{
+    std::string s;
+    s.reserve(12);
+    AppendDecimal(s, t.wHour, 2);
+    s += ':';
+    AppendDecimal(s, t.wMinute, 2);
+    s += ':';
+    AppendDecimal(s, t.wSecond, 2);
+    s += '.';
+    AppendDecimal(s, t.wMilliseconds, 3);
+    return CString(std::move(s));
+}
+
+// The decode request's callback: one (name, text) pair into the row values.
+void StoreRowValue(void* context, const CString& name, const CString& text)
+{
+    static_cast<CConverterState*>(context)->SetRowValue(name, text);
+}
+
+// Appends a value as it is, every "," made ";" when asked.
+void AppendValue(std::string& out, const std::string& value, bool replaceCommas)
+{
+    if (!replaceCommas || value.find(',') == std::string::npos) {
+        out += value;
+        return;
+    }
+    const size_t from = out.size();
+    out += value;
+    for (size_t i = from; i < out.size(); ++i)
+        if (out[i] == ',') out[i] = ';';
+}
+
+}  // namespace
+
+ColumnSelection CConverterState::SelectionMap(const std::vector<CString>& columns)
+{
+    ColumnSelection selection;
+    selection.rehash(kRowMapBuckets);
+    for (size_t i = 0; i < columns.size(); ++i) selection[columns[i]] = static_cast<int>(i);
+    return selection;
+}
+
+bool CConverterState::IsFilteredOut(const CVESKMessage& message) const
+{
+    return m_pFilter && m_pFilter->PassesFilters(message) == 0 && message.GetKind() == 1;
+}
+
+bool CConverterState::IsOutsideRange(const CVESKMessage& message) const
+{
+    if (m_nFromIndex == 0 && m_nToIndex == 0) return false;
+    const uint64_t index = message.GetMessageIndex();
+    return index < m_nFromIndex || index > m_nToIndex;
+}
+
+void CConverterState::ClearRowValues()
+{
+    while (!m_mapRowValues.empty()) m_spareRowValues.push_back(m_mapRowValues.extract(m_mapRowValues.begin()));
+}
+
+void CConverterState::SetRowValue(const CString& name, const CString& text)
+{
+    const auto it = m_mapRowValues.find(name);
+    if (it != m_mapRowValues.end()) {
+        it->second = text;
+        return;
+    }
+    if (m_spareRowValues.empty()) {
+        m_mapRowValues.emplace(name, text);
+        return;
+    }
+    ColumnValues::node_type entry = std::move(m_spareRowValues.back());
+    m_spareRowValues.pop_back();
+    entry.key() = name;
+    entry.mapped() = text;
+    m_mapRowValues.insert(std::move(entry));
+}
+
+bool CConverterState::RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection)
+{
+    ClearRowValues();
+    if (m_bRawData) {
+        CString data;
+        m_pConverter->FormatRawData(message.GetData(), message.GetDataLength(), data);
+        SetRowValue(kColumnData, data);
+        SetRowValue(kColumnTime, FormatPcTime(message.GetPCTimeStamp()));
+        return true;
+    }
+    // The Recoder's own map, emptied (its buckets kept): its pairs are copied in last.
+    m_decodedValues.clear();
+    if (m_decodedValues.bucket_count() < kRowMapBuckets) m_decodedValues.rehash(kRowMapBuckets);
+    DecodeRequest request;
+    request.message = &message;
+    request.callback = &StoreRowValue;
+    request.context = this;
+    request.flag = true;
+    const bool decoded = m_pConverter->DecodeToColumns(request, m_decodedValues, selection);
+    for (const auto& [name, text] : m_decodedValues) SetRowValue(name, text);
+    return decoded;
+}
+
+void CConverterState::AppendTextHeader(std::string& out) const
+{
+    const char separator = Separator();
+    for (const CString& name : m_astrColumns) {
+        if (name.IsEmpty()) continue;
+        out += name.str();
+        out += separator;
+    }
+    out += "\n\n";
+}
+
+void CConverterState::AppendTextLine(std::string& out, uint64_t index) const
+{
+    const char separator = Separator();
+    const bool replaceCommas = m_bCsv == 1;
+    size_t first = 0;
+    if (!m_astrColumns.empty() && m_astrColumns.front() == kColumnIndex) {
+        AppendDecimal(out, index);
+        out += separator;
+        first = 1;
+    }
+    for (size_t i = first; i < m_astrColumns.size(); ++i) {
+        const auto it = m_mapRowValues.find(m_astrColumns[i]);
+        if (it != m_mapRowValues.end()) AppendValue(out, it->second.str(), replaceCommas);
+        out += separator;
+    }
+    out += '\n';
+}
+
+// ---- one record ----
+
+CRecordStep::CRecordStep(CConverterState& s) : m_s(s), m_lock(s.m_lock) {}
+
+CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, bool useRange)
+{
+    if (m_s.IsAbandoned()) return stopped;
+    CLogFile& log = m_s.m_logFile;
+    const ULONGLONG end = log.GetHeaderPosition();
+    try {
+        ReadLogRecord(log, m_s.m_message);
+    } catch (const SE_Exception&) {
+        throw;
+    } catch (const CArchiveException&) {
+        return IsReadErrorPosition(log.GetPosition(), end) ? readError : endOfRecords;
+    } catch (const CException&) {
+        return readError;
+    }
+    // A record that read into the header is the header's bytes, not a message.
+    if (log.GetPosition() > end) return endOfRecords;
+    const CVESKMessage& message = m_s.m_message;
+    if ((useRange && m_s.IsOutsideRange(message)) || m_s.IsFilteredOut(message)) return skipped;
+    try {
+        m_bDecoded = m_s.RecordRowValues(message, selection);
+    } catch (const SE_Exception&) {
+        throw;
+    } catch (const CException&) {
+        return readError;
+    }
+    return row;
+}
+
+void CRecordStep::Release()
+{
+    if (m_lock.owns_lock()) m_lock.unlock();
+}

@@ -1,0 +1,232 @@
+// The converter's dialogs over the module's templates: the column dialog over the host's
+// real column table, the two progress windows, and the switch to the module's resources.
+#include <climits>
+
+#include "convert/ChangePageProgressDlg.h"
+#include "convert/ConvertTexts.h"
+#include "convert/SelectColumnsDlg.h"
+#include "convert/UseModuleResources.h"
+#include "platform/ColumnsRecordset.h"
+#include "platform/SettingsKeys.h"
+#include "resources/resource.h"
+#include "tests/convert/ConvertTest.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// A main window of 1000 x 800 pixels of client area.
+class MainWindow : public CQueueWnd {
+public:
+    void GetClientRect(CRect& rect) const override { rect = {0, 0, 1000, 800}; }
+};
+
+class ConvertDialogsTest : public ConvertFixture {
+protected:
+    // The tree's items, and those marked.
+    static std::pair<Names, Names> Tree(const CDialog& dlg)
+    {
+        const CDialogControl* tree = dlg.GetDlgItem(IDC_COLUMNS_TREE);
+        Names items, marked;
+        for (int i = 0; i < tree->GetCount(); ++i) {
+            items.push_back(tree->GetItemText(i).str());
+            if (tree->GetItemCheck(i)) marked.push_back(items.back());
+        }
+        return {items, marked};
+    }
+    static Names Selection(const CLogFileConverter& conv)
+    {
+        return Names(conv.m_astrColumns.begin(), conv.m_astrColumns.end());
+    }
+
+    CLogFileConverter conv{&recoder};
+};
+
+const Names kViewerOrder = {"Index",  "PC Time Stamp", "Device", "Kind",    "Message Type",
+                            "Signal", "Signal ID",     "Length", "Decoded", "Data"};
+const Names kAlphabetical = {"Index",  "Data",         "Decoded",       "Device", "Kind",
+                             "Length", "Message Type", "PC Time Stamp", "Signal", "Signal ID"};
+
+}  // namespace
+
+TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarks)
+{
+    conv.m_astrColumns = {"Index", "Signal", "Data"};
+    dialogs->run = [](CDialog& dlg) {
+        EXPECT_EQ(Tree(dlg), std::make_pair(kViewerOrder, Names{"Index", "Signal", "Data"}));  // no "Symbol"
+        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 3);                                              // Kind
+        // Another order: the tree again, its marks from the converter (Kind's is lost).
+        dlg.SelectItem(IDC_COLUMNS_SORT_ORDER, 1);
+        EXPECT_EQ(Tree(dlg), std::make_pair(kAlphabetical, Names{"Index", "Data", "Signal"}));
+        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 5);  // Length
+        dlg.Click(IDOK);
+    };
+    {
+        CSelectColumnsDlg dlg(&conv);
+        EXPECT_EQ(dlg.DoModal(), IDOK);
+    }
+    EXPECT_EQ(Selection(conv), (Names{"Index", "Data", "Length", "Signal"}));  // in tree order
+    EXPECT_EQ(settings->GetInt(SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, -1), 1);
+
+    // The stored order is the next dialog's; "Index" is marked only when it comes first.
+    conv.m_astrColumns = {"Data", "Index"};
+    dialogs->run = [](CDialog& dlg) {
+        EXPECT_EQ(dlg.GetDlgItem(IDC_COLUMNS_SORT_ORDER)->GetCurSel(), 1);
+        EXPECT_EQ(Tree(dlg).second, Names{"Data"});
+        dlg.Click(IDC_COLUMNS_CHECK_ALL);
+        EXPECT_EQ(Tree(dlg).second, kAlphabetical);
+        dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
+        dlg.Click(IDCANCEL);
+    };
+    EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDCANCEL);
+    EXPECT_EQ(Selection(conv), (Names{"Data", "Index"}));  // a cancel changes nothing
+}
+
+TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
+{
+    struct Case {
+        const char *from, *to;
+        uint64_t first, last;
+        bool saved;
+    };
+    const Case cases[] = {
+        {"5", "5", 5, 5, true},
+        {"0", "0", 0, 0, true},
+        {"7", "3", 7, 3, false},
+        {" -1", "0", UINT64_MAX, 0, false},
+        {" -1", " -1", UINT64_MAX, UINT64_MAX, true},
+        {"+7x", "abc", 7, 0, false},
+        {"abc", "+7x", 0, 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + "~" + c.to);
+        conv.m_astrColumns = {"Data"};
+        dialogs->run = [&](CDialog& dlg) {
+            dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(c.from);
+            dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(c.to);
+            dlg.Click(IDOK);
+            EXPECT_EQ(conv.m_nFromIndex, c.first);  // stored at once, also when refused
+            EXPECT_EQ(conv.m_nToIndex, c.last);
+            EXPECT_EQ(dlg.IsEnded(), c.saved);
+        };
+        const size_t before = boxes.Count();
+        EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), c.saved ? IDOK : IDCANCEL);
+        EXPECT_EQ(boxes.Count() - before, c.saved ? 0u : 1u);
+    }
+    EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kRangeError);
+}
+
+TEST_F(ConvertDialogsTest, ABrokenDatabaseLeavesAnEmptyTree)
+{
+    WriteAll(CColumnsRecordset::DatabasePath().str(), {'n', 'o', 't', ' ', 'a', ' ', 'd', 'b'});
+    conv.m_astrColumns = {"Index"};
+    dialogs->run = [](CDialog& dlg) {
+        EXPECT_EQ(Tree(dlg).first, Names{});
+        dlg.Click(IDOK);
+    };
+    EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
+    EXPECT_EQ(boxes.Texts(), Names{ConvertTexts::kDatabaseError});
+    EXPECT_EQ(Selection(conv), Names{});
+}
+
+TEST_F(ConvertDialogsTest, TheProgressWindowSitsAtTheMainWindowsCornerAndFollowsThePosts)
+{
+    MainWindow main;
+    AfxSetMainWnd(&main);
+    CLogConvertProgressWnd& wnd = conv.m_progressWnd;
+    wnd.m_strText = "Converting x.vkl";
+    wnd.SetProgressSize(3ull << 30);  // beyond an int: scaled down
+    ASSERT_TRUE(wnd.Create(IDD_CONVERT_PROGRESS, &main));
+    CRect r;
+    wnd.GetWindowRect(r);
+    EXPECT_EQ(r.left, 1000 - 20 - r.Width());
+    EXPECT_EQ(r.top, 800 - r.Height());
+    EXPECT_EQ(r.Width(), 309);  // its own client size: 206 x 68 dialog units
+    EXPECT_EQ(r.Height(), 111);
+    EXPECT_EQ(wnd.GetWindowText(), "Converting x.vkl");
+    EXPECT_EQ(wnd.GetDlgItemText(IDC_CONVERT_TEXT), "Converting x.vkl");
+
+    CDialogControl* bar = wnd.GetDlgItem(IDC_CONVERT_BAR);
+    int lower = -1, upper = -1;
+    bar->GetRange(lower, upper);
+    EXPECT_EQ(lower, 0);
+    EXPECT_EQ(upper, static_cast<int>((3ull << 30) >> 1));
+    conv.GetState().PostProgress(1ull << 30);
+    while (wnd.PumpMessage(0)) {
+    }
+    EXPECT_EQ(bar->GetPos(), 1 << 29);
+    wnd.PressKey(VK_ESCAPE);  // swallowed
+    wnd.PressKey(VK_RETURN);
+    EXPECT_TRUE(wnd.IsWindow());
+    EXPECT_FALSE(wnd.IsEnded());
+    conv.CloseProgressWindow();
+    EXPECT_TRUE(wnd.PumpMessage(0));
+    EXPECT_FALSE(wnd.IsWindow());
+    EXPECT_FALSE(wnd.PostMessage(CLogConvertProgressWnd::WM_CONVERT_PROGRESS, 0, 5));  // gone: nothing happens
+
+    AfxSetMainWnd(nullptr);  // with no main window it goes to 0,0
+    ASSERT_TRUE(wnd.Create(IDD_CONVERT_PROGRESS));
+    wnd.GetWindowRect(r);
+    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(0, 0));
+}
+
+TEST_F(ConvertDialogsTest, TheProcessingDialogCyclesAndCentres)
+{
+    MainWindow main;
+    AfxSetMainWnd(&main);
+    CChangePageProgressDlg dlg("", &main);
+    ASSERT_TRUE(CChangePageProgressDlg::CreateMe(&dlg, &main));
+    EXPECT_TRUE(dlg.IsWindowVisible());
+    EXPECT_EQ(dlg.GetWindowText(), dlg.GetTemplate().strCaption);  // "" keeps the template's
+    CRect r;
+    dlg.GetWindowRect(r);
+    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair((1000 - r.Width()) / 2, (800 - r.Height()) / 2));
+    std::vector<int> positions;
+    for (int i = 0; i < 11; ++i) {
+        dlg.StepItUp(-5);
+        positions.push_back(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos());
+    }
+    EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
+    EXPECT_TRUE(dlg.PumpMessage(INFINITE));  // the 100 ms timer steps it too
+    EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), 2);
+    AfxSetMainWnd(nullptr);
+
+    CChangePageProgressDlg titled("Converting SD Logs", nullptr);
+    titled.SetProgressSize(0);  // taken as 1
+    ASSERT_TRUE(CChangePageProgressDlg::CreateMe(&titled, nullptr));
+    EXPECT_EQ(titled.GetWindowText(), "Converting SD Logs");
+    titled.StepItUp(0);
+    titled.StepItUp(0);
+    EXPECT_EQ(titled.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), 1);
+}
+
+TEST_F(ConvertDialogsTest, UseModuleResourcesSwitchesAndPutsBack)
+{
+    const HINSTANCE module = GetModuleHandle(ConvertTexts::kModuleName);
+    ASSERT_NE(module, nullptr);
+    {
+        UseModuleResources resources;
+        EXPECT_EQ(AfxGetResourceHandle(), module);
+    }
+    EXPECT_EQ(AfxGetResourceHandle(), nullptr);
+
+    // Out of the chain: told once, with the caller's place, and the caller goes on.
+    CModuleOutOfChain hidden(module);
+    int line = 0;
+    {
+        line = __LINE__ + 1;
+        UseModuleResources resources;
+        EXPECT_FALSE(resources.Found());
+    }
+    ASSERT_EQ(boxes.Count(), 1u);
+    const MessageBoxRequest box = boxes.Shown()[0];
+    EXPECT_EQ(box.text,
+              "Failed to change resource handle\n(System error: No such file or directory )\nMudule name: "
+              "Logger.dll\nSource Files:" __FILE__ ", " +
+                  std::to_string(line));
+    EXPECT_EQ(box.caption, "Error in - Use Custom Resource");
+    EXPECT_EQ(box.type, MB_OK | MB_ICONSTOP);
+    CChangePageProgressDlg dlg("", nullptr);
+    EXPECT_EQ(CChangePageProgressDlg::CreateMe(&dlg, nullptr), 0);  // no template to be found
+    EXPECT_EQ(boxes.Count(), 2u);
+}

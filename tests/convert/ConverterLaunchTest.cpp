@@ -1,0 +1,206 @@
+// The asynchronous export: its launch, the worker's progress and ends, the filter and
+// the range, and the converter going away while its worker runs.
+#include <thread>
+
+#include "convert/ConvertTexts.h"
+#include "platform/Filters.h"
+#include "resources/resource.h"
+#include "tests/convert/ConvertTest.h"
+
+namespace {
+
+class ConverterLaunchTest : public ConvertFixture {
+protected:
+    ConverterLaunchTest()
+    {
+        // The user saves what the test selected, or cancels.
+        dialogs->run = [this](CDialog& dlg) {
+            if (!save) return;
+            dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
+            for (int i : marks) dlg.ToggleItemCheck(IDC_COLUMNS_TREE, i);
+            dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(from);
+            dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(to);
+            dlg.Click(IDOK);
+        };
+    }
+    // Runs a whole conversion of `log` into out.txt.
+    void Convert(const std::string& log, CAllFilters* filter = nullptr)
+    {
+        CLogFileConverter conv(&recoder);
+        conv.m_pFilter = filter;
+        conv.ConvertLogToHTML(log.c_str(), Path("out.txt").c_str(), true);
+        RunToEnd(conv);
+        EXPECT_EQ(conv.m_pThread.load(), nullptr);
+    }
+    static std::vector<Bytes> Messages(uint64_t first, uint64_t count, const Bytes& data = {0xAA})
+    {
+        std::vector<Bytes> records;
+        for (uint64_t i = first; i < first + count; ++i) records.push_back(RecordBytes(i, data));
+        return records;
+    }
+
+    bool save = true;
+    std::vector<int> marks = {0, 9};  // "Index" and "Data" in the viewer's order
+    CString from = "0", to = "0";
+};
+
+}  // namespace
+
+TEST_F(ConverterLaunchTest, RowsRangeAndProgress)
+{
+    Convert(Log("log.vkl", Messages(1, 2500)));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});
+    const std::string out = Output("out.txt");
+    EXPECT_TRUE(out.starts_with("Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 2500);
+    EXPECT_EQ(dialogs->posted, 2 + 1);  // before rows 1000 and 2000, then the end
+
+    // The range, both ends included.
+    std::remove(Path("out.txt").c_str());
+    from = "5", to = "+6x";
+    Convert(Path("log.vkl"));
+    EXPECT_EQ(Output("out.txt"), "Index\tData\t\r\n\r\n5\tAA\t\r\n6\tAA\t\r\n");
+}
+
+TEST_F(ConverterLaunchTest, TheFilterSkipsKindOneOnlyAndProgressRepeatsWhileRowsAreSkipped)
+{
+    std::vector<Bytes> records = Messages(1, 999, TypedData(6));
+    for (uint64_t i = 1000; i < 1005; ++i) records.push_back(RecordBytes(i, TypedData(5)));
+    records.push_back(RecordBytes(1005, TypedData(5), /*kind=*/2));
+    for (uint64_t i = 1006; i < 1009; ++i) records.push_back(RecordBytes(i, TypedData(6)));
+    CAllFilters filter;
+    filter.ExcludeMessageType(5);
+    Convert(Log("log.vkl", records), &filter);
+    const std::string out = Output("out.txt");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 999 + 1 + 3);
+    EXPECT_EQ(out.find("\n1000\t"), std::string::npos);
+    EXPECT_NE(out.find("\n1005\t05 00"), std::string::npos);
+    // Before each of the five skipped messages and before 1005, all at 1000 written rows.
+    EXPECT_EQ(dialogs->posted, 6 + 1);
+}
+
+TEST_F(ConverterLaunchTest, NothingStarts)
+{
+    const std::string log = Log("log.vkl", Messages(1, 3));
+    struct Case {
+        const char* what;
+        std::string log;
+        bool outputExists, save;
+        std::vector<int> marks;
+        CString from, to;
+        std::vector<std::string> texts;
+    };
+    const Case cases[] = {
+        {"cancelled", log, false, false, {0}, "0", "0", {}},
+        {"no column saved", log, false, true, {}, "0", "0", {}},
+        {"a last index below the first, then cancelled", log, false, true, {0}, "7", "3", {ConvertTexts::kRangeError}},
+        {"no log", Path("missing.vkl"), false, true, {0}, "0", "0", {ConvertTexts::kOpenLogForReading}},
+        {"an output that exists", log, true, true, {0}, "0", "0", {ConvertTexts::kOpenForWriting}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Path("out.txt").c_str());
+        if (c.outputExists) WriteAll(Path("out.txt"), {'x'});
+        save = c.save, marks = c.marks, from = c.from, to = c.to;
+        const size_t before = boxes.Count();
+        CLogFileConverter conv(&recoder);
+        conv.ConvertLogToHTML(c.log.c_str(), Path("out.txt").c_str(), true);
+        EXPECT_FALSE(conv.IsConverting());
+        EXPECT_EQ(conv.m_pThread.load(), nullptr);
+        EXPECT_FALSE(conv.m_progressWnd.IsWindow());
+        const std::vector<std::string> texts = boxes.Texts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        if (c.log == log) {
+            EXPECT_EQ(Output("out.txt"), c.outputExists ? "x" : "");  // left behind, empty
+        }
+    }
+}
+
+TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
+{
+    Bytes huge = RecordBytes(3, {});
+    huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
+    struct Case {
+        const char* what;
+        std::vector<Bytes> records;
+        uint64_t failAt, faultAt;
+        std::vector<std::string> texts;
+        const char* output;
+    };
+    const Case cases[] = {
+        {"a read error inside the records",
+         {RecordBytes(1, {0xAA}), huge},
+         0,
+         0,
+         {ConvertTexts::kReadError, ConvertTexts::kFinished},
+         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
+        {"a message the Recoder cannot decode",
+         Messages(1, 3),
+         2,
+         0,
+         {ConvertTexts::kFailedCorrupt},
+         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
+        {"a processor fault",
+         Messages(1, 3),
+         0,
+         3,
+         {ConvertTexts::kFailedCorrupt},
+         "Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Path("out.txt").c_str());
+        recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
+        const size_t before = boxes.Count();
+        Convert(Log("log.vkl", c.records));
+        const std::vector<std::string> texts = boxes.Texts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(Output("out.txt"), c.output);
+    }
+}
+
+TEST_F(ConverterLaunchTest, DestroyedMidRunTheWorkerEndsAtItsNextRecordWithWholeLines)
+{
+    recoder.holdAt = 40;
+    std::thread releaser;
+    {
+        CLogFileConverter conv(&recoder);
+        conv.ConvertLogToHTML(Log("log.vkl", Messages(1, 100)).c_str(), Path("out.txt").c_str(), true);
+        ASSERT_TRUE(recoder.reached.Wait(10000));
+        // The worker is inside message 40; it may go on once the converter asks it to stop.
+        releaser = std::thread([&state = conv.GetState(), this] {
+            while (!state.IsStopRequested()) std::this_thread::yield();
+            recoder.gate.SetEvent();
+        });
+    }
+    releaser.join();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});  // its normal end path
+    const std::string out = Output("out.txt");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 40);
+    EXPECT_TRUE(out.ends_with("\n40\tAA\t\r\n"));
+}
+
+TEST_F(ConverterLaunchTest, AWorkerHeldPastTheWaitIsLetGoAndFinishesOnItsOwn)
+{
+    CEvent inBox(false, true), release(false, true);
+    SetMessageBoxHandler([&](const MessageBoxRequest&) {
+        inBox.SetEvent();
+        release.Wait();
+        return IDOK;
+    });
+    std::shared_ptr<CConverterState> state;
+    {
+        CLogFileConverter conv(&recoder);
+        conv.ConvertLogToHTML(Log("log.vkl", Messages(1, 5)).c_str(), Path("out.txt").c_str(), true);
+        ASSERT_TRUE(inBox.Wait(10000));  // "Conversion Finished." stays open
+        state = conv.GetState().shared_from_this();
+    }  // waits 2000 ms, then lets go
+    EXPECT_TRUE(state->IsAbandoned());
+    EXPECT_EQ(state->m_pThread.load(), nullptr);
+    release.SetEvent();
+    EXPECT_TRUE(state->m_evDone.Wait(10000));
+    EXPECT_FALSE(state->m_outFile.IsOpen());
+    const std::string out = Output("out.txt");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 5);
+    SetMessageBoxHandler(nullptr);
+}

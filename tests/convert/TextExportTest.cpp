@@ -1,0 +1,166 @@
+// The text and CSV table of ConvertLogToText against bytes written out by hand, and
+// every way it can end.
+#include <sys/stat.h>
+
+#include "convert/ConvertTexts.h"
+#include "tests/convert/ConvertTest.h"
+
+namespace {
+
+class TextExportTest : public ConvertFixture {
+protected:
+    // Converts and gives back (result, outcome text).
+    std::pair<int, std::string> Convert(const std::string& log, std::vector<CString> columns, int csv = 0, int raw = 0)
+    {
+        CLogFileConverter conv(&recoder);
+        conv.m_bCsv = csv;
+        conv.m_bRawData = raw;
+        CString text;
+        const int result = conv.ConvertLogToText(columns, log.c_str(), Path("out.txt").c_str(), text);
+        return {result, text.str()};
+    }
+    // Two messages: index 7 with data AA BB CC at 09:05:03.007, and the largest index
+    // with data 01 at 23:59:59.999.
+    std::string TwoMessages()
+    {
+        return Log("two.vkl",
+                   {RecordBytes(7, {0xAA, 0xBB, 0xCC}), RecordBytes(UINT64_MAX, {0x01}, 1, {23, 59, 59, 999})});
+    }
+};
+
+}  // namespace
+
+TEST_F(TextExportTest, TablesByHand)
+{
+    const std::string log = TwoMessages();
+    struct Case {
+        const char* what;
+        std::vector<CString> columns;
+        int csv, raw;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"tab, decoded: the map wins over the callback, a line break in a value written as CR LF",
+         {"Index", "Signal", "Extra", "Decoded", "Data"},
+         0,
+         0,
+         "Index\tSignal\tExtra\tDecoded\tData\t\r\n\r\n"
+         "7\ta,b\tcb\tx\r\ny\tAA BB CC\t\r\n"
+         "18446744073709551615\ta,b\tcb\tx\r\ny\t01\t\r\n"},
+        {"CSV 1: commas inside values become semicolons",
+         {"Index", "Signal", "Data"},
+         1,
+         0,
+         "Index,Signal,Data,\r\n\r\n7,a;b,AA BB CC,\r\n18446744073709551615,a;b,01,\r\n"},
+        {"CSV 2: commas kept", {"Signal"}, 2, 0, "Signal,\r\n\r\na,b,\r\na,b,\r\n"},
+        {"raw: time and data only",
+         {"Index", "PC Time Stamp", "Data", "Signal"},
+         0,
+         1,
+         "Index\tPC Time Stamp\tData\tSignal\t\r\n\r\n7\t09:05:03.007\tAA BB CC\t\t\r\n"
+         "18446744073709551615\t23:59:59.999\t01\t\t\r\n"},
+        {"Index later is an empty field", {"Data", "Index"}, 0, 0, "Data\tIndex\t\r\n\r\nAA BB CC\t\t\r\n01\t\t\r\n"},
+        {"an empty name: no header field, still a row field",
+         {"Index", "", "Data"},
+         1,
+         1,
+         "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Path("out.txt").c_str());
+        EXPECT_EQ(Convert(log, c.columns, c.csv, c.raw), std::make_pair(1, std::string(ConvertTexts::kFinished)));
+        EXPECT_EQ(Output("out.txt"), c.expected);
+    }
+    EXPECT_EQ(boxes.Count(), 0u);  // this path answers through its outcome text only
+
+    // A log with no record: the header and one empty line.
+    std::remove(Path("out.txt").c_str());
+    EXPECT_EQ(Convert(Log("empty.vkl", {}), {"Index", "Data"}).first, 1);
+    EXPECT_EQ(Output("out.txt"), "Index\tData\t\r\n\r\n");
+}
+
+TEST_F(TextExportTest, EveryEnd)
+{
+    const Bytes good = RecordBytes(7, {0xAA});
+    // The data length is at offset 24 of a record.
+    Bytes huge = RecordBytes(8, {});  // a data length beyond any record's, read inside the records
+    huge[24] = 0xFF, huge[25] = 0xFF, huge[26] = 0xFF, huge[27] = 0x7F;
+    Bytes intoHeader = RecordBytes(9, {});  // data running 40 bytes into the header
+    intoHeader[24] = 40;
+    Bytes pastEnd = RecordBytes(9, {});  // data running past the end of the file
+    pastEnd[25] = 0x10;
+    const std::string rowsOf7 = "Index\tData\t\r\n\r\n7\tAA\t\r\n";
+    struct Case {
+        const char* what;
+        std::vector<Bytes> records;
+        uint64_t failAt, faultAt;
+        int result;
+        const char* text;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"a read error inside the records ends the table",
+         {good, huge, good},
+         0,
+         0,
+         1,
+         ConvertTexts::kReadError,
+         rowsOf7},
+        {"a record running into the header ends the records",
+         {good, intoHeader},
+         0,
+         0,
+         1,
+         ConvertTexts::kFinished,
+         rowsOf7},
+        {"one running past the end of the file too", {good, pastEnd}, 0, 0, 1, ConvertTexts::kFinished, rowsOf7},
+        {"a message the Recoder cannot decode is written all the same",
+         {good, good},
+         7,
+         0,
+         1,
+         ConvertTexts::kFinished,
+         rowsOf7 + "7\tAA\t\r\n"},
+        {"a processor fault in the Recoder",
+         {good, RecordBytes(8, {})},
+         0,
+         8,
+         0,
+         ConvertTexts::kFailedCorrupt,
+         rowsOf7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Path("out.txt").c_str());
+        recoder.failAt = c.failAt;
+        recoder.faultAt = c.faultAt;
+        EXPECT_EQ(Convert(Log("log.vkl", c.records), {"Index", "Data"}), std::make_pair(c.result, std::string(c.text)));
+        EXPECT_EQ(Output("out.txt"), c.output);
+    }
+    EXPECT_EQ(GetSeTranslator(), nullptr);  // put back
+
+    // Nothing to start: no log, an output that exists (left as it was), no column.
+    EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}),
+              std::make_pair(0, std::string(ConvertTexts::kOpenLogForReading)));
+    WriteAll(Path("out.txt"), {'k', 'e', 'e', 'p'});
+    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}),
+              std::make_pair(0, std::string(ConvertTexts::kOpenForWriting)));
+    EXPECT_EQ(Output("out.txt"), "keep");
+    std::remove(Path("out.txt").c_str());
+    EXPECT_EQ(Convert(Path("log.vkl"), {}), std::make_pair(0, std::string()));
+    EXPECT_FALSE(FileExists(Path("out.txt")));
+}
+
+TEST_F(TextExportTest, AReadOnlyLogIsConvertedAndLeftWritableWithItsBytes)
+{
+    const std::string log = TwoMessages();
+    const Bytes before = ReadAll(log);
+    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
+    EXPECT_EQ(Convert(log, {"Index"}).first, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(log.c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IWUSR);
+    EXPECT_EQ(ReadAll(log), before);
+    EXPECT_EQ(Output("out.txt"), "Index\t\r\n\r\n7\t\r\n18446744073709551615\t\r\n");
+}

@@ -1,0 +1,188 @@
+// vkl convert and vkl columns as a process: formats, outputs, the dialog's answers from
+// the flags and on a terminal, Ctrl-C, and each bad input with its exit status.
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/convert/ConvertTest.h"
+#include "tests/support/Process.h"
+
+extern char** environ;
+
+namespace {
+
+class VklConvertTest : public ::testing::Test {
+protected:
+    VklConvertTest() { EXPECT_EQ(Vkl({"-q", "record", "-o", "s", "--dir", tmp.path(), "--messages", "30"}).status, 0); }
+    std::vector<std::string> Args(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home"});
+        return args;
+    }
+    ProcessResult Vkl(const std::vector<std::string>& args,
+                      const std::vector<std::pair<std::string, std::string>>& env = {}) const
+    {
+        return RunProcess(Args(args), tmp.path(), env);
+    }
+    std::string Read(const std::string& name) const
+    {
+        const Bytes b = ReadAll(tmp / name);
+        return std::string(b.begin(), b.end());
+    }
+    static size_t Lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }
+    static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+    TempDir tmp;
+    const std::string log = tmp / "s.vkl";
+};
+
+// Runs vkl on a terminal of its own, typing `input`; returns the status and what it showed.
+std::pair<int, std::string> OnTerminal(const std::vector<std::string>& args, const std::string& input)
+{
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (write(master, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {-1, ""};
+    std::string shown;
+    char buf[4096];
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) shown.append(buf, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown};
+}
+
+}  // namespace
+
+TEST_F(VklConvertTest, FormatsOutputsAndTheDialogsAnswers)
+{
+    ProcessResult r = Vkl({"convert", log, "--columns", "Index,Kind,Message Type"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "vkl: Conversion Finished.\n");
+    const std::string text = Read("s.txt");
+    EXPECT_TRUE(text.starts_with("Index\tKind\tMessage Type\t\r\n\r\n1\t")) << text;
+    EXPECT_EQ(Lines(text), 2u + 30u);
+
+    // CSV by --format or by OUT's extension; standard output gives the same bytes.
+    ASSERT_EQ(Vkl({"convert", log, "--format", "csv", "--columns", "Index,Kind,Message Type"}).status, 0);
+    const std::string csv = Read("s.csv");
+    EXPECT_TRUE(csv.starts_with("Index,Kind,Message Type,\r\n\r\n1,")) << csv;
+    ASSERT_EQ(Vkl({"convert", log, "-o", tmp / "x.csv", "--columns", "Index,Kind,Message Type"}).status, 0);
+    EXPECT_EQ(Read("x.csv"), csv);
+    r = Vkl({"convert", log, "-o", "-", "--format", "csv", "--columns", "Index,Kind,Message Type"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, csv);
+
+    // The range as typed, the filter, and the dialog's tree with and without --sort.
+    r = Vkl({"convert", log, "-o", "-", "--columns", "Index", "--from", " 5", "--to", "+6x"});
+    EXPECT_EQ(r.out, "Index\t\r\n\r\n5\t\r\n6\t\r\n");
+    r = Vkl({"convert", log, "-o", "-", "--columns", "Kind,Message Type", "--exclude-types", "6,0x10"});
+    EXPECT_FALSE(Has(r.out, "\n1\t6\t") || Has(r.out, "\n1\t16\t")) << r.out;
+    EXPECT_EQ(Vkl({"columns"}).out,
+              "Index\nPC Time Stamp\nDevice\nKind\nMessage Type\nSignal\nSignal ID\nLength\nDecoded\nData\n");
+    EXPECT_TRUE(Vkl({"columns", "--sort", "alpha"}).out.starts_with("Index\nData\nDecoded\n"));
+
+    // --sync: the columns in the order given, empty names too; --raw and --keep-commas.
+    r = Vkl({"convert", log, "--sync", "--raw", "-o", tmp / "raw.csv", "--keep-commas", "--columns", "Data,,Index"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "vkl: Conversion Finished.\n");
+    EXPECT_TRUE(Read("raw.csv").starts_with("Data,Index,\r\n\r\n")) << Read("raw.csv");
+    EXPECT_EQ(Lines(Read("raw.csv")), 2u + 30u);
+}
+
+TEST_F(VklConvertTest, BadInputsAndTheirExitStatus)
+{
+    WriteAll(tmp / "exists.txt", {'k'});
+    WriteAll(tmp / "text.vkl", {'h', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '\n'});
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> env;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"convert", tmp / "missing.vkl"}, {}, 1, "Error opening log file for reading."},
+        {{"--no", "convert", tmp / "text.vkl"}, {}, 1, "Error opening log file for reading."},
+        {{"convert", log, "-o", tmp / "exists.txt"}, {}, 1, "exists; not replaced"},
+        {{"convert", log, "-o", tmp / "no/such/dir.txt"}, {}, 1, "Error opening file for writing."},
+        {{"convert", log, "-o", tmp / "r.txt", "--from", "7", "--to", "3"}, {}, 1, "Index's end is greater"},
+        {{"convert", log, "-o", tmp / "d.txt"},
+         {{"VKL_SHIM_MATCH", ".txt"}, {"VKL_SHIM_ENOSPC_AT", "1"}},
+         1,
+         "Error writing log file. No space left on device"},
+        {{"convert", log, "-o", log, "--force"}, {}, 2, "is the file being converted"},
+        {{"convert", log, "-o", tmp / "u.txt", "--columns", "Index,Symbol"}, {}, 2, "column 'Symbol' is not offered"},
+        {{"convert", log, "-o", tmp / "n.txt", "--columns", ""}, {}, 2, "--columns names no column"},
+        {{"convert", log, "--sync", "--from", "1"}, {}, 2, "--sync converts every message"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
+        const ProcessResult r = Vkl(c.args, c.env.empty() ? c.env : WithShim(c.env));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    }
+    // Nothing left behind by a conversion that never started; nothing replaced.
+    for (const char* name : {"r.txt", "u.txt", "n.txt"}) EXPECT_FALSE(FileExists(tmp / name)) << name;
+    EXPECT_EQ(Read("exists.txt"), "k");
+    EXPECT_EQ(Vkl({"info", log}).status, 0);
+}
+
+TEST_F(VklConvertTest, OnATerminalTheDialogIsDrawnFromItsTemplate)
+{
+    const auto [status, shown] = OnTerminal(Args({"convert", log, "-o", tmp / "t.txt"}), "2 4\n\n");
+    EXPECT_EQ(status, 0) << shown;
+    for (const char* part : {"Select Columns", "Sort : <According to Viewer>", "  1 [ ] Index", "  2 [x] PC Time Stamp",
+                             "[Check All] [Uncheck All]", "Index: [0] ~ [0]", "[Save] [Cancel]"})
+        EXPECT_TRUE(Has(shown, part)) << part << "\n" << shown;
+    EXPECT_TRUE(Read("t.txt").starts_with("PC Time Stamp\tKind\t\r\n\r\n")) << Read("t.txt");
+
+    const auto [cancelled, said] = OnTerminal(Args({"convert", log, "-o", tmp / "c.txt"}), "c\n");
+    EXPECT_EQ(cancelled, 1);
+    EXPECT_TRUE(Has(said, "not converted (cancelled)")) << said;
+    EXPECT_FALSE(FileExists(tmp / "c.txt"));
+}
+
+TEST_F(VklConvertTest, CtrlCStopsAfterWholeLines)
+{
+    std::vector<Bytes> records;
+    for (uint64_t i = 1; i <= 300000; ++i) records.push_back(RecordBytes(i, TypedData(6, Bytes(40, 0x11))));
+    WriteAll(tmp / "big.vkl", LogBytes(records));
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, (tmp / "err").c_str(), O_WRONLY | O_CREAT, 0644);
+    std::vector<std::string> args = Args({"convert", tmp / "big.vkl", "-o", "-", "--columns", "Index,Data"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string got;
+    char buf[65536];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) {
+        if (got.empty()) kill(pid, SIGINT);  // at the first bytes
+        got.append(buf, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_LT(Lines(got), 2u + 300000u);
+    EXPECT_TRUE(got.ends_with("\t\r\n"));
+    EXPECT_EQ(Read("err"), "vkl: Conversion Finished.\n");  // the worker's normal end
+}
