@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "framework/Archive.h"
 #include "framework/File.h"
 
@@ -54,10 +55,7 @@ uint64_t Fold(const Record& r)
 const std::string& FilePath()
 {
     static const std::string path = [] {
-        char templ[] = "/tmp/vklbench.XXXXXX";
-        const char* dir = mkdtemp(templ);
-        if (!dir) std::abort();
-        const std::string p = std::string(dir) + "/records.bin";
+        const std::string p = BenchScratchDir() + "/records.bin";
         CFile f(p.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite);
         CArchive ar(&f, CArchive::store);
         uint8_t data[kDataLength];
@@ -194,13 +192,13 @@ BENCHMARK(BM_ArchivePerRecord)->Iterations(5)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv)
 {
     FilePath();  // built before any timing
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("best of 5 runs, records/s: fresh archive per record %.0f; in-memory decode %.0f; pread() of 64 KiB blocks + decode %.0f\n",
-                g_archiveRate, g_memoryRate, g_preadRate);
-    std::printf("ratio archive / in-memory %.2f (aim: at least 0.3); archive / pread floor %.2f\n",
-                g_memoryRate > 0 ? g_archiveRate / g_memoryRate : 0.0, g_preadRate > 0 ? g_archiveRate / g_preadRate : 0.0);
-    std::filesystem::remove_all(std::filesystem::path(FilePath()).parent_path());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {
+        std::printf(
+            "best of 5 runs, records/s: fresh archive per record %.0f; in-memory decode %.0f; pread() of 64 KiB "
+            "blocks + decode %.0f\n",
+            g_archiveRate, g_memoryRate, g_preadRate);
+        std::printf("ratio archive / in-memory %.2f (aim: at least 0.3); archive / pread floor %.2f\n",
+                    g_memoryRate > 0 ? g_archiveRate / g_memoryRate : 0.0,
+                    g_preadRate > 0 ? g_archiveRate / g_preadRate : 0.0);
+    });
 }

@@ -44,12 +44,7 @@ double CpuSeconds()
 
 const std::string& Dir()
 {
-    static const std::string dir = [] {
-        char shm[] = "/dev/shm/vklbench.XXXXXX";
-        if (const char* d = mkdtemp(shm)) return std::string(d);
-        return BenchScratchDir();
-    }();
-    return dir;
+    return BenchScratchDir(/*inMemory=*/true);
 }
 
 // A type-6 message: 8-byte message header, the native signal header of the bundled
@@ -168,18 +163,13 @@ int main(int argc, char** argv)
 {
     InstallBenchServices();
     LogPath();  // written before any timing
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("best of 3 runs, records/s (wall | CPU time): sequential read %.0f | %.0f; bare records %.0f | %.0f\n",
-                g_sequential.wall, g_sequential.cpu, g_bare.wall, g_bare.cpu);
-    for (const auto& [name, r] : {std::pair{"CSV decoded", g_decoded}, {"CSV raw", g_raw}})
-        std::printf("%s: %.0f | %.0f records/s = %.3f | %.3f x bare records, %.3f | %.3f x the sequential read\n", name,
-                    r.wall, r.cpu, r.wall / g_bare.wall, r.cpu / g_bare.cpu, r.wall / g_sequential.wall,
-                    r.cpu / g_sequential.cpu);
-    const std::string dir = Dir();
-    ::unlink((dir + "/out.csv").c_str());
-    ::unlink((dir + "/bench.vkl").c_str());
-    ::rmdir(dir.c_str());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {
+        std::printf(
+            "best of 3 runs, records/s (wall | CPU time): sequential read %.0f | %.0f; bare records %.0f | %.0f\n",
+            g_sequential.wall, g_sequential.cpu, g_bare.wall, g_bare.cpu);
+        for (const auto& [name, r] : {std::pair{"CSV decoded", g_decoded}, {"CSV raw", g_raw}})
+            std::printf("%s: %.0f | %.0f records/s = %.3f | %.3f x bare records, %.3f | %.3f x the sequential read\n",
+                        name, r.wall, r.cpu, r.wall / g_bare.wall, r.cpu / g_bare.cpu, r.wall / g_sequential.wall,
+                        r.cpu / g_sequential.cpu);
+    });
 }

@@ -214,13 +214,9 @@ void TakeOwnFlags(int& argc, char** argv)
 int main(int argc, char** argv)
 {
     TakeOwnFlags(argc, argv);
-    InstallBenchServices();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    const std::string n = std::to_string(g_records);
-    Print(("vkl record --messages " + n).c_str(), g_record);
-    Print(("vkl replay LOG --speed 0 --into COPY (" + n + " records)").c_str(), g_replay);
-    std::filesystem::remove_all(BenchScratchDir());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {
+        const std::string n = std::to_string(g_records);
+        Print(("vkl record --messages " + n).c_str(), g_record);
+        Print(("vkl replay LOG --speed 0 --into COPY (" + n + " records)").c_str(), g_replay);
+    });
 }

@@ -106,12 +106,8 @@ BENCHMARK(BM_LoggerHandleMessage)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    InstallBenchServices();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("logger HandleMessage: %.0f messages/s; raw write(): %.0f records/s; ratio %.2f (aim: at least 0.8)\n",
-                g_loggerRate, g_rawRate, g_rawRate > 0 ? g_loggerRate / g_rawRate : 0.0);
-    std::filesystem::remove_all(BenchScratchDir());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {
+        std::printf("logger HandleMessage: %.0f messages/s; raw write(): %.0f records/s; ratio %.2f (aim: at least 0.8)\n",
+                    g_loggerRate, g_rawRate, g_rawRate > 0 ? g_loggerRate / g_rawRate : 0.0);
+    });
 }

@@ -205,10 +205,5 @@ BENCHMARK(BM_MergeAndExtract)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv)
 {
-    InstallBenchServices();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::filesystem::remove_all(BenchScratchDir());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {});
 }

@@ -102,14 +102,10 @@ BENCHMARK(BM_ReplayAtSpeedZero)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    InstallBenchServices();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf(
-        "replay at speed 0: %.0f messages/s delivered (aim: at least 2,000,000); reading the records alone: "
-        "%.0f records/s; ratio %.2f\n",
-        g_replayRate, g_readRate, g_readRate > 0 ? g_replayRate / g_readRate : 0.0);
-    std::filesystem::remove_all(BenchScratchDir());
-    return 0;
+    return RunBenchmarks(argc, argv, [] {
+        std::printf(
+            "replay at speed 0: %.0f messages/s delivered (aim: at least 2,000,000); reading the records alone: "
+            "%.0f records/s; ratio %.2f\n",
+            g_replayRate, g_readRate, g_readRate > 0 ? g_replayRate / g_readRate : 0.0);
+    });
 }

@@ -17,19 +17,14 @@
 #include "platform/MessageBus.h"
 #include "platform/Services.h"
 #include "platform/Settings.h"
+#include "tests/support/ScratchDir.h"
 
-inline std::string FuzzScratchDir()
+// In memory where the system offers it: rewriting a file on a disk for every input costs
+// more than the input's run.
+inline const std::string& FuzzScratchDir()
 {
-    // In memory where the system offers it: rewriting a file on a disk for every input
-    // costs more than the input's run.
-    static const std::string dir = [] {
-        char shm[] = "/dev/shm/vklfuzz.XXXXXX";
-        if (const char* d = mkdtemp(shm)) return std::string(d);
-        char tmp[] = "/tmp/vklfuzz.XXXXXX";
-        const char* d = mkdtemp(tmp);
-        return std::string(d ? d : "/tmp");
-    }();
-    return dir;
+    static const ScratchDir dir("vklfuzz", /*inMemory=*/true);
+    return dir.path();
 }
 
 inline void FuzzInstallServices()

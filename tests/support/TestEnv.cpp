@@ -5,19 +5,6 @@
 #include <fstream>
 #include <iterator>
 
-TempDir::TempDir()
-{
-    std::string templ = (std::filesystem::temp_directory_path() / "vkltest.XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = templ;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 RecordingMessageBoxes::RecordingMessageBoxes()
 {
     m_previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {

@@ -23,20 +23,10 @@
 #include "platform/Services.h"
 #include "platform/Settings.h"
 #include "platform/Trace.h"
+#include "tests/support/ScratchDir.h"
 
 // A fresh, empty directory removed again with the object.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using TempDir = ScratchDir;
 
 // Records message boxes; answers from a script, then with the default answer.
 class RecordingMessageBoxes {
