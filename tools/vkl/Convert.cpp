@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "convert/LogFileConverter.h"
 #include "convert/SelectColumnsDlg.h"
 #include "convert/UseModuleResources.h"
+#include "framework/MessageBox.h"
 #include "platform/Filters.h"
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Convert.h"
@@ -291,17 +293,23 @@ std::string WriteHtmlPage(const std::string& log, const std::string& out, const 
                           uint64_t& rows)
 {
     rows = 0;
-    const size_t mark = MessageBoxCount();
+    // The library's boxes are the caller's to report: taken down here, not shown.
+    std::mutex mutex;
+    std::string said;
+    MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+        std::lock_guard<std::mutex> lock(mutex);
+        said += (said.empty() ? "" : "; ") + box.text.str();
+        return DefaultMessageBoxAnswer(box.type);
+    });
     DialogAnswers answers;
     answers.columns = columns;
-    ScopedDialogRunner runner(answers);
     {
+        ScopedDialogRunner runner(answers);
         CLogFileConverter conv(nullptr);
         conv.ConvertLogToHTML(log.c_str(), out.c_str(), /*bText=*/false);
         while (conv.IsConverting()) runner->Pump(100);
     }
-    std::string said;
-    for (const std::string& text : StatementsSince(mark)) said += (said.empty() ? "" : "; ") + text;
+    SetMessageBoxHandler(std::move(previous));
     if (said != ConvertTexts::kFinished) return said.empty() ? "not converted" : said;
     // A row opens with a line of its own; the first is the header row's.
     std::ifstream page(out);
