@@ -21,6 +21,7 @@
 #include "bench/BenchSupport.h"
 #include "convert/LogFileConverter.h"
 #include "framework/Archive.h"
+#include "framework/MessageBox.h"
 #include "logfile/LogFile.h"
 #include "platform/VESKMessage.h"
 
@@ -170,9 +171,15 @@ void BM_HtmlDecoded(benchmark::State& state)
         conv.SetSelectedColumns({"Index", "PC Time Stamp", "Signal", "Data"});
         if (!conv.m_logFile.Open(LogPath().c_str(), 0, 0, 0)) return false;
         if (!OpenNewOutput(conv.m_outFile, out.c_str(), CFile::typeText)) return false;
+        CString outcome;
+        MessageBoxHandler previous = SetMessageBoxHandler([&outcome](const MessageBoxRequest& box) {
+            outcome = box.text;  // the worker's one box, before it signals its end
+            return IDOK;
+        });
         conv.StartWorker("Converting", conv.m_logFile.GetLength(), &CConverterState::HtmlWriterThread);
         conv.m_evDone.Wait(INFINITE);
-        return true;
+        SetMessageBoxHandler(std::move(previous));
+        return outcome == "Conversion Finished.";
     });
 }
 
