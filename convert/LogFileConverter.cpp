@@ -9,6 +9,7 @@
 #include "convert/SelectColumnsDlg.h"
 #include "convert/UseModuleResources.h"
 #include "framework/MessageBox.h"
+#include "framework/SeTranslator.h"
 #include "resources/resource.h"
 
 bool OpenNewOutput(CFile& file, const char* path, UINT flags)
@@ -89,6 +90,17 @@ CString CConverterState::FailureOf(const std::function<void()>& body)
     }
 }
 
+UINT CConverterState::RunExportWorker(CConverterState& s, const std::function<CString()>& body)
+{
+    CSeTranslatorScope translator;
+    CString outcome;
+    const CString failure = FailureOf([&] { outcome = body(); });
+    CloseQuietly(s.m_outFile);
+    CloseQuietly(s.m_logFile);
+    s.EndWorker(failure.IsEmpty() ? outcome : failure);
+    return 1;
+}
+
 // ---- the converter ----
 
 CLogFileConverter::CLogFileConverter(CConverter* pConverter)
@@ -164,8 +176,6 @@ void CLogFileConverter::SetSelectedColumns(const std::vector<CString>& columns)
 
 void CLogFileConverter::ConvertLogToHTML(const char* logPath, const char* outPath, bool bText)
 {
-    // The HTML writer (bText false) is not part of the module yet: nothing is opened.
-    if (!bText) return;
     if (!m_logFile.Open(logPath, 0, 0, 0)) {
         AfxMessageBox(ConvertTexts::kOpenLogForReading);
         return;
@@ -183,7 +193,7 @@ void CLogFileConverter::ConvertLogToHTML(const char* logPath, const char* outPat
         return;
     }
     StartWorker(CString(ConvertTexts::kConverting) + logPath, m_logFile.GetLength(),
-                &CConverterState::TextWriterThread);
+                bText ? &CConverterState::TextWriterThread : &CConverterState::HtmlWriterThread);
 }
 
 void CLogFileConverter::StartWorker(const CString& text, ULONGLONG range, CConverterState::WorkerProcedure worker)

@@ -77,6 +77,7 @@
 class CAllFilters;
 class CChangePageProgressDlg;
 class CConverterState;
+class CRecordStep;
 
 // Opens a file that a conversion makes: created anew for writing, never through a
 // symbolic link; an existing file at the name makes the open fail. `flags` adds the
@@ -154,6 +155,12 @@ public:
     // The text writers (convert/TextExport.cpp).
     static UINT TextWriterThread(CConverterState& s);
     int WriteTextTable(const ColumnSelection& selection, CString& result);
+    // The HTML writer (convert/HtmlExport.cpp).
+    static UINT HtmlWriterThread(CConverterState& s);
+    // An asynchronous export around `body`, which writes the output and gives the outcome
+    // text: the translator installed first; both files closed, then EndWorker with the
+    // outcome, or with the failure that ended `body` (FailureOf).
+    static UINT RunExportWorker(CConverterState& s, const std::function<CString()>& body);
 
     // ---- the members, in the converter's order ----
     std::atomic<CWinThread*> m_pThread{nullptr};
@@ -189,6 +196,13 @@ public:
 private:
     friend class CLogFileConverter;
     enum class RowsEnd { finished, readError, decodeFailed };
+    // Writes one row: called under m_lock (in the step) with the record's start position;
+    // false ends the rows as decodeFailed.
+    using RowWriter = std::function<bool(CRecordStep& step, DWORD start)>;
+    // The rows of the records from m_logFile's position to its header position.
+    // Asynchronous: within the index range, with progress posts, stopping when asked.
+    // Output write failures and processor faults propagate.
+    RowsEnd WriteRows(const ColumnSelection& selection, bool asynchronous, const RowWriter& row);
     RowsEnd WriteTextRows(const ColumnSelection& selection, bool asynchronous);
 
     // Scratch of the row step, kept from one message to the next so that a row costs no
@@ -255,7 +269,8 @@ public:
     int ConvertLogToText(const std::vector<CString>& columns, const char* logPath, const char* outPath,
                          CString& result);
     // Starts an asynchronous export of `logPath` to `outPath` after the column dialog:
-    // text or CSV (bText true) by m_bCsv, m_bRawData and m_pFilter. Returns at once; the
+    // text or CSV (bText true) by m_bCsv, m_bRawData and m_pFilter, else an HTML page by
+    // m_bRawData and m_pFilter (docs/FORMAT.md, "HTML page"). Returns at once; the
     // end is told by IsConverting and the worker's message boxes. A cancelled dialog,
     // or a selection of no column, leaves the output empty and starts nothing.
     void ConvertLogToHTML(const char* logPath, const char* outPath, bool bText);

@@ -1,5 +1,5 @@
 // The row step shared by the readable exports: one record read under m_lock, the skip
-// tests, its row values, and the text table's header and lines.
+// tests, its row values, the loop over the records, and the text table's header and lines.
 #include <cstring>
 
 #include "convert/LogFileConverter.h"
@@ -136,6 +136,35 @@ void CConverterState::AppendTextLine(std::string& out, uint64_t index) const
         out += separator;
     }
     out += '\n';
+}
+
+CConverterState::RowsEnd CConverterState::WriteRows(const ColumnSelection& selection, bool asynchronous,
+                                                    const RowWriter& row)
+{
+    uint64_t counter = 1;  // rows written so far, plus one
+    while (m_logFile.GetPosition() < m_logFile.GetHeaderPosition()) {
+        if (asynchronous) {
+            if (IsStopRequested()) break;
+            if (counter % kProgressEvery == 0) PostProgress(m_logFile.GetPosition());
+        }
+        // Below the header position, which is a 32-bit file position.
+        const auto start = static_cast<DWORD>(m_logFile.GetPosition());
+        CRecordStep step(*this);
+        switch (step.Read(selection, /*useRange=*/asynchronous)) {
+            case CRecordStep::row:
+                break;
+            case CRecordStep::skipped:
+                continue;
+            case CRecordStep::endOfRecords:
+            case CRecordStep::stopped:
+                return RowsEnd::finished;
+            case CRecordStep::readError:
+                return RowsEnd::readError;
+        }
+        if (!row(step, start)) return RowsEnd::decodeFailed;
+        ++counter;
+    }
+    return RowsEnd::finished;
 }
 
 // ---- one record ----

@@ -29,40 +29,18 @@ void ClearReadOnly(const char* path)
 
 }  // namespace
 
-// Writes the rows of the records from m_logFile's position to its header position.
-// Asynchronous: within the index range, with progress posts, stopping when asked, and
-// ending at a message the Recoder cannot decode. Output write failures and processor
-// faults propagate.
 CConverterState::RowsEnd CConverterState::WriteTextRows(const ColumnSelection& selection, bool asynchronous)
 {
     std::string line;
-    uint64_t counter = 1;  // rows written so far, plus one
-    while (m_logFile.GetPosition() < m_logFile.GetHeaderPosition()) {
-        if (asynchronous) {
-            if (IsStopRequested()) break;
-            if (counter % kProgressEvery == 0) PostProgress(m_logFile.GetPosition());
-        }
-        CRecordStep step(*this);
-        switch (step.Read(selection, /*useRange=*/asynchronous)) {
-            case CRecordStep::row:
-                break;
-            case CRecordStep::skipped:
-                continue;
-            case CRecordStep::endOfRecords:
-            case CRecordStep::stopped:
-                return RowsEnd::finished;
-            case CRecordStep::readError:
-                return RowsEnd::readError;
-        }
-        if (asynchronous && !step.Decoded()) return RowsEnd::decodeFailed;
+    return WriteRows(selection, asynchronous, [&](CRecordStep& step, DWORD) {
+        if (asynchronous && !step.Decoded()) return false;
         const uint64_t index = step.Message().GetMessageIndex();
         step.Release();
         line.clear();
         AppendTextLine(line, index);
         WriteText(m_outFile, line);
-        ++counter;
-    }
-    return RowsEnd::finished;
+        return true;
+    });
 }
 
 int CConverterState::WriteTextTable(const ColumnSelection& selection, CString& result)
@@ -87,25 +65,16 @@ int CConverterState::WriteTextTable(const ColumnSelection& selection, CString& r
 
 UINT CConverterState::TextWriterThread(CConverterState& s)
 {
-    CSeTranslatorScope translator;
-    CString outcome;
-    const CString failure = FailureOf([&] {
+    return RunExportWorker(s, [&s] {
         std::string header;
         s.AppendTextHeader(header);
         WriteText(s.m_outFile, header);
         const RowsEnd end = s.WriteTextRows(SelectionMap(s.m_astrColumns), /*asynchronous=*/true);
-        if (end == RowsEnd::decodeFailed) {
-            outcome = ConvertTexts::kFailedCorrupt;
-            return;  // nothing more is written
-        }
+        if (end == RowsEnd::decodeFailed) return CString(ConvertTexts::kFailedCorrupt);  // nothing more is written
         if (end == RowsEnd::readError && !s.IsAbandoned()) AfxMessageBox(ConvertTexts::kReadError);
         s.m_outFile.Close();
-        outcome = ConvertTexts::kFinished;
+        return CString(ConvertTexts::kFinished);
     });
-    CloseQuietly(s.m_outFile);
-    CloseQuietly(s.m_logFile);
-    s.EndWorker(failure.IsEmpty() ? outcome : failure);
-    return 1;
 }
 
 int CLogFileConverter::ConvertLogToText(const std::vector<CString>& columns, const char* logPath, const char* outPath,

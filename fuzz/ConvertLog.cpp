@@ -1,8 +1,9 @@
-// Hostile logs through both text writers. The first byte chooses: bit 0 CSV (bit 1 with
-// commas kept), bit 2 raw mode, bit 3 the asynchronous writer (column dialog saved with
-// every column), bit 4 the bytes as the whole file rather than as the records of a sound
-// one. Neither writer may crash, hang or change the log; every table written ends with a
-// whole line.
+// Hostile logs through the text writers and the HTML writer. The first byte chooses: bit 0
+// CSV (bit 1 with commas kept), bit 2 raw mode, bit 3 the asynchronous text writer (column
+// dialog saved with every column), bit 4 the bytes as the whole file rather than as the
+// records of a sound one, bit 5 the HTML writer (dialog as for bit 3). No writer may
+// crash, hang or change the log; every table written ends with a whole line, and every
+// page with its closing tags.
 #include <cstdlib>
 #include <unistd.h>
 
@@ -39,10 +40,12 @@ std::vector<uint8_t> SoundLog(const uint8_t* records, size_t size)
     return file;
 }
 
-void CheckWholeLines(const std::string& path)
+void CheckWholeLines(const std::string& path, bool page)
 {
     const std::vector<uint8_t> out = FuzzReadFile(path);
     if (!out.empty() && (out.size() < 2 || out[out.size() - 2] != '\r' || out.back() != '\n')) std::abort();
+    static const std::string kTail = "</table>\r\n</body>\r\n</html>\r\n";
+    if (page && !out.empty() && !std::string(out.begin(), out.end()).ends_with(kTail)) std::abort();
     ::unlink(path.c_str());
 }
 
@@ -68,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         CLogFileConverter conv(nullptr);
         conv.m_bCsv = (options & 1) ? ((options & 2) ? 2 : 1) : 0;
         conv.m_bRawData = (options & 4) ? 1 : 0;
-        if (options & 8) {
-            conv.ConvertLogToHTML(log.c_str(), out.c_str(), true);
+        if (options & 0x28) {
+            conv.ConvertLogToHTML(log.c_str(), out.c_str(), /*bText=*/!(options & 0x20));
             while (conv.IsConverting()) conv.m_progressWnd.PumpMessage(10);
         } else {
             CString result;
@@ -78,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 log.c_str(), out.c_str(), result);
         }
     }
-    CheckWholeLines(out);
+    CheckWholeLines(out, (options & 0x20) != 0);
     if (FuzzReadFile(log) != file) std::abort();
     return 0;
 }

@@ -19,6 +19,7 @@ constexpr const char* kLogNameVersion = "Log Name Version";
 constexpr const char* kImportExportPath = "Import Export Path";
 constexpr const char* kIsCurrentLogDate = "Is Current Log Date";
 constexpr const char* kCurrentLogTime = "Current Log Time";
+constexpr const char* kBookmarkColor = "Bookmark Color";
 
 // "Version Directory"
 constexpr const char* kUseLocal = "Use Local";

@@ -29,15 +29,15 @@ inline Bytes RecordBytes(uint64_t index, const Bytes& data, int kind = 1, std::a
     return b;
 }
 
-// A log file: the header position, the records as given, a fresh header.
-inline Bytes LogBytes(const std::vector<Bytes>& records)
+// A log file: the header position, the records as given, a header (fresh by default).
+inline Bytes LogBytes(const std::vector<Bytes>& records, const Bytes& header = FreshHeader())
 {
     Bytes body;
     for (const Bytes& r : records) Append(body, r);
     Bytes b;
     Put32(b, static_cast<uint32_t>(4 + body.size()));
     Append(b, body);
-    Append(b, FreshHeader());
+    Append(b, header);
     return b;
 }
 

@@ -34,6 +34,7 @@ protected:
     }
     static size_t Lines(const std::string& s) { return static_cast<size_t>(std::count(s.begin(), s.end(), '\n')); }
     static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    std::string Interrupt(const std::vector<std::string>& command) const;
 
     TempDir tmp;
     const std::string log = tmp / "s.vkl";
@@ -151,24 +152,87 @@ TEST_F(VklConvertTest, OnATerminalTheDialogIsDrawnFromItsTemplate)
     EXPECT_FALSE(FileExists(tmp / "c.txt"));
 }
 
+TEST_F(VklConvertTest, HtmlPagesAndTheirBadInputs)
+{
+    ProcessResult r = Vkl({"convert", log, "--format", "html", "--columns", "Index,Kind"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "vkl: Conversion Finished.\n");
+    const std::string page = Read("s.html");
+    EXPECT_TRUE(
+        page.starts_with("<html>\r\n<head>\r\n</head>\r\n<body>\r\n<p align=\"center\"><b><u><i><font "
+                         "color=\"#000080\" size=\"6\">s.vkl</font></i></u></b></p><table border=\"1\" "
+                         "width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\r\n<tr>\r\n<th "
+                         "bgcolor=\"#C0C0C0\">Index</th>\r\n<th bgcolor=\"#C0C0C0\">Kind</th>\r\n</tr>\r\n"
+                         "<tr>\r\n<td width=\"33%\" bgcolor=\"#ffffff\"><font color=\"#"))
+        << page;
+    EXPECT_TRUE(page.ends_with("</font></td>\r\n</tr>\r\n</table>\r\n</body>\r\n</html>\r\n"));
+    size_t rows = 0;
+    for (size_t at = 0; (at = page.find("<tr>\r\n", at)) != std::string::npos; ++at) ++rows;
+    EXPECT_EQ(rows, 1u + 30u);
+    // An OUT ending in .htm chooses the page.
+    ASSERT_EQ(Vkl({"convert", log, "-o", tmp / "x.htm", "--columns", "Index,Kind"}).status, 0);
+    EXPECT_EQ(Read("x.htm"), page);
+
+    WriteAll(tmp / "exists.html", {'k'});
+    WriteAll(tmp / "text.vkl", {'h', 'e', 'l', 'l', 'o', '\n'});
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"convert", tmp / "missing.vkl", "--format", "html"}, 1, "Error opening log file for reading."},
+        {{"--no", "convert", tmp / "text.vkl", "--format", "html"}, 1, "Error opening log file for reading."},
+        {{"convert", log, "-o", tmp / "exists.html"}, 1, "exists; not replaced"},
+        {{"convert", log, "-o", tmp / "r.html", "--from", "7", "--to", "3"}, 1, "Index's end is greater"},
+        {{"convert", log, "--format", "html", "--sync"}, 2, "--sync writes text or CSV"},
+        {{"convert", log, "-o", tmp / "y.html", "--sync"}, 2, "--sync writes text or CSV"},
+        {{"convert", log, "-o", tmp / "k.html", "--keep-commas"}, 2, "--keep-commas is for CSV"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        r = Vkl(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    }
+    for (const char* name : {"missing.html", "text.html", "r.html", "s.html.1", "y.html", "k.html"})
+        EXPECT_FALSE(FileExists(tmp / name)) << name;
+    EXPECT_EQ(Read("exists.html"), "k");
+}
+
 TEST_F(VklConvertTest, CtrlCStopsAfterWholeLines)
 {
     std::vector<Bytes> records;
     for (uint64_t i = 1; i <= 300000; ++i) records.push_back(RecordBytes(i, TypedData(6, Bytes(40, 0x11))));
     WriteAll(tmp / "big.vkl", LogBytes(records));
+    // Whole lines, and a page with its closing tags, short of the last message.
+    const std::string text = Interrupt({"convert", tmp / "big.vkl", "-o", "-", "--columns", "Index,Data"});
+    EXPECT_LT(Lines(text), 2u + 300000u);
+    EXPECT_TRUE(text.ends_with("\t\r\n"));
+    const std::string page =
+        Interrupt({"convert", tmp / "big.vkl", "-o", "-", "--format", "html", "--columns", "Index,Data"});
+    EXPECT_FALSE(Has(page, ">300000</font>"));
+    EXPECT_TRUE(page.ends_with("</tr>\r\n</table>\r\n</body>\r\n</html>\r\n"));
+}
+
+// Runs vkl with its output on a pipe, sends Ctrl-C at the first bytes, checks that it ended
+// with status 130 after its worker's normal end, and gives back what it wrote.
+std::string VklConvertTest::Interrupt(const std::vector<std::string>& command) const
+{
+    ::unlink((tmp / "err").c_str());
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
+    if (pipe(out) != 0) return "no pipe";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addopen(&actions, 2, (tmp / "err").c_str(), O_WRONLY | O_CREAT, 0644);
-    std::vector<std::string> args = Args({"convert", tmp / "big.vkl", "-o", "-", "--columns", "Index,Data"});
+    std::vector<std::string> args = Args(command);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return "not started";
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     std::string got;
@@ -180,9 +244,7 @@ TEST_F(VklConvertTest, CtrlCStopsAfterWholeLines)
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_LT(Lines(got), 2u + 300000u);
-    EXPECT_TRUE(got.ends_with("\t\r\n"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     EXPECT_EQ(Read("err"), "vkl: Conversion Finished.\n");  // the worker's normal end
+    return got;
 }

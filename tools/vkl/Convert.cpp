@@ -1,9 +1,11 @@
-// vkl convert, vkl columns: log files to tab-separated text or CSV through the
-// library's converter, with its column dialog answered from the command line.
+// vkl convert, vkl columns: log files to tab-separated text, CSV or an HTML page through
+// the library's converter, with its column dialog answered from the command line.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,8 +14,10 @@
 #include "convert/LogFileConverter.h"
 #include "convert/SelectColumnsDlg.h"
 #include "convert/UseModuleResources.h"
+#include "framework/MessageBox.h"
 #include "platform/Filters.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Convert.h"
 #include "tools/vkl/Dialogs.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Host.h"
@@ -24,7 +28,7 @@ namespace {
 
 struct ConvertOptions {
     std::vector<std::string> files;
-    std::string format;  // "text" or "csv"; empty: from OUT's extension
+    std::string format;  // "text", "csv" or "html"; empty: from OUT's extension
     std::string output;  // "-": standard output
     std::optional<std::string> columns;
     bool allColumns = false;
@@ -38,6 +42,7 @@ struct ConvertOptions {
 struct Job {
     std::string file, out;  // out "-": standard output
     bool csv = false;
+    bool html = false;
 };
 
 constexpr uint64_t kSignalIdMax = 0xFFFFFFFFull;
@@ -65,13 +70,25 @@ bool HasExtension(const std::string& path, const char* ext)
     return std::filesystem::path(path).extension() == ext;
 }
 
+bool IsHtmlName(const std::string& path)
+{
+    return path != "-" && (HasExtension(path, ".html") || HasExtension(path, ".htm"));
+}
+
+// Whether the page is HTML: by --format, else by OUT's extension.
+bool IsHtml(const ConvertOptions& o)
+{
+    return o.format == "html" || (o.format.empty() && IsHtmlName(o.output));
+}
+
 // OUT and the format of a file: OUT's extension decides the format unless --format does;
-// OUT defaults to FILE with .txt or .csv.
+// OUT defaults to FILE with .txt, .csv or .html.
 Job MakeJob(const ConvertOptions& o, const std::string& file)
 {
-    Job job{file, o.output, o.format == "csv"};
+    Job job{file, o.output, o.format == "csv", IsHtml(o)};
     if (o.format.empty()) job.csv = !o.output.empty() && o.output != "-" && HasExtension(o.output, ".csv");
-    if (job.out.empty()) job.out = std::filesystem::path(file).replace_extension(job.csv ? ".csv" : ".txt").string();
+    const char* ext = job.html ? ".html" : job.csv ? ".csv" : ".txt";
+    if (job.out.empty()) job.out = std::filesystem::path(file).replace_extension(ext).string();
     return job;
 }
 
@@ -129,7 +146,7 @@ int RunDialogConversion(const ConvertOptions& o, const Job& job, const std::stri
     {
         CLogFileConverter conv(nullptr);
         Configure(conv, o, job, filter);
-        conv.ConvertLogToHTML(job.file.c_str(), out.c_str(), true);
+        conv.ConvertLogToHTML(job.file.c_str(), out.c_str(), /*bText=*/!job.html);
         if (const std::string why = OpenErrorText(conv.m_logFile); !why.empty() && !conv.m_logFile.IsOpen())
             Error(job.file + ": " + why);
         while (conv.IsConverting() && !Interrupted()) runner->Pump(100);
@@ -209,7 +226,8 @@ std::string UsageError(const ConvertOptions& o)
     if (o.sync && (o.from || o.to)) return "--sync converts every message: --from and --to need the dialog";
     if (o.columns && SplitList(*o.columns).empty()) return "--columns names no column";
     if (!o.output.empty() && o.output != "-" && o.files.size() > 1) return "-o names one output: give one FILE";
-    if (o.keepCommas && o.format == "text") return "--keep-commas is for CSV";
+    if (o.keepCommas && (o.format == "text" || IsHtml(o))) return "--keep-commas is for CSV";
+    if (o.sync && IsHtml(o)) return "--sync writes text or CSV: an HTML page is written by the converter's worker";
     return {};
 }
 
@@ -271,14 +289,44 @@ void AddFilterOptions(CLI::App* c, ConvertOptions& o)
 
 }  // namespace
 
+std::string WriteHtmlPage(const std::string& log, const std::string& out, const std::vector<std::string>& columns,
+                          uint64_t& rows)
+{
+    rows = 0;
+    // The library's boxes are the caller's to report: taken down here, not shown.
+    std::mutex mutex;
+    std::string said;
+    MessageBoxHandler previous = SetMessageBoxHandler([&](const MessageBoxRequest& box) {
+        std::lock_guard<std::mutex> lock(mutex);
+        said += (said.empty() ? "" : "; ") + box.text.str();
+        return DefaultMessageBoxAnswer(box.type);
+    });
+    DialogAnswers answers;
+    answers.columns = columns;
+    {
+        ScopedDialogRunner runner(answers);
+        CLogFileConverter conv(nullptr);
+        conv.ConvertLogToHTML(log.c_str(), out.c_str(), /*bText=*/false);
+        while (conv.IsConverting()) runner->Pump(100);
+    }
+    SetMessageBoxHandler(std::move(previous));
+    if (said != ConvertTexts::kFinished) return said.empty() ? "not converted" : said;
+    // A row opens with a line of its own; the first is the header row's.
+    std::ifstream page(out);
+    for (std::string line; std::getline(page, line);) rows += line == "<tr>\r";
+    if (rows) --rows;
+    return {};
+}
+
 void AddConvertCommands(CLI::App& app, CommandList& out)
 {
     auto o = std::make_shared<ConvertOptions>();
-    auto* c = app.add_subcommand("convert", "Convert log files to tab-separated text or CSV");
+    auto* c = app.add_subcommand("convert", "Convert log files to tab-separated text, CSV or an HTML page");
     c->add_option("FILE", o->files, "Log files")->required();
-    c->add_option("--format", o->format, "text or csv (default: from OUT's extension, else text)")
-        ->check(CLI::IsMember({"text", "csv"}));
-    c->add_option("-o,--output", o->output, "Output file, or - for standard output (default: FILE as .txt or .csv)");
+    c->add_option("--format", o->format, "text, csv or html (default: from OUT's extension, else text)")
+        ->check(CLI::IsMember({"text", "csv", "html"}));
+    c->add_option("-o,--output", o->output,
+                  "Output file, or - for standard output (default: FILE as .txt, .csv or .html)");
     auto* cols = c->add_option("--columns", o->columns, "Comma-separated columns (vkl columns lists them)");
     c->add_flag("--all-columns", o->allColumns, "Every column the dialog offers")->excludes(cols);
     c->add_option("--sort", o->sort, "Order of the dialog's columns: viewer or alpha")

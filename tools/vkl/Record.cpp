@@ -26,6 +26,7 @@
 #include "replay/LogFilePlayer.h"
 #include "sim/SimDevice.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/Convert.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
@@ -366,7 +367,7 @@ bool DemoExtract(DemoRun& run)
     return s.records == last - first + 1;
 }
 
-// 3. The first file converted to a text table and to CSV.
+// 5. The first file converted to a text table, to CSV and to an HTML page.
 bool DemoConvert(DemoRun& run)
 {
     const std::string& log = run.recorded.files.front().path;
@@ -383,6 +384,14 @@ bool DemoConvert(DemoRun& run)
         }
         run.report << "  " << out << "  " << std::filesystem::file_size(out) << " bytes\n";
     }
+    const std::string page = run.dir + "/converted.html";
+    uint64_t rows = 0;
+    const std::string said = WriteHtmlPage(log, page, std::vector<std::string>(columns.begin(), columns.end()), rows);
+    if (!said.empty()) {
+        Error(page + ": " + said);
+        return false;
+    }
+    run.report << "  " << page << "  " << std::filesystem::file_size(page) << " bytes, " << Plural(rows, "row") << "\n";
     return true;
 }
 
@@ -436,7 +445,7 @@ void AddRecordCommands(CLI::App& app, CommandList& out)
 {
     auto demo = std::make_shared<DemoOptions>();
     auto* cDemo = app.add_subcommand("demo", "Record a simulated session, replay it into a second log, convert it to "
-                                             "text and CSV, and summarise");
+                                             "text, CSV and HTML, and summarise");
     cDemo->add_option("--dir", demo->dir, "Directory for the demo's logs")->capture_default_str();
     out.push_back({cDemo, [demo] { return CmdDemo(*demo); }});
 

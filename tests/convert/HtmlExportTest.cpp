@@ -1,0 +1,268 @@
+// The HTML page of the asynchronous export against pages written out by hand: the
+// skeleton, widths and text areas, colours from the settings and the shared Recoder,
+// bookmarks, range and filter, and every way the worker ends.
+#include <thread>
+
+#include "convert/ConvertTexts.h"
+#include "platform/Filters.h"
+#include "platform/SettingsKeys.h"
+#include "resources/resource.h"
+#include "tests/convert/ConvertTest.h"
+
+namespace {
+
+// The Recoder the converter is given: raw data comes back as its bytes, so a test
+// chooses every "Data" text, its length and its characters.
+class VerbatimRecoder : public FakeRecoder {
+public:
+    void FormatRawData(const BYTE* data, int length, CString& text) override
+    {
+        text = CString(std::string(data, data + length));
+    }
+};
+
+// The host's shared Recoder: the one that gives the colours.
+class ColourRecoder : public CConverter {
+public:
+    ColourRecoder() : CConverter(nullptr) {}
+    DWORD GetMessageColor(const CVESKMessage&) override { return color; }
+    DWORD color = 0xFF;  // pure red, 0x00BBGGRR
+};
+
+const std::string kHead =
+    "<html>\r\n<head>\r\n</head>\r\n<body>\r\n"
+    "<p align=\"center\"><b><u><i><font color=\"#000080\" size=\"6\">";
+const std::string kTable =
+    "</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\r\n<tr>\r\n";
+const std::string kTail = "</table>\r\n</body>\r\n</html>\r\n";
+
+class HtmlExportTest : public ConvertFixture {
+protected:
+    HtmlExportTest()
+    {
+        HostServices services = Services::Current();
+        services.recoder = shared;
+        m_services = std::make_unique<CScopedServices>(services);
+    }
+
+    // The converter's worker on `log`, started as the launch does once the dialog has
+    // left these columns; the page is out.html. With `whileRunning`, runs it instead of
+    // waiting for the end, as the converter goes away.
+    void Convert(const std::string& log, const std::vector<CString>& columns, CAllFilters* filter = nullptr,
+                 const std::function<void(CLogFileConverter&)>& whileRunning = nullptr)
+    {
+        std::remove(Path("out.html").c_str());
+        CLogFileConverter conv(&recoder);
+        conv.m_bRawData = raw;
+        conv.m_pFilter = filter;
+        conv.m_nFromIndex = from, conv.m_nToIndex = to;
+        conv.SetSelectedColumns(columns);
+        ASSERT_TRUE(conv.m_logFile.Open(log.c_str(), 0, 0, 0));
+        ASSERT_TRUE(OpenNewOutput(conv.m_outFile, Path("out.html").c_str(), CFile::typeText));
+        conv.StartWorker("Converting", conv.m_logFile.GetLength(), &CConverterState::HtmlWriterThread);
+        if (whileRunning) return whileRunning(conv);
+        RunToEnd(conv);
+        EXPECT_EQ(conv.m_pThread.load(), nullptr);
+    }
+    // The header row.
+    static std::string Th(std::initializer_list<const char*> names)
+    {
+        std::string out;
+        for (const char* n : names) out += std::string("<th bgcolor=\"#C0C0C0\">") + n + "</th>\r\n";
+        return out + "</tr>\r\n";
+    }
+    // A row whose cells open with `td` and a red font.
+    static std::string Row(const std::string& td, std::initializer_list<std::string> texts)
+    {
+        std::string out = "<tr>\r\n";
+        for (const std::string& t : texts) out += td + "<font color=\"#ff0000\">" + t + "</font></td>\r\n";
+        return out + "</tr>\r\n";
+    }
+    static std::string Page(const std::string& title, const std::string& th, const std::string& rows)
+    {
+        return kHead + title + kTable + th + rows + kTail;
+    }
+    static std::string Td(const char* width, const char* background = "ffffff")
+    {
+        return std::string("<td width=\"") + width + "%\" bgcolor=\"#" + background + "\">";
+    }
+
+    VerbatimRecoder recoder;
+    std::shared_ptr<ColourRecoder> shared = std::make_shared<ColourRecoder>();
+    int raw = 1;
+    uint64_t from = 0, to = 0;
+
+private:
+    std::unique_ptr<CScopedServices> m_services;
+};
+
+}  // namespace
+
+TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutRecords)
+{
+    dialogs->run = [](CDialog& dlg) {
+        dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
+        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 0);  // "Index"
+        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 9);  // "Data"
+        dlg.Click(IDOK);
+    };
+    Header header;
+    header.bookmarks = {{4, "first"}};
+    WriteAll(Path("ex.vkl"), LogBytes({RecordBytes(12, {})}, header.Current()));
+    const std::pair<std::string, std::string> cases[] = {
+        {Path("ex.vkl"),
+         "<html>\r\n<head>\r\n</head>\r\n<body>\r\n<p align=\"center\"><b><u><i><font color=\"#000080\" "
+         "size=\"6\">ex.vkl</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" "
+         "cellspacing=\"0\">\r\n"
+         "<tr>\r\n<th bgcolor=\"#C0C0C0\">Index</th>\r\n<th bgcolor=\"#C0C0C0\">Data</th>\r\n</tr>\r\n"
+         "<tr>\r\n"
+         "<td width=\"33%\" bgcolor=\"#b7faff\"><font color=\"#ff0000\">12</font></td>\r\n"
+         "<td width=\"33%\" bgcolor=\"#b7faff\"><font color=\"#ff0000\">&nbsp</font></td>\r\n"
+         "</tr>\r\n"
+         "</table>\r\n</body>\r\n</html>\r\n"},
+        {Log("empty.vkl", {}), Page("empty.vkl", Th({"Index", "Data"}), "")},
+    };
+    for (const auto& [log, page] : cases) {
+        SCOPED_TRACE(log);
+        std::remove(Path("out.html").c_str());
+        CLogFileConverter conv(&recoder);
+        conv.m_bRawData = 1;
+        conv.ConvertLogToHTML(log.c_str(), Path("out.html").c_str(), false);
+        RunToEnd(conv);
+        EXPECT_EQ(Output("out.html"), page);
+    }
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, ConvertTexts::kFinished));
+}
+
+TEST_F(HtmlExportTest, CellWidthsTextAreasAndEmptyCells)
+{
+    const std::string x150(150, 'x'), x151(151, 'x');
+    const std::string log = Log(
+        "w.vkl", {RecordBytes(1, Bytes(x150.begin(), x150.end())), RecordBytes(2, Bytes(x151.begin(), x151.end()))});
+    const auto area = [&](const char* cols) {
+        return "<textarea rows=\"4\" cols=\"" + std::string(cols) + "%\">" + x151 + "</textarea>";
+    };
+    const std::string time = "09:05:03.007";
+    struct Case {
+        std::vector<CString> columns;
+        std::string th, rows;
+    };
+    // An empty name gives an empty header cell; "Index" past the first column is looked
+    // up like any name; a long text in another column than "Data" stays plain.
+    const Case cases[] = {
+        {{"Data"}, Th({"Data"}), Row(Td("50"), {x150}) + Row(Td("50"), {area("100")})},
+        {{"Index", "Data"}, Th({"Index", "Data"}), Row(Td("33"), {"1", x150}) + Row(Td("33"), {"2", area("66")})},
+        {{"", "PC Time Stamp", "Index", "Data"},
+         Th({"", "PC Time Stamp", "Index", "Data"}),
+         Row(Td("20"), {"&nbsp", time, "&nbsp", x150}) + Row(Td("20"), {"&nbsp", time, "&nbsp", area("40")})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.columns.size());
+        Convert(log, c.columns);
+        EXPECT_EQ(Output("out.html"), Page("w.vkl", c.th, c.rows));
+    }
+}
+
+TEST_F(HtmlExportTest, ColoursFromTheSettingsAndTheSharedRecoderAndNothingEscaped)
+{
+    Header header;
+    header.bookmarks = {{5, "inside the first record"}, {47, "the second"}};
+    const std::string log = "a<b&c.vkl";
+    WriteAll(Path(log), LogBytes({RecordBytes(1, {'<', '&', '>'}), RecordBytes(2, {'x'})}, header.Current()));
+    struct Case {
+        int setting;  // 0: none
+        DWORD text;
+        const char *background, *color;
+    };
+    const Case cases[] = {
+        {0, 0x00FF00, "b7faff", "00ff00"},  // the converter's own Recoder would give 000000
+        {0x123456, 0x00123456, "563412", "563412"},
+        {0x7F123456, 0xAB000000, "567f12", "00ab00"},  // beyond 24 bits: still six digits
+        {-1, 0xFFFFFFFF, "ffffff", "ffffff"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.background);
+        if (c.setting) settings->WriteInt(SettingsKeys::kViewerSettings, SettingsKeys::kBookmarkColor, c.setting);
+        shared->color = c.text;
+        Convert(Path(log), {"Data"});
+        const std::string font = std::string("<font color=\"#") + c.color + "\">";
+        EXPECT_EQ(Output("out.html"), Page(log, Th({"Data"}),
+                                           "<tr>\r\n" + Td("50") + font + "<&></font></td>\r\n</tr>\r\n<tr>\r\n" +
+                                               Td("50", c.background) + font + "x</font></td>\r\n</tr>\r\n"));
+    }
+}
+
+TEST_F(HtmlExportTest, RangeAndFilterAsForText)
+{
+    std::vector<Bytes> records;
+    for (uint64_t i = 1; i <= 6; ++i) records.push_back(RecordBytes(i, TypedData(i == 3 || i == 4 ? 5 : 6)));
+    records.push_back(RecordBytes(7, TypedData(5), /*kind=*/2));  // not a kind the filter applies to
+    CAllFilters filter;
+    filter.ExcludeMessageType(5);
+    from = 2, to = 7;
+    Convert(Log("r.vkl", records), {"Index"}, &filter);
+    EXPECT_EQ(Output("out.html"),
+              Page("r.vkl", Th({"Index"}),
+                   Row(Td("50"), {"2"}) + Row(Td("50"), {"5"}) + Row(Td("50"), {"6"}) + Row(Td("50"), {"7"})));
+}
+
+TEST_F(HtmlExportTest, EveryEndOfTheWorker)
+{
+    raw = 0;  // decoded, so that the fake Recoder can fail and fault
+    Bytes huge = RecordBytes(3, {});
+    huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
+    const std::string head = kHead + "log.vkl" + kTable + Th({"Index"});
+    const std::string rows = Row(Td("50"), {"1"}) + Row(Td("50"), {"2"});
+    const std::vector<Bytes> three = {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {})};
+    struct Case {
+        const char* what;
+        std::vector<Bytes> records;
+        uint64_t failAt, faultAt;
+        std::vector<std::string> texts;
+        std::string page;
+    };
+    const Case cases[] = {
+        {"a bad record in mid-file: two boxes, the page closed",
+         {RecordBytes(1, {}), RecordBytes(2, {}), huge, RecordBytes(4, {})},
+         0,
+         0,
+         {ConvertTexts::kReadError, ConvertTexts::kFinished},
+         head + rows + kTail},
+        {"a message the Recoder cannot decode is written all the same",
+         three,
+         1,
+         0,
+         {ConvertTexts::kFinished},
+         head + rows + Row(Td("50"), {"3"}) + kTail},
+        {"a processor fault: no closing tags", three, 0, 3, {ConvertTexts::kFailedCorrupt}, head + rows},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
+        const size_t before = boxes.Count();
+        Convert(Log("log.vkl", c.records), {"Index"});
+        const std::vector<std::string> texts = boxes.Texts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(Output("out.html"), c.page);
+    }
+
+    // The converter going away while the worker is inside message 40: the worker may go on
+    // once the converter asks it to stop, and finishes the page.
+    recoder.failAt = recoder.faultAt = 0;
+    recoder.holdAt = 40;
+    std::vector<Bytes> records;
+    for (uint64_t i = 1; i <= 100; ++i) records.push_back(RecordBytes(i, {}));
+    std::thread releaser;
+    const size_t before = boxes.Count();
+    Convert(Log("log.vkl", records), {"Index"}, nullptr, [&](CLogFileConverter& conv) {
+        ASSERT_TRUE(recoder.reached.Wait(10000));
+        releaser = std::thread([&state = conv.GetState(), this] {
+            while (!state.IsStopRequested()) std::this_thread::yield();
+            recoder.gate.SetEvent();
+        });
+    });
+    if (releaser.joinable()) releaser.join();
+    EXPECT_EQ(boxes.Count(), before + 1);
+    EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kFinished);
+    EXPECT_TRUE(Output("out.html").ends_with(Row(Td("50"), {"40"}) + kTail));
+}
