@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "convert/DiagLogHeaderReader.h"
@@ -12,11 +13,13 @@
 #include "convert/SdImportTexts.h"
 #include "convert/SdLog.h"
 #include "framework/Archive.h"
+#include "framework/MessageBox.h"
 #include "platform/Clock.h"
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Dialogs.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Host.h"
+#include "tools/vkl/SdImport.h"
 
 namespace vkl {
 namespace {
@@ -68,14 +71,46 @@ std::string TimeText(const CSystemTime& t)
     return FormatTime(t, "%Y-%m-%d %H:%M:%S.%L").str();
 }
 
-void PrintStretches(const std::vector<SdLog::Stretch>& stretches)
+std::string StretchLines(const std::vector<SdLog::Stretch>& stretches)
 {
+    std::string lines;
     for (const auto& s : stretches)
-        Say("  skipped offset " + std::to_string(s.offset) + ", " + std::to_string(s.length) + " bytes");
+        lines += "  skipped offset " + std::to_string(s.offset) + ", " + std::to_string(s.length) + " bytes\n";
+    return lines;
 }
 
-// One dump through ConvertSDLogToVkl; the exit status.
-int ImportOne(const std::string& file, const std::string& out)
+}  // namespace
+
+// Records the texts of the library's message boxes while it lives; passes them on to the
+// host's handler, or, when `show` is false, answers them with the default unseen.
+class BoxRecorder {
+public:
+    explicit BoxRecorder(bool show)
+    {
+        m_previous = SetMessageBoxHandler([this, show](const MessageBoxRequest& r) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_texts.push_back(r.text.str());
+            }
+            return show && m_previous ? m_previous(r) : DefaultMessageBoxAnswer(r.type);
+        });
+    }
+    ~BoxRecorder() { SetMessageBoxHandler(m_previous); }
+    BoxRecorder(const BoxRecorder&) = delete;
+    BoxRecorder& operator=(const BoxRecorder&) = delete;
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_texts;
+    MessageBoxHandler m_previous;
+};
+
+int ImportSdLog(const std::string& file, const std::string& out, std::string& summaryText, bool showBoxes)
 {
     if (const std::string bad = CheckInputFile(file); !bad.empty()) {
         Error(bad);
@@ -85,7 +120,7 @@ int ImportOne(const std::string& file, const std::string& out)
         Error(refusal);
         return kFailed;
     }
-    const size_t mark = MessageBoxCount();
+    BoxRecorder boxes(showBoxes);
     ScopedDialogRunner runner(DialogAnswers{});
     SdImportSummary summary;
     std::vector<uint32_t> index;
@@ -104,18 +139,20 @@ int ImportOne(const std::string& file, const std::string& out)
         Error(file + ": stopped; what was read is in " + out);
         return kInterrupted;
     }
-    const std::vector<std::string> said = StatementsSince(mark);
+    const std::vector<std::string> said = boxes.Texts();
     if (!ok) return kFailed;
     DumpView dump;
     if (dump.Open(file)) dump.Read(&index);
-    Say(file + " -> " + (summary.packets ? out : "(no packets: no log)") + ": " + std::to_string(summary.packets) +
-        " packets converted, " + std::to_string(dump.stretches.size()) + " stretches skipped");
-    PrintStretches(dump.stretches);
-    if (summary.bHaveTimes) Say("  first " + TimeText(summary.first) + ", last " + TimeText(summary.last));
+    summaryText = file + " -> " + (summary.packets ? out : "(no packets: no log)") + ": " +
+                  std::to_string(summary.packets) + " packets converted, " + std::to_string(dump.stretches.size()) +
+                  " stretches skipped\n" + StretchLines(dump.stretches);
+    if (summary.bHaveTimes) summaryText += "  first " + TimeText(summary.first) + ", last " + TimeText(summary.last) + "\n";
     if (summary.bOutputFull) Error(out + ": the log reached 4 GiB; the rest of the dump was not converted");
     if (said != std::vector<std::string>{"Conversion Succeeded!"}) return kFailed;
     return dump.stretches.empty() && !summary.bOutputFull ? kOk : kSkipped;
 }
+
+namespace {
 
 int CmdImportBatch(const ImportSdOptions& o)
 {
@@ -141,7 +178,9 @@ int CmdImportSd(const ImportSdOptions& o)
         const std::string out = !o.output.empty()
                                     ? o.output
                                     : (std::filesystem::path(o.dir) / std::filesystem::path(file).stem()).string() + ".vkl";
-        const int status = ImportOne(file, out);
+        std::string summary;
+        const int status = ImportSdLog(file, out, summary, /*showBoxes=*/true);
+        if (!summary.empty() && !Options().quiet) std::fputs(summary.c_str(), stdout);
         if (status == kInterrupted) return status;
         worst = std::max(worst, status);
     }
@@ -166,7 +205,7 @@ int CmdSdInfo(const std::string& file, bool json)
                          {"packets", dump.offsets.size()}};
         j["stretches"] = nlohmann::json::array();
         for (const auto& s : dump.stretches) j["stretches"].push_back({{"offset", s.offset}, {"length", s.length}});
-        for (const auto& [protocol, count] : dump.protocols) j["protocols"][std::to_string(protocol)] = count;
+        for (const auto& [protocol, count] : dump.protocols) j["protocols_in_sequence"][std::to_string(protocol)] = count;
         std::printf("%s\n", j.dump(2).c_str());
         return kOk;
     }
@@ -178,7 +217,7 @@ int CmdSdInfo(const std::string& file, bool json)
         std::printf("    offset %llu, %llu bytes\n", static_cast<unsigned long long>(s.offset),
                     static_cast<unsigned long long>(s.length));
     for (const auto& [protocol, count] : dump.protocols)
-        std::printf("  protocol %u: %llu packets in plain sequence\n", protocol, static_cast<unsigned long long>(count));
+        std::printf("  protocol %u: %llu packets read in plain sequence (as --batch reads)\n", protocol, static_cast<unsigned long long>(count));
     return kOk;
 }
 
