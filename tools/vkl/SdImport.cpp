@@ -173,6 +173,10 @@ int CmdImportSd(const ImportSdOptions& o)
     }
     InstallInterruptHandler();
     if (o.batch) return CmdImportBatch(o);
+    if (o.output.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(o.dir, ec);
+    }
     int worst = kOk;
     for (const std::string& file : o.files) {
         const std::string out = !o.output.empty()
