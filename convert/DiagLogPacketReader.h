@@ -2,6 +2,7 @@
 // CDiagLogPacketReader: reads one packet of an SD-card log from a loading archive and
 // makes it into a message (convert/SdLog.h gives the layout).
 #include <cstdint>
+#include <vector>
 
 #include "framework/Object.h"
 #include "framework/Types.h"
@@ -29,4 +30,7 @@ public:
     DWORD m_dwDeviceTime = 0;
     WORD m_wFirstWord = 0;
     CVESKMessage* m_pMessage = nullptr;  // not owned
+
+private:
+    std::vector<BYTE> m_body;  // the last body read, kept for the next packet's bytes
 };

@@ -1,6 +1,4 @@
 // The SD-card log's header and packet readers.
-#include <vector>
-
 #include "convert/DiagLogHeaderReader.h"
 #include "convert/DiagLogPacketReader.h"
 #include "convert/SdImportTexts.h"
@@ -29,13 +27,13 @@ void CDiagLogPacketReader::Serialize(CArchive& ar)
     if (m_wProtocol != 0 || m_wLength < SdLog::kPacketHeaderSize) return;
 
     const UINT bodyLength = m_wLength - SdLog::kPacketHeaderSize;
-    std::vector<BYTE> body(bodyLength);
-    if (ar.Read(body.data(), bodyLength) != bodyLength)
+    m_body.resize(bodyLength);
+    if (ar.Read(m_body.data(), bodyLength) != bodyLength)
         throw CArchiveException(CArchiveException::endOfFile, ar.GetFile()->GetFilePath(), "packet cut short");
-    m_wFirstWord = static_cast<WORD>(SdLog::BodyField(body.data(), bodyLength, 0, 2));
+    m_wFirstWord = static_cast<WORD>(SdLog::BodyField(m_body.data(), bodyLength, 0, 2));
     const bool timeAt4 = (m_wFirstWord & SdLog::kTypeMask) == SdLog::kTypeTimeAt4;
-    m_dwDeviceTime = SdLog::BodyField(body.data(), bodyLength, timeAt4 ? SdLog::kTimeAt4 : SdLog::kTimeAt8, 4);
-    auto* message = new CVESKMessage(1, 0, body.data(), static_cast<int>(bodyLength), 1);
+    m_dwDeviceTime = SdLog::BodyField(m_body.data(), bodyLength, timeAt4 ? SdLog::kTimeAt4 : SdLog::kTimeAt8, 4);
+    auto* message = new CVESKMessage(1, 0, m_body.data(), static_cast<int>(bodyLength), 1);
     message->CompleteRawMessage();
     message->SetKind(1);
     m_pMessage = message;

@@ -136,6 +136,7 @@ bool ImportIndexedPackets(CConverterState& s, CArchive& in, const CDiagLogHeader
     CSdLogWriter writer(out, s.m_sdSummary);
     SdLog::CTimeStamper stamper(header.GetStartTime());
     Pending pending;
+    CDiagLogPacketReader reader;
     bool stopped = false;
     for (const uint32_t offset : s.m_packetOffsets) {
         if (s.IsStopRequested()) {
@@ -147,7 +148,6 @@ bool ImportIndexedPackets(CConverterState& s, CArchive& in, const CDiagLogHeader
             ++k;
             s.PostProgress(offset);
         }
-        CDiagLogPacketReader reader;
         const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader);
         if (read == PacketRead::end) break;
         if (read == PacketRead::readError) {
@@ -268,9 +268,9 @@ void ImportSequentialPackets(CConverterState& s, CArchive& in, ULONGLONG length)
     CArchive out(&s.m_importLog, CArchive::store, kArchiveBuffer);
     CSdLogWriter writer(out, s.m_sdSummary);
     Pending pending;
+    CDiagLogPacketReader reader;
     while (s.m_sdInFile.GetPosition() < length && !s.IsStopRequested()) {
         const ULONGLONG start = s.m_sdInFile.GetPosition();
-        CDiagLogPacketReader reader;
         const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader);
         if (read == PacketRead::end) break;
         if (read == PacketRead::readError) {
