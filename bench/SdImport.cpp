@@ -33,29 +33,11 @@
 namespace {
 
 constexpr uint64_t kDumpBytes = 200ull << 20;
-// Best rates of the runs, MiB of dump per second: by the wall clock, and by the processor
-// time the process used (the same on an idle machine; on a busy one the fairer figure).
-struct Rate {
-    double wall = 0, cpu = 0;
-};
+// Best rates of the runs, MiB of dump per second.
+using Rate = BenchRate;
 Rate g_scan, g_index, g_store, g_import;
-
-double CpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-const std::string& Dir()
-{
-    static const std::string dir = [] {
-        char shm[] = "/dev/shm/vklbench.XXXXXX";
-        if (const char* d = mkdtemp(shm)) return std::string(d);
-        return BenchScratchDir();
-    }();
-    return dir;
-}
+const auto CpuSeconds = BenchCpuSeconds;
+const auto Dir = BenchMemoryDir;
 
 // The dump is written first and read back later, so that the import's child process
 // (ImportPeakMiB) starts without the benchmark's own copy of it.
