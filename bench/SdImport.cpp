@@ -10,8 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
-#include <time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,11 +185,13 @@ int main(int argc, char** argv)
     std::printf("dump %.0f MiB, %zu packets indexed; best of 3 runs, MiB of dump per second (wall | CPU time):\n",
                 static_cast<double>(Dump().size()) / (1 << 20), Offsets().size());
     std::printf("indexing %.0f | %.0f beside a plain scan of the length fields %.0f | %.0f: %.3f | %.3f (aim >= 0.5)\n",
-                g_index.wall, g_index.cpu, g_scan.wall, g_scan.cpu, g_index.wall / g_scan.wall, g_index.cpu / g_scan.cpu);
-    std::printf("import %.0f | %.0f beside storing the same records through one archive %.0f | %.0f: %.3f | %.3f "
-                "(aim >= 0.2)\n",
-                g_import.wall, g_import.cpu, g_store.wall, g_store.cpu, g_import.wall / g_store.wall,
-                g_import.cpu / g_store.cpu);
+                g_index.wall, g_index.cpu, g_scan.wall, g_scan.cpu, g_index.wall / g_scan.wall,
+                g_index.cpu / g_scan.cpu);
+    std::printf(
+        "import %.0f | %.0f beside storing the same records through one archive %.0f | %.0f: %.3f | %.3f "
+        "(aim >= 0.2)\n",
+        g_import.wall, g_import.cpu, g_store.wall, g_store.cpu, g_import.wall / g_store.wall,
+        g_import.cpu / g_store.cpu);
     std::printf("peak resident set of one import (a process of its own; the mapped dump counts): %.1f MiB\n", peak);
     ::unlink(DumpPath().c_str());
     ::rmdir(Dir().c_str());

@@ -251,8 +251,7 @@ bool CLogFileConverter::ConvertSDLogToVkl(const char* sdPath, const char* vklPat
     m_state->m_sdSummary = SdImportSummary();
     m_bSdImporting = 1;
     m_bSdImportOk = 0;
-    StartWorker(CString(SdImportTexts::kConverting) + sdPath, m_sdInFile.GetLength(),
-                &CConverterState::SdImportThread);
+    StartWorker(CString(SdImportTexts::kConverting) + sdPath, m_sdInFile.GetLength(), &CConverterState::SdImportThread);
     return true;
 }
 

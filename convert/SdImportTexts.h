@@ -15,7 +15,8 @@ constexpr const char* kErrorFile = "SDLogConversion.err";
 constexpr const char* kBatchTitle = "Converting SD Logs";
 constexpr const char* kBatchOpenForReading = "Error opening \"%s\" for reading.";
 constexpr const char* kBatchOpenForWriting = "Error opening \"%s\" for writing.";
-constexpr const char* kBatchEndedWithErrors = "The convertsion ended with errors.\nPlease see \"%s\\Bin Logs\"\nFor errors.";
+constexpr const char* kBatchEndedWithErrors =
+    "The convertsion ended with errors.\nPlease see \"%s\\Bin Logs\"\nFor errors.";
 constexpr const char* kBatchErrorFile = "%s\\Bin Logs\\SDLogConversionErrors_%s.err";
 constexpr const char* kTempFolder = "\\Temp\\";
 constexpr const char* kBatchTimePattern = "_%d-%b-%y_%H;%M;%S_";

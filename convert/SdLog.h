@@ -28,7 +28,7 @@
 namespace SdLog {
 
 constexpr int kHeaderWords = 7;
-constexpr uint32_t kFirstPacket = 28;     // packets start behind the header
+constexpr uint32_t kFirstPacket = 28;      // packets start behind the header
 constexpr uint32_t kPacketHeaderSize = 4;  // L and P
 constexpr uint32_t kMinPacketLength = 16;
 constexpr uint32_t kMaxPacketLength = 0x2000;
@@ -38,7 +38,7 @@ constexpr uint16_t kTimeBaseFlag = 0x8000;
 constexpr uint16_t kTypeTimeAt4 = 5;  // the one message type whose device time is at body offset 4
 constexpr uint32_t kTimeAt4 = 4, kTimeAt8 = 8;
 constexpr uint32_t kDeviceTicksPerSecond = 32768;
-constexpr int64_t kStartTimeShift = 28800;  // eight hours, added to W6
+constexpr int64_t kStartTimeShift = 28800;        // eight hours, added to W6
 constexpr uint64_t kMaxSdLength = 0xFFFFFFFFull;  // offsets are 32-bit: longer dumps are refused
 
 // The limits of the packet index.

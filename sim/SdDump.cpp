@@ -44,7 +44,8 @@ std::vector<uint8_t> MakeSdDump(const SdDumpOptions& o, SdDumpReport* report)
     const uint64_t expected = o.bytes ? o.bytes / 110 : o.packets;  // about 110 bytes a packet
     const uint64_t damageEvery = o.damagedStretches > 0 ? expected / (o.damagedStretches + 1) + 1 : 0;
     for (uint64_t i = 0; o.bytes ? b.size() < o.bytes : i < o.packets; ++i) {
-        if (damageEvery && i > 0 && i % damageEvery == 0 && r.damaged.size() < static_cast<size_t>(o.damagedStretches)) {
+        if (damageEvery && i > 0 && i % damageEvery == 0 &&
+            r.damaged.size() < static_cast<size_t>(o.damagedStretches)) {
             const uint64_t length = 5 + rng() % 60;
             r.damaged.emplace_back(b.size(), length);
             b.insert(b.end(), length, 0xFF);  // a length of 0xFFFF: never a packet header

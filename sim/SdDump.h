@@ -10,9 +10,9 @@
 struct SdDumpOptions {
     uint64_t seed = 1;
     uint64_t packets = 1000;
-    uint64_t bytes = 0;            // when set: packets until the dump reaches this size
+    uint64_t bytes = 0;               // when set: packets until the dump reaches this size
     uint32_t startTime = 1299132309;  // W6: 2011-03-03 06:05:09 UTC
-    int damagedStretches = 0;      // spread evenly over the packets
+    int damagedStretches = 0;         // spread evenly over the packets
 };
 
 struct SdDumpReport {

@@ -19,7 +19,10 @@ Bytes Dump(std::initializer_list<Bytes> packets)
     for (const Bytes& p : packets) Append(b, p);
     return b;
 }
-Bytes Pkt(uint32_t time = 0, size_t length = 16, uint16_t typeWord = 1) { return SdPacket(SdBody(typeWord, time, length)); }
+Bytes Pkt(uint32_t time = 0, size_t length = 16, uint16_t typeWord = 1)
+{
+    return SdPacket(SdBody(typeWord, time, length));
+}
 
 std::vector<uint32_t> Index(const Bytes& dump)
 {
@@ -42,19 +45,23 @@ TEST(SdPacketIndex, FindsPacketsAndSkipsDamage)
         {"two packets", Dump({Pkt(), Pkt()}), {}},
         {"three, the last of 20 bytes ending the file", Dump({Pkt(), Pkt(), Pkt()}), {28, 48, 68}},
         {"a last packet of 16 bytes", Dump({Pkt(), Pkt(), Pkt(0, 12)}), {28, 48}},
-        {"garbage: the packet before it dropped", Dump({Pkt(), Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}),
+        {"garbage: the packet before it dropped",
+         Dump({Pkt(), Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}),
          {28, 48, 93, 113, 133}},
         {"sync needs three in a row", Dump({Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}), {73, 93, 113}},
-        {"protocol 1 is no packet", Dump({Pkt(), Pkt(), Pkt(), SdPacket(SdBody(1, 0), 1), Pkt(), Pkt(), Pkt()}),
+        {"protocol 1 is no packet",
+         Dump({Pkt(), Pkt(), Pkt(), SdPacket(SdBody(1, 0), 1), Pkt(), Pkt(), Pkt()}),
          {28, 48, 108, 128, 148}},
         {"type above 16", Dump({Pkt(), Pkt(), Pkt(), bad, Pkt(), Pkt(), Pkt()}), {28, 48, 108, 128, 148}},
-        {"a length past the end", Cat({Dump({Pkt(), Pkt(), Pkt()}), Bytes{0x00, 0x20, 0, 0, 1, 0}, Bytes(11, 0)}),
+        {"a length past the end",
+         Cat({Dump({Pkt(), Pkt(), Pkt()}), Bytes{0x00, 0x20, 0, 0, 1, 0}, Bytes(11, 0)}),
          {28, 48, 68}},
     };
     for (const Case& c : cases) EXPECT_EQ(Index(c.dump), c.offsets) << c.name;
 
     const Bytes damaged = cases[5].dump;
-    const std::vector<SdLog::Stretch> stretches = SdLog::SkippedStretches(damaged.data(), damaged.size(), Index(damaged));
+    const std::vector<SdLog::Stretch> stretches =
+        SdLog::SkippedStretches(damaged.data(), damaged.size(), Index(damaged));
     ASSERT_EQ(stretches.size(), 1u);
     EXPECT_EQ(stretches[0].offset, 68u);  // the dropped packet and the garbage
     EXPECT_EQ(stretches[0].length, 25u);
@@ -133,7 +140,8 @@ TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
     // One second back wraps the unsigned difference: 4294966296 ms later.
     EXPECT_EQ(r[3].GetPCTimeStamp(), UtcFromEpochSeconds(kStart + 28800 + 4294966, 296));
     // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s.
-    EXPECT_EQ(r[4].GetPCTimeStamp(), UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
+    EXPECT_EQ(r[4].GetPCTimeStamp(),
+              UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
 }
 
 TEST_F(SdImportFixture, RefusedFilesSayWhy)

@@ -146,7 +146,8 @@ int ImportSdLog(const std::string& file, const std::string& out, std::string& su
     summaryText = file + " -> " + (summary.packets ? out : "(no packets: no log)") + ": " +
                   std::to_string(summary.packets) + " packets converted, " + std::to_string(dump.stretches.size()) +
                   " stretches skipped\n" + StretchLines(dump.stretches);
-    if (summary.bHaveTimes) summaryText += "  first " + TimeText(summary.first) + ", last " + TimeText(summary.last) + "\n";
+    if (summary.bHaveTimes)
+        summaryText += "  first " + TimeText(summary.first) + ", last " + TimeText(summary.last) + "\n";
     if (summary.bOutputFull) Error(out + ": the log reached 4 GiB; the rest of the dump was not converted");
     if (said != std::vector<std::string>{"Conversion Succeeded!"}) return kFailed;
     return dump.stretches.empty() && !summary.bOutputFull ? kOk : kSkipped;
@@ -168,7 +169,8 @@ int CmdImportBatch(const ImportSdOptions& o)
 int CmdImportSd(const ImportSdOptions& o)
 {
     if (!o.output.empty() && (o.files.size() > 1 || o.batch)) {
-        Error(o.batch ? "--batch writes into the Temp folder of the home directory: no -o" : "-o names one output: give one SD");
+        Error(o.batch ? "--batch writes into the Temp folder of the home directory: no -o"
+                      : "-o names one output: give one SD");
         return kUsage;
     }
     InstallInterruptHandler();
@@ -179,9 +181,9 @@ int CmdImportSd(const ImportSdOptions& o)
     }
     int worst = kOk;
     for (const std::string& file : o.files) {
-        const std::string out = !o.output.empty()
-                                    ? o.output
-                                    : (std::filesystem::path(o.dir) / std::filesystem::path(file).stem()).string() + ".vkl";
+        const std::string out =
+            !o.output.empty() ? o.output
+                              : (std::filesystem::path(o.dir) / std::filesystem::path(file).stem()).string() + ".vkl";
         std::string summary;
         const int status = ImportSdLog(file, out, summary, /*showBoxes=*/true);
         if (!summary.empty() && !Options().quiet) std::fputs(summary.c_str(), stdout);
@@ -205,11 +207,15 @@ int CmdSdInfo(const std::string& file, bool json)
     dump.Read(nullptr);
     const std::string start = TimeText(UtcFromEpochSeconds(dump.StartTime()));
     if (json) {
-        nlohmann::json j{{"file", file}, {"length", dump.length}, {"words", dump.words}, {"start_time", start},
+        nlohmann::json j{{"file", file},
+                         {"length", dump.length},
+                         {"words", dump.words},
+                         {"start_time", start},
                          {"packets", dump.offsets.size()}};
         j["stretches"] = nlohmann::json::array();
         for (const auto& s : dump.stretches) j["stretches"].push_back({{"offset", s.offset}, {"length", s.length}});
-        for (const auto& [protocol, count] : dump.protocols) j["protocols_in_sequence"][std::to_string(protocol)] = count;
+        for (const auto& [protocol, count] : dump.protocols)
+            j["protocols_in_sequence"][std::to_string(protocol)] = count;
         std::printf("%s\n", j.dump(2).c_str());
         return kOk;
     }
@@ -221,7 +227,8 @@ int CmdSdInfo(const std::string& file, bool json)
         std::printf("    offset %llu, %llu bytes\n", static_cast<unsigned long long>(s.offset),
                     static_cast<unsigned long long>(s.length));
     for (const auto& [protocol, count] : dump.protocols)
-        std::printf("  protocol %u: %llu packets read in plain sequence (as --batch reads)\n", protocol, static_cast<unsigned long long>(count));
+        std::printf("  protocol %u: %llu packets read in plain sequence (as --batch reads)\n", protocol,
+                    static_cast<unsigned long long>(count));
     return kOk;
 }
 
