@@ -28,7 +28,7 @@ void CDiagLogPacketReader::Serialize(CArchive& ar)
 
     const UINT bodyLength = m_wLength - SdLog::kPacketHeaderSize;
     m_body.resize(bodyLength);
-    if (ar.Read(m_body.data(), bodyLength) != bodyLength)
+    if (bodyLength && ar.Read(m_body.data(), bodyLength) != bodyLength)
         throw CArchiveException(CArchiveException::endOfFile, ar.GetFile()->GetFilePath(), "packet cut short");
     m_wFirstWord = static_cast<WORD>(SdLog::BodyField(m_body.data(), bodyLength, 0, 2));
     const bool timeAt4 = (m_wFirstWord & SdLog::kTypeMask) == SdLog::kTypeTimeAt4;

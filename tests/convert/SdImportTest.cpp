@@ -202,7 +202,7 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
 {
     // In sequence: a protocol-1 packet is stepped over (said once), a damaged length ends nothing
     // before it; nothing is indexed, so even a single packet converts.
-    const Bytes ab = Dump({Pkt(1), SdPacket(SdBody(1, 0, 20), 1), Pkt(2, 12)});
+    const Bytes ab = Dump({Pkt(1), SdPacket(SdBody(1, 0, 20), 1), SdPacket({}), Pkt(2, 12)});
     std::list<CString> inputs{CString(Sd("AB.bin", ab)), CString(Path("none.bin")), CString(Path("AB.bin"))};
     std::list<CString> outputs{"earlier"};
     CLogFileConverter conv(nullptr);
@@ -213,10 +213,11 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
     EXPECT_EQ(CFile::OsPath(*std::next(outputs.begin())), first);
     EXPECT_EQ(CFile::OsPath(outputs.back()), second);  // same name, same second: never overwritten
     const auto records = Records(first);
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1].GetDataLength(), 12);
-    EXPECT_EQ(records[1].GetMessageIndex(), 2u);
-    EXPECT_EQ(Records(second).size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].GetDataLength(), 0);  // a packet of 4 bytes: an empty body
+    EXPECT_EQ(records[2].GetDataLength(), 12);
+    EXPECT_EQ(records[2].GetMessageIndex(), 3u);
+    EXPECT_EQ(Records(second).size(), 3u);
     const std::string missing = "Error opening \"" + Path("none.bin") + "\" for reading.";
     const std::string proto = "The packets are in protokol ID 2 and it is not implemented";
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{proto, missing, proto}));
