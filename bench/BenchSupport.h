@@ -3,6 +3,7 @@
 // nothing outside it.
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -47,4 +48,24 @@ int RunBenchmarks(int& argc, char** argv, Report report)
     benchmark::Shutdown();
     report();
     return 0;
+}
+
+// Best rates of the runs: by the wall clock, and by the processor time the process used
+// (the same on an idle machine; on a busy one the second is the fairer figure).
+struct BenchRate {
+    double wall = 0, cpu = 0;
+};
+
+inline double BenchCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A scratch directory in memory (/dev/shm where there is one), so that the figures are
+// the code's own and not the disk's.
+inline const std::string& BenchMemoryDir()
+{
+    return BenchScratchDir(/*inMemory=*/true);
 }

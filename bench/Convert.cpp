@@ -30,24 +30,10 @@ constexpr uint64_t kRecords = 1000000;
 constexpr int kDataLength = 60;
 constexpr uint32_t kPdcpStatsInd = 4104;
 
-// Best rates of the runs: by the wall clock, and by the processor time the process used
-// (the same on an idle machine; on a busy one the second is the fairer figure).
-struct Rate {
-    double wall = 0, cpu = 0;
-};
+using Rate = BenchRate;
 Rate g_sequential, g_bare, g_decoded, g_raw, g_html;
-
-double CpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-const std::string& Dir()
-{
-    return BenchScratchDir(/*inMemory=*/true);
-}
+const auto CpuSeconds = BenchCpuSeconds;
+const auto Dir = BenchMemoryDir;
 
 // A type-6 message: 8-byte message header, the native signal header of the bundled
 // layout (fields at 0 and 2, body length at 4, identifier at 8), then 40 body bytes.

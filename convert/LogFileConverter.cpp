@@ -135,11 +135,16 @@ CLogFileConverter::CLogFileConverter(CConverter* pConverter)
       m_nFromIndex(m_state->m_nFromIndex),
       m_nToIndex(m_state->m_nToIndex)
 {
+    m_state->m_pOwner = this;
 }
 
 CLogFileConverter::~CLogFileConverter()
 {
     CConverterState& s = *m_state;
+    {
+        std::lock_guard<std::mutex> owner(s.m_ownerMutex);  // no outcome routine runs past here
+        s.m_pOwner = nullptr;
+    }
     s.m_evRun.ResetEvent();
     if (IsConverting() && s.m_pThread.load()) {
         // The wait comes before the lock, so that a worker waiting for the lock to read

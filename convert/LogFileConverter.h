@@ -78,6 +78,16 @@ class CAllFilters;
 class CChangePageProgressDlg;
 class CConverterState;
 class CRecordStep;
+class CLogFileConverter;
+class CWnd;
+
+// What the last SD-card import wrote, for a host that reports it.
+struct SdImportSummary {
+    uint64_t packets = 0;      // messages written to the log
+    bool bHaveTimes = false;   // first and last hold the time stamps of the first and last of them
+    SYSTEMTIME first{}, last{};
+    bool bOutputFull = false;  // the log reached its 4 GiB limit and reading stopped there
+};
 
 // Opens a file that a conversion makes: created anew for writing, never through a
 // symbolic link; an existing file at the name makes the open fail. `flags` adds the
@@ -162,6 +172,14 @@ public:
     // outcome, or with the failure that ended `body` (FailureOf).
     static UINT RunExportWorker(CConverterState& s, const std::function<CString()>& body);
 
+    // The SD-card import (convert/SdImport.cpp): the worker of ConvertSDLogToVkl, and the
+    // packet index of the dump in `data` (its `size` bytes) into m_packetOffsets.
+    static UINT SdImportThread(CConverterState& s);
+    void BuildPacketIndex(const BYTE* data, uint64_t size);
+    // The converter's outcome routine (ShowConversionOutcome), for a worker: false, and
+    // nothing shown, once the converter has gone.
+    bool ShowOutcomeOfOwner(const char* errorFileName);
+
     // ---- the members, in the converter's order ----
     std::atomic<CWinThread*> m_pThread{nullptr};
     std::atomic<BYTE> m_bImportOk{0};
@@ -192,9 +210,14 @@ public:
     std::vector<uint32_t> m_packetOffsets;
     uint64_t m_nFromIndex = 0;
     uint64_t m_nToIndex = 0;
+    SdImportSummary m_sdSummary;
 
 private:
     friend class CLogFileConverter;
+    // The converter, while it lives (the destructor clears it, waiting for an outcome
+    // routine that is running to end).
+    std::mutex m_ownerMutex;
+    CLogFileConverter* m_pOwner = nullptr;
     enum class RowsEnd { finished, readError, decodeFailed };
     // Writes one row: called under m_lock (in the step) with the record's start position;
     // false ends the rows as decodeFailed.
@@ -277,11 +300,27 @@ public:
     // Posts the end message to the progress window, if it is there.
     void CloseProgressWindow() { m_state->CloseProgressWindow(); }
 
+    // Converts the SD-card log `sdPath` into a new log `vklPath` on a worker thread with
+    // the progress window; true when the worker was started. The outcome goes to
+    // m_bSdImportOk and the worker's message boxes.
+    bool ConvertSDLogToVkl(const char* sdPath, const char* vklPath);
+    // Converts every SD-card log of `sdPaths` in turn on this thread into the tool's
+    // Temp folder, appending to `vklPaths` the path of each converted without error
+    // report. Always true.
+    bool ConvertSDLogsToVkl(std::list<CString>& sdPaths, std::list<CString>& vklPaths, CWnd* pParent);
+    // The outcome of an import: "Conversion Succeeded!" when m_errors is empty; otherwise
+    // asks whether to view the errors and, on Yes, writes them to `errorFileName` in the
+    // tool's "Bin Logs" folder, empties m_errors and opens the file in Notepad. Returns
+    // whether the user chose to view the errors.
+    bool ShowConversionOutcome(const char* errorFileName);
+
     // The launch's last steps (see the header comment), for every asynchronous conversion.
     void StartWorker(const CString& text, ULONGLONG range, CConverterState::WorkerProcedure worker);
     CConverterState& GetState() { return *m_state; }
 
 private:
+    // One SD-card log of a batch, m_sdInFile to m_importLog; nonzero on success.
+    int ConvertOneSdLog();
     std::shared_ptr<CConverterState> m_state;
 
 public:

@@ -24,6 +24,7 @@ void AddGkiCommands(CLI::App& app, CommandList& out);      // gki-records
 void AddResourcesCommands(CLI::App& app, CommandList& out); // resources
 void AddMergeCommands(CLI::App& app, CommandList& out);    // merge, extract
 void AddConvertCommands(CLI::App& app, CommandList& out);   // convert, columns
+void AddSdCommands(CLI::App& app, CommandList& out);        // import-sd, sd-info
 
 }  // namespace vkl
 

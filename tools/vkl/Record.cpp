@@ -24,6 +24,7 @@
 #include "platform/SettingsKeys.h"
 #include "platform/Trace.h"
 #include "replay/LogFilePlayer.h"
+#include "sim/SdDump.h"
 #include "sim/SimDevice.h"
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Convert.h"
@@ -33,6 +34,7 @@
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Merge.h"
 #include "tools/vkl/Record.h"
+#include "tools/vkl/SdImport.h"
 
 namespace vkl {
 namespace {
@@ -395,6 +397,21 @@ bool DemoConvert(DemoRun& run)
     return true;
 }
 
+// 6. A simulated SD-card dump with two damaged stretches imported into a log.
+bool DemoImportSd(DemoRun& run)
+{
+    SdDumpReport made;
+    const std::vector<uint8_t> dump = MakeSdDump({.seed = 2026, .packets = 5000, .damagedStretches = 2}, &made);
+    const std::string card = run.dir + "/card.bin";
+    std::ofstream(card, std::ios::binary).write(reinterpret_cast<const char*>(dump.data()),
+                                                static_cast<std::streamsize>(dump.size()));
+    std::string summary;
+    const int status = ImportSdLog(card, run.dir + "/card.vkl", summary, /*showBoxes=*/false);
+    run.report << "Imported a simulated SD-card dump of " << Plural(made.packets, "packet") << " with "
+               << made.damaged.size() << " damaged stretches (vkl import-sd):\n" << summary;
+    return status == kOk || status == 3;
+}
+
 }  // namespace
 
 // The demo writes into a folder of its own, marked as such: a later demo empties only a
@@ -429,7 +446,7 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
     run.manager = Init();
     bool ok = true;
-    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert}) {
+    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert, DemoImportSd}) {
         ok = step(run);
         if (!ok) break;
     }

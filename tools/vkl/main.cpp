@@ -41,6 +41,7 @@ int main(int argc, char** argv)
     vkl::AddResourcesCommands(app, commands);
     vkl::AddMergeCommands(app, commands);
     vkl::AddConvertCommands(app, commands);
+    vkl::AddSdCommands(app, commands);
 
     try {
         app.parse(argc, argv);

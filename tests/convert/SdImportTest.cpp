@@ -1,0 +1,252 @@
+// SD-card import: the packet index over hand-written dumps, the single conversion's
+// records and time stamps, the stop on destruction, the batch, the outcome routine.
+#include <filesystem>
+#include <thread>
+
+#include "convert/DiagLogHeaderReader.h"
+#include "convert/SdLog.h"
+#include "framework/Launcher.h"
+#include "tests/convert/ConvertTest.h"
+#include "tests/support/SdDumpBytes.h"
+
+namespace {
+
+constexpr uint32_t kStart = 1299132309;  // 2011-03-03 06:05:09 UTC: eight hours on, the fixture's 14:05:09
+
+Bytes Dump(std::initializer_list<Bytes> packets)
+{
+    Bytes b = SdHeader(kStart);
+    for (const Bytes& p : packets) Append(b, p);
+    return b;
+}
+Bytes Pkt(uint32_t time = 0, size_t length = 16, uint16_t typeWord = 1)
+{
+    return SdPacket(SdBody(typeWord, time, length));
+}
+
+std::vector<uint32_t> Index(const Bytes& dump)
+{
+    std::vector<uint32_t> offsets;
+    SdLog::BuildPacketIndex(dump.data(), dump.size(), SdLog::IndexLimits{}, offsets);
+    return offsets;
+}
+
+TEST(SdPacketIndex, FindsPacketsAndSkipsDamage)
+{
+    const Bytes garbage = {0xFF, 0x01, 0x02, 0x03, 0x04};
+    const Bytes bad = SdPacket(SdBody(17, 0));  // message type above 16
+    struct Case {
+        const char* name;
+        Bytes dump;
+        std::vector<uint32_t> offsets;
+    } cases[] = {
+        {"header only", Dump({}), {}},
+        {"one packet", Dump({Pkt()}), {}},
+        {"two packets", Dump({Pkt(), Pkt()}), {}},
+        {"three, the last of 20 bytes ending the file", Dump({Pkt(), Pkt(), Pkt()}), {28, 48, 68}},
+        {"a last packet of 16 bytes", Dump({Pkt(), Pkt(), Pkt(0, 12)}), {28, 48}},
+        {"garbage: the packet before it dropped",
+         Dump({Pkt(), Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}),
+         {28, 48, 93, 113, 133}},
+        {"sync needs three in a row", Dump({Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}), {73, 93, 113}},
+        {"protocol 1 is no packet",
+         Dump({Pkt(), Pkt(), Pkt(), SdPacket(SdBody(1, 0), 1), Pkt(), Pkt(), Pkt()}),
+         {28, 48, 108, 128, 148}},
+        {"type above 16", Dump({Pkt(), Pkt(), Pkt(), bad, Pkt(), Pkt(), Pkt()}), {28, 48, 108, 128, 148}},
+        {"a length past the end",
+         Cat({Dump({Pkt(), Pkt(), Pkt()}), Bytes{0x00, 0x20, 0, 0, 1, 0}, Bytes(11, 0)}),
+         {28, 48, 68}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Index(c.dump), c.offsets) << c.name;
+
+    const Bytes damaged = cases[5].dump;
+    const std::vector<SdLog::Stretch> stretches =
+        SdLog::SkippedStretches(damaged.data(), damaged.size(), Index(damaged));
+    ASSERT_EQ(stretches.size(), 1u);
+    EXPECT_EQ(stretches[0].offset, 68u);  // the dropped packet and the garbage
+    EXPECT_EQ(stretches[0].length, 25u);
+}
+
+TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
+{
+    const BYTE body[] = {0x05, 0x80, 0, 0, 0x34, 0x12};
+    EXPECT_EQ(SdLog::BodyField(body, 6, 4, 4), 0x1234u);
+    EXPECT_EQ(SdLog::BodyField(body, 6, 8, 4), 0u);
+    CDiagLogHeaderReader header;
+    header.m_adwWords[5] = 0xFFFFFFFF;
+    EXPECT_EQ(header.GetStartTime(), 0xFFFFFFFFll + 28800);  // no 32-bit wrap
+}
+
+class SdImportFixture : public ConvertFixture {
+protected:
+    std::string Sd(const std::string& name, const Bytes& bytes)
+    {
+        WriteAll(Path(name), bytes);
+        return Path(name);
+    }
+    // Converts `dump` to out.vkl and returns its records.
+    std::vector<CVESKMessage> Import(const Bytes& dump)
+    {
+        CLogFileConverter conv(nullptr);
+        EXPECT_TRUE(conv.ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
+        RunToEnd(conv);
+        EXPECT_EQ(conv.m_bSdImportOk.load(), 1);
+        return Records(Path("out.vkl"));
+    }
+    static std::vector<CVESKMessage> Records(const std::string& path)
+    {
+        std::vector<CVESKMessage> out;
+        if (!FileExists(path)) return out;
+        CLogFile log;
+        EXPECT_TRUE(log.Open(path.c_str(), 0, 0, 1));
+        while (log.GetPosition() < log.GetHeaderPosition()) {
+            out.emplace_back();
+            ReadLogRecord(log, out.back());
+        }
+        return out;
+    }
+};
+
+TEST_F(SdImportFixture, HeaderOnlyLeavesNoLogAndSucceeds)
+{
+    EXPECT_TRUE(Import(Dump({})).empty());
+    EXPECT_FALSE(FileExists(Path("out.vkl")));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Conversion Succeeded!"});
+}
+
+TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBody)
+{
+    const Bytes bodies[] = {SdBody(1, 0, 16, 0x10), SdBody(2, 0, 30, 0x20), SdBody(3, 0, 16, 0x30)};
+    const auto records = Import(Dump({SdPacket(bodies[0]), SdPacket(bodies[1]), SdPacket(bodies[2])}));
+    ASSERT_EQ(records.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Bytes(records[i].GetData(), records[i].GetData() + records[i].GetDataLength()), bodies[i]);
+        EXPECT_EQ(records[i].GetKind(), 1);
+        EXPECT_EQ(records[i].GetFurther(), 1);
+        EXPECT_EQ(records[i].GetMessageIndex(), i + 1);
+    }
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Conversion Succeeded!"});
+}
+
+TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
+{
+    const uint32_t t0 = 5 * 32768;
+    const auto r = Import(Dump({Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5)}));
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));
+    EXPECT_EQ(r[0].GetPCTimeStamp().wDayOfWeek, 4);
+    EXPECT_EQ(r[1].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 10, 0));
+    EXPECT_EQ(r[2].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));  // the flag's own first
+    // One second back wraps the unsigned difference: 4294966296 ms later.
+    EXPECT_EQ(r[3].GetPCTimeStamp(), UtcFromEpochSeconds(kStart + 28800 + 4294966, 296));
+    // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s.
+    EXPECT_EQ(r[4].GetPCTimeStamp(),
+              UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
+}
+
+TEST_F(SdImportFixture, RefusedFilesSayWhy)
+{
+    CLogFileConverter conv(nullptr);
+    EXPECT_FALSE(conv.ConvertSDLogToVkl(Path("missing.bin").c_str(), Path("a.vkl").c_str()));
+    WriteAll(Path("taken.vkl"), {1, 2, 3});
+    EXPECT_FALSE(conv.ConvertSDLogToVkl(Sd("in.bin", Dump({})).c_str(), Path("taken.vkl").c_str()));
+    EXPECT_EQ(ReadAll(Path("taken.vkl")), (Bytes{1, 2, 3}));  // never replaced
+    EXPECT_EQ(boxes.Texts(),
+              (std::vector<std::string>{"Error opening log file for reading.", "Error opening log file for writing."}));
+    EXPECT_FALSE(conv.IsConverting());
+}
+
+TEST_F(SdImportFixture, DestroyingTheConverterWritesWhatWasReadAndSaysNothing)
+{
+    // 400 packets: progress is posted once per percent; the first post holds the worker.
+    Bytes dump = SdHeader(kStart);
+    for (uint32_t i = 0; i < 400; ++i) Append(dump, Pkt(i * 32));
+    CEvent reached(false, true), gate(false, true);
+    std::atomic<bool> first{true};
+    struct Holding : ScriptedDialogs {
+        std::function<void()> hold;
+        void OnPosted(CDialog& d) override
+        {
+            ScriptedDialogs::OnPosted(d);
+            if (hold) hold();
+        }
+    };
+    auto holding = std::make_shared<Holding>();
+    holding->hold = [&] {
+        if (!first.exchange(false)) return;
+        reached.SetEvent();
+        gate.Wait();
+    };
+    const auto previous = SetDialogHost(holding);
+    std::thread releaser;
+    {
+        auto conv = std::make_unique<CLogFileConverter>(nullptr);
+        ASSERT_TRUE(conv->ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
+        ASSERT_TRUE(reached.Wait(kGenerous));
+        CEvent& run = conv->m_evRun;
+        releaser = std::thread([&run, &gate] {
+            while (run.IsSignalled()) std::this_thread::yield();  // the destructor has asked to stop
+            gate.SetEvent();
+        });
+        conv.reset();
+    }
+    releaser.join();
+    SetDialogHost(previous);
+    const auto records = Records(Path("out.vkl"));
+    EXPECT_GT(records.size(), 0u);
+    EXPECT_LT(records.size(), 400u);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
+{
+    // In sequence: a protocol-1 packet is stepped over (said once), a damaged length ends nothing
+    // before it; nothing is indexed, so even a single packet converts.
+    const Bytes ab = Dump({Pkt(1), SdPacket(SdBody(1, 0, 20), 1), SdPacket({}), Pkt(2, 12)});
+    std::list<CString> inputs{CString(Sd("AB.bin", ab)), CString(Path("none.bin")), CString(Path("AB.bin"))};
+    std::list<CString> outputs{"earlier"};
+    CLogFileConverter conv(nullptr);
+    EXPECT_TRUE(conv.ConvertSDLogsToVkl(inputs, outputs, nullptr));
+    const std::string first = tmp.path() + "/Temp/AB_03-Mar-11_14;05;09_.vkl";
+    const std::string second = tmp.path() + "/Temp/AB_03-Mar-11_14;05;09_2_.vkl";
+    ASSERT_EQ(outputs.size(), 3u);
+    EXPECT_EQ(CFile::OsPath(*std::next(outputs.begin())), first);
+    EXPECT_EQ(CFile::OsPath(outputs.back()), second);  // same name, same second: never overwritten
+    const auto records = Records(first);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].GetDataLength(), 0);  // a packet of 4 bytes: an empty body
+    EXPECT_EQ(records[2].GetDataLength(), 12);
+    EXPECT_EQ(records[2].GetMessageIndex(), 3u);
+    EXPECT_EQ(Records(second).size(), 3u);
+    const std::string missing = "Error opening \"" + Path("none.bin") + "\" for reading.";
+    const std::string proto = "The packets are in protokol ID 2 and it is not implemented";
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{proto, missing, proto}));
+}
+
+TEST_F(SdImportFixture, OutcomeOffersTheErrorsInNotepad)
+{
+    std::vector<std::vector<std::string>> launched;
+    const ProgramLauncher previous = SetProgramLauncher([&](const std::vector<std::string>& argv) {
+        launched.push_back(argv);
+        return true;
+    });
+    std::filesystem::remove_all(LogDir());
+    CLogFileConverter conv(nullptr);
+    conv.m_errors = {"one", "two"};
+    boxes.Answer(IDNO);
+    EXPECT_FALSE(conv.ShowConversionOutcome("SDLogConversion.err"));
+    boxes.Answer(IDYES);
+    EXPECT_TRUE(conv.ShowConversionOutcome("SDLogConversion.err"));
+    SetProgramLauncher(previous);
+    const std::string path = LogDir() + "SDLogConversion.err";
+    EXPECT_EQ(Text(ReadAll(path)), "one\ntwo\n");
+    EXPECT_TRUE(conv.m_errors.empty());
+    ASSERT_EQ(launched.size(), 1u);
+    EXPECT_EQ(launched[0], (std::vector<std::string>{"Notepad.exe", path}));
+    const auto shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "Conversion Completed with errors!\n View Errors?");
+    EXPECT_EQ(shown[0].type, MB_YESNO | MB_ICONQUESTION);
+}
+
+}  // namespace
