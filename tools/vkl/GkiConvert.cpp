@@ -10,6 +10,7 @@
 #include <sstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <vector>
 
 #include "convert/ConversionOutcome.h"
 #include "convert/ConvertTexts.h"
@@ -121,7 +122,10 @@ GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& ou
     bool started = true;
     if (toGki) conv.ConvertLogToGKI(in.c_str(), out.c_str());
     else started = conv.ConvertGKILogToVkl(in.c_str(), out.c_str());
-    started = started && conv.IsConverting();
+    // The launch says why it started nothing in a box (the worker never shows these).
+    const std::vector<std::string> said = StatementsSince(mark);
+    for (const char* refusal : {ConvertTexts::kOpenLogForReading, ConvertTexts::kOpenLogForWriting})
+        if (!said.empty() && said.front() == refusal) started = false;
     if (!started) {
         if (const std::string why = OpenErrorText(toGki ? conv.m_logFile : conv.m_importLog); !why.empty())
             Error((toGki ? in : out) + ": " + why);
