@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <spawn.h>
@@ -112,7 +113,7 @@ void Summarise(bool toGki, const GkiCounts& c)
 
 }  // namespace
 
-GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& out)
+GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& out, bool summary)
 {
     GkiRun run;
     const size_t mark = MessageBoxCount();
@@ -137,9 +138,56 @@ GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& ou
     while (!Interrupted() && !s.m_evWorkerEnded.Wait(100)) runner->Pump(0);
     run.read = s.m_gkiCounts.read;
     run.written = s.m_gkiCounts.written;
-    if (!Interrupted()) Summarise(toGki, s.m_gkiCounts);
+    if (summary && !Interrupted()) Summarise(toGki, s.m_gkiCounts);
     run.status = StatusFrom(mark);
     return run;  // Ctrl-C: the converter stops its worker after the record it is on
+}
+
+namespace {
+
+// The records of a GKI file, each as its bytes (a record cut short ends the list).
+std::vector<std::string> GkiRecords(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string gki((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> records;
+    for (size_t at = 0; at + 4 <= gki.size();) {
+        const bool logged = gki[at] == '2';
+        const size_t lengthAt = at + (logged ? 22 : 14);
+        if (lengthAt + 2 > gki.size()) break;
+        const size_t size = (logged ? 28 : 20) + (static_cast<uint8_t>(gki[lengthAt]) |
+                                                  static_cast<uint8_t>(gki[lengthAt + 1]) << 8);
+        if (at + size > gki.size()) break;
+        records.push_back(gki.substr(at, size));
+        at += size;
+    }
+    return records;
+}
+
+}  // namespace
+
+std::string GkiRoundTrip(const std::string& log, const std::string& dir, std::string& error)
+{
+    const std::string gki = dir + "/demo.gki", back = dir + "/demo-gki.vkl", again = dir + "/demo-gki.gki";
+    const GkiRun out = RunGkiConversion(/*toGki=*/true, log, gki, /*summary=*/false);
+    const GkiRun in = out.status == kOk ? RunGkiConversion(/*toGki=*/false, gki, back, /*summary=*/false) : GkiRun{};
+    const GkiRun twice = in.status == kOk ? RunGkiConversion(/*toGki=*/true, back, again, /*summary=*/false) : GkiRun{};
+    if (out.status != kOk || in.status != kOk || twice.status != kOk) {
+        error = "the GKI round trip did not complete";
+        return {};
+    }
+    const std::vector<std::string> first = GkiRecords(gki), second = GkiRecords(again);
+    size_t logged = 0, same = 0;
+    for (size_t i = 0; i < first.size() && i < second.size(); ++i)
+        if (first[i][0] == '2') {
+            ++logged;
+            same += first[i] == second[i];
+        }
+    if (first.size() != out.written || in.written != out.written || second.size() != first.size() || same != logged)
+        error = "the GKI round trip changed records";
+    return "GKI: " + std::to_string(out.read) + " messages exported to " + gki + " as " + std::to_string(out.written) +
+           " records, imported back into " + back + " as " + std::to_string(in.written) + " messages, exported again: " +
+           std::to_string(same) + " of " + std::to_string(logged) + " logged-signal records identical";
 }
 
 namespace {

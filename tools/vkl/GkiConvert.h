@@ -17,6 +17,10 @@ struct GkiRun {
 };
 // Runs one export (`toGki`) or import of `in` into `out` (which must not exist) and
 // prints its summary; the demo's way in.
-GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& out);
+GkiRun RunGkiConversion(bool toGki, const std::string& in, const std::string& out, bool summary = true);
+
+// The demo's round trip: LOG exported to GKI, imported back, exported again; its report
+// line, or an error line (empty `error` when it held). Files go into `dir`.
+std::string GkiRoundTrip(const std::string& log, const std::string& dir, std::string& error);
 
 }  // namespace vkl

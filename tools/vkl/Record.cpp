@@ -28,6 +28,7 @@
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Options.h"
+#include "tools/vkl/GkiConvert.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Merge.h"
@@ -386,6 +387,19 @@ bool DemoConvert(DemoRun& run)
     return true;
 }
 
+// 4. The first file exported to GKI, imported back and exported again.
+bool DemoGki(DemoRun& run)
+{
+    std::string error;
+    const std::string line = GkiRoundTrip(run.recorded.files.front().path, run.dir, error);
+    if (!error.empty()) {
+        Error(error);
+        return false;
+    }
+    run.report << line << "\n";
+    return true;
+}
+
 }  // namespace
 
 // The demo writes into a folder of its own, marked as such: a later demo empties only a
@@ -420,7 +434,7 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
     run.manager = Init();
     bool ok = true;
-    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert}) {
+    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert, DemoGki}) {
         ok = step(run);
         if (!ok) break;
     }
