@@ -21,25 +21,6 @@ namespace {
 // message index, further value.
 constexpr uint64_t kRecordOverhead = 4 + 4 + 16 + 4 + 8 + 4;
 
-// Reads one GKI record at the file's position through a fresh loading archive; the
-// read-ahead is given back also when the read fails, so the position tells how far the
-// record got.
-void ReadGkiRecord(CFile& file, CGKISignalRecReader& reader)
-{
-    CArchive ar(&file, CArchive::load);
-    try {
-        reader.Serialize(ar);
-    } catch (...) {
-        try {
-            ar.Close();
-        } catch (const CException&) {
-            ar.Abort();
-        }
-        throw;
-    }
-    ar.Close();
-}
-
 class GkiImport {
 public:
     explicit GkiImport(CConverterState& s)
@@ -95,7 +76,7 @@ GkiImport::Turn GkiImport::ReadOne(std::unique_ptr<CVESKMessage>& message)
     std::unique_lock<CCriticalSection> lock(m_s.m_lock);
     if (m_s.IsAbandoned()) return Turn::end;
     try {
-        ReadGkiRecord(m_s.m_gkiInFile, m_reader);
+        ReadThroughFreshArchive(m_s.m_gkiInFile, [this](CArchive& ar) { m_reader.Serialize(ar); });
     } catch (const CArchiveException&) {
         if (!IsReadErrorPosition(m_s.m_gkiInFile.GetPosition(), m_length)) {
             ++m_s.m_gkiCounts.cutShort;  // a last record cut short: dropped

@@ -17,6 +17,7 @@
 #include "convert/ConvertTexts.h"
 #include "convert/LogFileConverter.h"
 #include "framework/Launcher.h"
+#include "framework/MessageBox.h"
 #include "tools/vkl/Dialogs.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Host.h"
@@ -169,9 +170,22 @@ std::vector<std::string> GkiRecords(const std::string& path)
 std::string GkiRoundTrip(const std::string& log, const std::string& dir, std::string& error)
 {
     const std::string gki = dir + "/demo.gki", back = dir + "/demo-gki.vkl", again = dir + "/demo-gki.gki";
-    const GkiRun out = RunGkiConversion(/*toGki=*/true, log, gki, /*summary=*/false);
-    const GkiRun in = out.status == kOk ? RunGkiConversion(/*toGki=*/false, gki, back, /*summary=*/false) : GkiRun{};
-    const GkiRun twice = in.status == kOk ? RunGkiConversion(/*toGki=*/true, back, again, /*summary=*/false) : GkiRun{};
+    // The demo's own boxes are kept off the terminal: each run must say "Conversion Succeeded!" alone.
+    std::vector<std::string> said;
+    const MessageBoxHandler previous = SetMessageBoxHandler([&said](const MessageBoxRequest& r) {
+        said.push_back(r.text.str());
+        return (r.type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+    });
+    auto run = [&said](bool toGki, const std::string& from, const std::string& to) {
+        said.clear();
+        GkiRun r = RunGkiConversion(toGki, from, to, /*summary=*/false);
+        r.status = said == std::vector<std::string>{ConvertTexts::kSucceeded} ? kOk : kFailed;
+        return r;
+    };
+    const GkiRun out = run(/*toGki=*/true, log, gki);
+    const GkiRun in = out.status == kOk ? run(/*toGki=*/false, gki, back) : GkiRun{kFailed};
+    const GkiRun twice = in.status == kOk ? run(/*toGki=*/true, back, again) : GkiRun{kFailed};
+    SetMessageBoxHandler(previous);
     if (out.status != kOk || in.status != kOk || twice.status != kOk) {
         error = "the GKI round trip did not complete";
         return {};
