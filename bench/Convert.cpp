@@ -27,45 +27,20 @@
 
 namespace {
 constexpr uint64_t kRecords = 1000000;
-constexpr int kDataLength = 60;
-constexpr uint32_t kPdcpStatsInd = 4104;
 
 using Rate = BenchRate;
 Rate g_sequential, g_bare, g_decoded, g_raw, g_html;
-const auto CpuSeconds = BenchCpuSeconds;
-const auto Dir = BenchMemoryDir;
 
-// A type-6 message: 8-byte message header, the native signal header of the bundled
-// layout (fields at 0 and 2, body length at 4, identifier at 8), then 40 body bytes.
-std::vector<BYTE> SignalData(uint64_t i)
+const std::string& Dir()
 {
-    std::vector<BYTE> d(kDataLength, 0);
-    d[0] = 6;
-    BYTE* h = d.data() + 8;
-    h[4] = 40;
-    for (int k = 0; k < 4; ++k) h[8 + k] = static_cast<BYTE>(kPdcpStatsInd >> (8 * k));
-    for (int k = 12; k < 52; ++k) h[k] = static_cast<BYTE>(i * 7 + static_cast<uint64_t>(k));
-    return d;
+    return BenchMemoryDir();
 }
 
 const std::string& LogPath()
 {
     static const std::string path = [] {
         const std::string p = Dir() + "/bench.vkl";
-        CLogFile log;
-        if (!log.Open(p.c_str(), 1, 1, 0)) std::abort();
-        {
-            CArchive ar(&log, CArchive::store);
-            for (uint64_t i = 1; i <= kRecords; ++i) {
-                const std::vector<BYTE> data = SignalData(i);
-                CVESKMessage m(1, 0, data.data(), kDataLength, 0);
-                m.SetPCTimeStamp(CSystemTime(2011, 3, 3, 14, 5, 9, static_cast<int>(i % 1000)));
-                m.SetMessageIndex(i);
-                m.Serialize(ar);
-            }
-            ar.Close();
-        }
-        log.Close();
+        WriteBenchSignalLog(p, kRecords);
         return p;
     }();
     return path;
@@ -74,19 +49,7 @@ const std::string& LogPath()
 template <typename Body>
 void Timed(benchmark::State& state, Rate& best, Body body)
 {
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        const double cpuStart = CpuSeconds();
-        if (!body()) {
-            state.SkipWithError("the run failed");
-            return;
-        }
-        const double cpu = CpuSeconds() - cpuStart;
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best.wall = std::max(best.wall, kRecords / secs);  // the best run: least disturbed
-        best.cpu = std::max(best.cpu, kRecords / cpu);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecords));
+    BenchTimed(state, best, kRecords, body);
 }
 
 void BM_SequentialRead(benchmark::State& state)
@@ -104,19 +67,7 @@ void BM_SequentialRead(benchmark::State& state)
 
 void BM_BareRecords(benchmark::State& state)
 {
-    Timed(state, g_bare, [] {
-        CLogFile log;
-        if (!log.Open(LogPath().c_str(), 0, 0, 0)) return false;
-        uint64_t n = 0;
-        while (log.GetPosition() < log.GetHeaderPosition()) {
-            CVESKMessage m;
-            ReadLogRecord(log, m);
-            benchmark::DoNotOptimize(m.GetMessageIndex());
-            ++n;
-        }
-        log.Close();
-        return n == kRecords;
-    });
+    Timed(state, g_bare, [] { return BenchReadAllRecords(LogPath()) == kRecords; });
 }
 
 bool ConvertToCsv(int raw)

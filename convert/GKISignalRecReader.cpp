@@ -42,7 +42,10 @@ void CGKISignalRecReader::Serialize(CArchive& ar)
     unsigned int bodySize = 0;
     if (!m_converter.ConvertFromGKI(m_pRecord->m_nId, image + headerSize,
                                     static_cast<int>(m_pRecord->GetImageSize() - headerSize), body, bodySize, 0))
+    {
         bodySize = 0;  // the message keeps its header only
+        ++m_nBodiesNotConverted;
+    }
 
     std::vector<BYTE> block(CVESKMessage::kHeaderSize + headerSize + bodySize, 0);
     block[0] = static_cast<BYTE>(m_wMsgType);

@@ -34,4 +34,7 @@ public:
     std::unique_ptr<CVESKMessage> m_pMessage;
     CEnumSizeConverter m_converter;
     std::unique_ptr<CGKIRec> m_pRecord;  // the record being read; null between reads
+    // Bodies that would not convert to the native layout (their messages carry the
+    // header only): a count for hosts that report it; nothing is shown.
+    uint64_t m_nBodiesNotConverted = 0;
 };

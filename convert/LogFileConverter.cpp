@@ -210,13 +210,16 @@ void CLogFileConverter::StartWorker(const CString& text, ULONGLONG range, CConve
     s.m_progressWnd.SetProgressSize(range);
     if (s.m_progressWnd.Create(IDD_CONVERT_PROGRESS, AfxGetMainWnd())) s.m_progressWnd.ShowWindow(SW_SHOW);
 
+    s.m_evWorkerEnded.ResetEvent();
     std::lock_guard<std::mutex> lock(s.m_threadMutex);
     std::shared_ptr<CConverterState> state = m_state;
     s.m_ownThread = CWinThread::Start(
         [state, worker] {
             std::unique_lock<std::mutex> started(state->m_threadMutex);  // m_pThread is set
             started.unlock();
-            return worker(*state);
+            const UINT result = worker(*state);
+            state->m_evWorkerEnded.SetEvent();
+            return result;
         },
         THREAD_PRIORITY_NORMAL);
     s.m_pThread = s.m_ownThread.get();

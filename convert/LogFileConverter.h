@@ -67,6 +67,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/GkiConversion.h"
 #include "convert/LogConvertProgressWnd.h"
 #include "framework/File.h"
 #include "framework/Sync.h"
@@ -180,6 +181,10 @@ public:
     // nothing shown, once the converter has gone.
     bool ShowOutcomeOfOwner(const char* errorFileName);
 
+    // The GKI export and import workers (convert/GkiExport.cpp, convert/GkiImport.cpp).
+    static UINT ExportToGKIThread(CConverterState& s);
+    static UINT ImportGKIThread(CConverterState& s);
+
     // ---- the members, in the converter's order ----
     std::atomic<CWinThread*> m_pThread{nullptr};
     std::atomic<BYTE> m_bImportOk{0};
@@ -211,6 +216,12 @@ public:
     uint64_t m_nFromIndex = 0;
     uint64_t m_nToIndex = 0;
     SdImportSummary m_sdSummary;
+    // Signalled when the worker's procedure has returned: a host that must outlive the
+    // outcome boxes an import shows after m_evDone waits for it.
+    CEvent m_evWorkerEnded{/*bInitiallyOwn=*/true, /*bManualReset=*/true};
+    // What the last GKI conversion did, and where an import's records must end.
+    GkiCounts m_gkiCounts;
+    uint64_t m_nImportRecordsLimit = kImportRecordsLimit;
 
 private:
     friend class CLogFileConverter;
@@ -297,6 +308,17 @@ public:
     // end is told by IsConverting and the worker's message boxes. A cancelled dialog,
     // or a selection of no column, leaves the output empty and starts nothing.
     void ConvertLogToHTML(const char* logPath, const char* outPath, bool bText);
+    // Starts an export of a log to a new GKI file. Returns at once; failures to start
+    // are shown in message boxes.
+    void ConvertLogToGKI(const char* logPath, const char* gkiPath);
+    // Starts an import of a GKI file into a new log: true when the worker was started.
+    // The outcome is shown in message boxes and left in m_bImportOk.
+    bool ConvertGKILogToVkl(const char* gkiPath, const char* logPath);
+    // The end of an import or GKI export (convert/ConversionOutcome.h): the success box,
+    // or the errors question and, on Yes, m_errors in the error file `errorFileName`
+    // ("GKIConversion.err", "SDLogConversion.err") opened in the editor. Returns whether
+    // the user chose to view.
+    bool ShowConversionOutcome(const char* errorFileName);
     // Posts the end message to the progress window, if it is there.
     void CloseProgressWindow() { m_state->CloseProgressWindow(); }
 
@@ -308,11 +330,6 @@ public:
     // Temp folder, appending to `vklPaths` the path of each converted without error
     // report. Always true.
     bool ConvertSDLogsToVkl(std::list<CString>& sdPaths, std::list<CString>& vklPaths, CWnd* pParent);
-    // The outcome of an import: "Conversion Succeeded!" when m_errors is empty; otherwise
-    // asks whether to view the errors and, on Yes, writes them to `errorFileName` in the
-    // tool's "Bin Logs" folder, empties m_errors and opens the file in Notepad. Returns
-    // whether the user chose to view the errors.
-    bool ShowConversionOutcome(const char* errorFileName);
 
     // The launch's last steps (see the header comment), for every asynchronous conversion.
     void StartWorker(const CString& text, ULONGLONG range, CConverterState::WorkerProcedure worker);

@@ -151,3 +151,24 @@ private:
     const BYTE* m_cur = nullptr;
     const BYTE* m_max = nullptr;
 };
+
+// Reads one record at the file's position through a fresh loading archive, `read(ar)`,
+// and closes the archive, so that the position lands on the next record. The read-ahead
+// is given back also when the read fails: the position then tells how far the record
+// got. The read's exception passes on.
+template <typename Read>
+void ReadThroughFreshArchive(CFile& file, Read&& read)
+{
+    CArchive ar(&file, CArchive::load, CArchive::kDefaultBufSize);
+    try {
+        read(ar);
+    } catch (...) {
+        try {
+            ar.Close();
+        } catch (const CException&) {
+            ar.Abort();
+        }
+        throw;
+    }
+    ar.Close();
+}

@@ -19,20 +19,7 @@ constexpr const char* kReopenError = "Error re-opening file for writing.";
 
 void ReadLogRecord(CFile& file, CVESKMessage& message)
 {
-    CArchive ar(&file, CArchive::load, CArchive::kDefaultBufSize);
-    try {
-        message.Serialize(ar);
-    } catch (...) {
-        // The read-ahead is given back on a failure too, so the position tells how far
-        // the record got before it failed.
-        try {
-            ar.Close();
-        } catch (const CException&) {
-            ar.Abort();
-        }
-        throw;
-    }
-    ar.Close();
+    ReadThroughFreshArchive(file, [&message](CArchive& ar) { message.Serialize(ar); });
 }
 
 bool IsPlausibleRecord(const CVESKMessage& message, CString* why)

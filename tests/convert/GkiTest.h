@@ -13,6 +13,7 @@
 #include "framework/File.h"
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
+#include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
 
 // Layout S 2, I 4, alignment mode 1 (E 2), L 2.
@@ -38,8 +39,6 @@ inline const char* kGkiTestSignals = R"({
     {"id": 42, "name": "ARGS_IND", "fields": [{"name": "args", "array": {"type": "char", "count": 8}}]}
   ]
 })";
-
-using Bytes = std::vector<BYTE>;
 
 // Knows NESTED_IND only by its alternative name, and names 0x2000 "GHOST", which the
 // database does not hold.
@@ -131,11 +130,4 @@ inline Bytes LE(uint64_t v, int width)
     Bytes b;
     for (int i = 0; i < width; ++i) b.push_back(static_cast<BYTE>(i < 8 ? v >> (8 * i) : 0));
     return b;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }

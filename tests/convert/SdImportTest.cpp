@@ -5,7 +5,6 @@
 
 #include "convert/DiagLogHeaderReader.h"
 #include "convert/SdLog.h"
-#include "framework/Launcher.h"
 #include "tests/convert/ConvertTest.h"
 #include "tests/support/SdDumpBytes.h"
 
@@ -221,32 +220,6 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
     const std::string missing = "Error opening \"" + Path("none.bin") + "\" for reading.";
     const std::string proto = "The packets are in protokol ID 2 and it is not implemented";
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{proto, missing, proto}));
-}
-
-TEST_F(SdImportFixture, OutcomeOffersTheErrorsInNotepad)
-{
-    std::vector<std::vector<std::string>> launched;
-    const ProgramLauncher previous = SetProgramLauncher([&](const std::vector<std::string>& argv) {
-        launched.push_back(argv);
-        return true;
-    });
-    std::filesystem::remove_all(LogDir());
-    CLogFileConverter conv(nullptr);
-    conv.m_errors = {"one", "two"};
-    boxes.Answer(IDNO);
-    EXPECT_FALSE(conv.ShowConversionOutcome("SDLogConversion.err"));
-    boxes.Answer(IDYES);
-    EXPECT_TRUE(conv.ShowConversionOutcome("SDLogConversion.err"));
-    SetProgramLauncher(previous);
-    const std::string path = LogDir() + "SDLogConversion.err";
-    EXPECT_EQ(Text(ReadAll(path)), "one\ntwo\n");
-    EXPECT_TRUE(conv.m_errors.empty());
-    ASSERT_EQ(launched.size(), 1u);
-    EXPECT_EQ(launched[0], (std::vector<std::string>{"Notepad.exe", path}));
-    const auto shown = boxes.Shown();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, "Conversion Completed with errors!\n View Errors?");
-    EXPECT_EQ(shown[0].type, MB_YESNO | MB_ICONQUESTION);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/Recoder.h"
 #include "platform/Services.h"
 #include "tools/vkl/Commands.h"
+#include "tools/vkl/GkiConvert.h"
 #include "tools/vkl/Host.h"
 
 namespace vkl {
@@ -162,6 +163,7 @@ void AddGkiCommands(CLI::App& app, CommandList& out)
     c->add_option("--to", o->to, "Last record number");
     c->add_flag("--json", o->json, "One JSON document");
     out.push_back({c, [o] { return CmdGkiRecords(*o); }});
+    AddGkiConvertCommands(app, out);
 }
 
 }  // namespace vkl

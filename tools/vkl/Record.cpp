@@ -30,6 +30,7 @@
 #include "tools/vkl/Convert.h"
 #include "tools/vkl/Files.h"
 #include "tools/vkl/Options.h"
+#include "tools/vkl/GkiConvert.h"
 #include "tools/vkl/Host.h"
 #include "tools/vkl/Inspect.h"
 #include "tools/vkl/Merge.h"
@@ -397,7 +398,20 @@ bool DemoConvert(DemoRun& run)
     return true;
 }
 
-// 6. A simulated SD-card dump with two damaged stretches imported into a log.
+// 6. The first file exported to GKI, imported back and exported again.
+bool DemoGki(DemoRun& run)
+{
+    std::string error;
+    const std::string line = GkiRoundTrip(run.recorded.files.front().path, run.dir, error);
+    if (!error.empty()) {
+        Error(error);
+        return false;
+    }
+    run.report << line << "\n";
+    return true;
+}
+
+// 7. A simulated SD-card dump with two damaged stretches imported into a log.
 bool DemoImportSd(DemoRun& run)
 {
     SdDumpReport made;
@@ -446,7 +460,7 @@ int CmdDemo(const DemoOptions& o)
     CScopedServices scoped(services);
     run.manager = Init();
     bool ok = true;
-    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert, DemoImportSd}) {
+    for (auto step : {DemoRecordSession, DemoReplay, DemoMerge, DemoExtract, DemoConvert, DemoGki, DemoImportSd}) {
         ok = step(run);
         if (!ok) break;
     }

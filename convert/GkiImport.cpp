@@ -1,0 +1,162 @@
+// Import from GKI: every record of a GKI file becomes one message of a new log, numbered
+// from 1 in file order and written as it is read.
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "convert/ConversionOutcome.h"
+#include "convert/ConvertTexts.h"
+#include "convert/GKISignalRecReader.h"
+#include "convert/GkiConversion.h"
+#include "convert/LogFileConverter.h"
+#include "convert/UseModuleResources.h"
+#include "framework/Archive.h"
+#include "framework/MessageBox.h"
+#include "framework/SeTranslator.h"
+
+namespace {
+
+// The bytes of a log record around its data: kind, device, time stamp, data length,
+// message index, further value.
+constexpr uint64_t kRecordOverhead = 4 + 4 + 16 + 4 + 8 + 4;
+
+class GkiImport {
+public:
+    explicit GkiImport(CConverterState& s)
+        : m_s(s),
+          m_length(s.m_gkiInFile.GetLength()),
+          m_progress(m_length),
+          m_out(&s.m_importLog, CArchive::store)
+    {
+    }
+    // Imports up to the end of the file, a stop or the size limit; framework errors (an
+    // unknown type code among them), a processor fault and a failed write propagate.
+    void Run();
+
+private:
+    enum class Turn { next, end };
+    Turn ReadOne(std::unique_ptr<CVESKMessage>& message);
+    bool Write(CVESKMessage& message);
+
+    CConverterState& m_s;
+    const uint64_t m_length;
+    Gki::ProgressSteps m_progress;
+    CArchive m_out;
+    CGKISignalRecReader m_reader;
+    uint64_t m_recordsEnd = CLogFile::kFirstRecord;
+};
+
+void GkiImport::Run()
+{
+    try {
+        while (m_s.m_gkiInFile.GetPosition() < m_length) {
+            if (m_s.IsStopRequested()) {
+                m_s.m_bImporting = 0;
+                break;
+            }
+            m_progress.Turn(m_s, m_s.m_gkiInFile.GetPosition());
+            std::unique_ptr<CVESKMessage> message;
+            if (ReadOne(message) == Turn::end) break;
+            if (message && !Write(*message)) break;
+        }
+        m_s.m_gkiCounts.notConverted = m_reader.m_nBodiesNotConverted;
+        m_out.Close();
+    } catch (...) {
+        m_s.m_gkiCounts.notConverted = m_reader.m_nBodiesNotConverted;
+        m_out.Abort();
+        throw;
+    }
+}
+
+// Reads the next record into a message, under m_lock; `message` stays null after a read
+// error inside the file.
+GkiImport::Turn GkiImport::ReadOne(std::unique_ptr<CVESKMessage>& message)
+{
+    std::unique_lock<CCriticalSection> lock(m_s.m_lock);
+    if (m_s.IsAbandoned()) return Turn::end;
+    try {
+        ReadThroughFreshArchive(m_s.m_gkiInFile, [this](CArchive& ar) { m_reader.Serialize(ar); });
+    } catch (const CArchiveException&) {
+        if (!IsReadErrorPosition(m_s.m_gkiInFile.GetPosition(), m_length)) {
+            ++m_s.m_gkiCounts.cutShort;  // a last record cut short: dropped
+            return Turn::end;
+        }
+        lock.unlock();
+        Gki::CutBack(m_out, m_s.m_importLog, CLogFile::kFirstRecord);
+        m_recordsEnd = CLogFile::kFirstRecord;
+        m_s.m_gkiCounts.dropped += m_s.m_gkiCounts.written.exchange(0);
+        ++m_s.m_gkiCounts.readErrors;
+        if (!m_s.IsAbandoned()) AfxMessageBox(ConvertTexts::kReadError, MB_OK);
+        return Turn::next;
+    }
+    ++m_s.m_gkiCounts.read;
+    message = m_reader.GetMessage();
+    return Turn::next;
+}
+
+// Writes one message behind the others; false, with the size-limit text collected, when
+// it would take the log past the largest size a log file can have.
+bool GkiImport::Write(CVESKMessage& message)
+{
+    const uint64_t size = kRecordOverhead + static_cast<uint64_t>(std::max(message.GetDataLength(), 0));
+    if (m_recordsEnd + size > m_s.m_nImportRecordsLimit) {
+        m_s.m_errors.push_front(ConvertTexts::kImportSizeLimit);
+        m_s.m_gkiCounts.sizeLimit = true;
+        return false;
+    }
+    message.Serialize(m_out);
+    m_recordsEnd += size;
+    ++m_s.m_gkiCounts.written;
+    return true;
+}
+
+}  // namespace
+
+UINT CConverterState::ImportGKIThread(CConverterState& s)
+{
+    CSeTranslatorScope translator;
+    bool failed = false;
+    try {
+        GkiImport(s).Run();
+    } catch (const CException&) {
+        failed = true;  // SE_Exception and the reader's CNotSupportedException among them
+    } catch (const std::bad_alloc&) {
+        failed = true;
+    }
+    if (failed) Gki::CutBackQuietly(s.m_importLog, CLogFile::kFirstRecord);  // its close deletes it
+    CloseQuietly(s.m_gkiInFile);
+    CloseQuietly(s.m_importLog);
+    s.m_bImporting = 0;
+    s.m_bImportOk = failed ? 0 : 1;
+    if (failed || s.IsStopRequested()) {
+        // A stop shows nothing, and its converter's destructor need not wait.
+        s.EndWorker(failed ? CString(ConvertTexts::kConversionFailed) : CString());
+        return failed ? 0 : 1;
+    }
+    s.CloseProgressWindow();
+    s.ClearThread();
+    s.m_evDone.SetEvent();  // IsConverting is false while the outcome is shown
+    ShowConversionOutcome(s.m_errors, ConvertTexts::kGkiErrorsFile);
+    return 1;
+}
+
+bool CLogFileConverter::ConvertGKILogToVkl(const char* gkiPath, const char* logPath)
+{
+    if (!m_gkiInFile.Open(gkiPath, CFile::modeRead | CFile::shareDenyWrite)) {
+        AfxMessageBox(ConvertTexts::kOpenLogForReading, MB_OK);
+        return false;
+    }
+    if (!m_importLog.Open(logPath, /*bWrite=*/1, /*bNew=*/1, /*bReadOnly=*/0)) {
+        AfxMessageBox(ConvertTexts::kOpenLogForWriting, MB_OK);
+        CConverterState::CloseQuietly(m_gkiInFile);
+        return false;
+    }
+    m_errors.clear();
+    m_state->m_gkiCounts.Reset();
+    UseModuleResources resources;
+    m_bImporting = 1;
+    StartWorker(CString(ConvertTexts::kConverting) + gkiPath, m_gkiInFile.GetLength(),
+                &CConverterState::ImportGKIThread);
+    return true;
+}
