@@ -93,11 +93,8 @@ TEST_F(SafetyTest, RepairCountsPagesFromTheRecordsAndKeepsUnreadableMessages)
     EXPECT_EQ(f.GetNumOfPages(), 2);
 
     // A message whose data length is -1 (unreadable) is a record of 40 bytes.
-    Bytes unreadable = SampleRecord();
-    unreadable.erase(unreadable.begin() + 28, unreadable.begin() + 31);
-    unreadable[24] = unreadable[25] = unreadable[26] = unreadable[27] = 0xFF;
-    ASSERT_EQ(unreadable.size(), 40u);
-    WriteAll(Path("neg.vkl"), LogBytes(0, {}, unreadable));
+    ASSERT_EQ(UnreadableRecord().size(), 40u);
+    WriteAll(Path("neg.vkl"), LogBytes(0, {}, UnreadableRecord()));
     EXPECT_EQ(Repair("neg.vkl").records, 1u);
 }
 

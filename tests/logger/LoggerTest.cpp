@@ -22,16 +22,6 @@ TEST_F(LoggerTest, WritesOneRecordPerMessageAndTracesOpenAndClose)
     EXPECT_EQ(trace->Lines().size(), 2u);
     Feed(*logger, 9, 9);
     EXPECT_EQ(Inspect(Path("rec.vkl")).records.size(), 3u);
-
-    // A logger of one device.
-    auto device3 = MakeLogger("dev", 3);
-    CVESKMessage other = MakeMessage(1, 2), mine = MakeMessage(2, 3);
-    device3->HandleMessage(&other);
-    device3->HandleMessage(&mine);
-    device3->Close();
-    const auto kept = Inspect(Path("dev.vkl")).records;
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].GetDeviceNumber(), 3);
 }
 
 TEST_F(LoggerTest, ClearLeavesFourBytesAndRecordsAgainFromOffsetFour)
