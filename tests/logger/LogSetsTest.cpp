@@ -51,6 +51,16 @@ TEST_F(LogSetsTest, SizeLimitRollsOverAndContinuationsWithinOneSecondGetTheirOwn
     EXPECT_EQ(next, 431u);
 }
 
+TEST_F(LogSetsTest, PagesStepAfter2999MessagesThenEvery3000)
+{
+    auto logger = MakeLogger("pages");
+    std::vector<int> pages = {logger->GetNumOfPagesInFile()};  // pages[i]: after message i
+    Feed(*logger, 1, 5999, 8, [&](uint64_t) { pages.push_back(logger->GetNumOfPagesInFile()); });
+    EXPECT_EQ(std::vector<int>({pages[0], pages[2998], pages[2999], pages[5998], pages[5999]}), (std::vector<int>{1, 1, 2, 2, 3}));
+    logger->Close();
+    EXPECT_EQ(Inspect(Path("pages.vkl")).pages, 3);
+}
+
 TEST_F(LogSetsTest, NavigationFollowsTheInMemoryLinks)
 {
     auto logger = MakeLogger("nav", -1, 1);
