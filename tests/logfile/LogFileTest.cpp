@@ -223,13 +223,6 @@ TEST_F(LogFileTest, KilledRecordingIsInspectedAsItIsAndRepairedOnlyWhenAllowed)
     EXPECT_EQ(std::tuple(boxes.Count(), f.GetPosition()), std::tuple(2u, 4ull));
     f.Close();
     EXPECT_EQ(ReadAll(path), LogBytes(static_cast<uint32_t>(damaged.size()), all, FreshHeader()));
-
-    // An unreadable header is cut off when reading.
-    WriteAll(path, LogBytes(47, {7}, {0x12, 'H', 'e'}));
-    ASSERT_TRUE(f.Open(path.c_str(), 0, 0, 0));
-    EXPECT_EQ(ReadIndexes(f), std::vector<uint64_t>{7});
-    f.Close();
-    EXPECT_EQ(ReadAll(path), LogBytes(47, {7}, FreshHeader()));
 }
 
 TEST_F(LogFileTest, SwitchBetweenWritingAndReadingAndFilesWithoutRecordsAreDeleted)

@@ -12,13 +12,6 @@
 constexpr uint64_t kUnreadable = ~0ull;  // in an index list: a record with data length -1 (40 bytes)
 using Marks = std::vector<std::pair<DWORD, std::string>>;
 
-inline std::vector<uint64_t> Range(uint64_t first, uint64_t last)
-{
-    std::vector<uint64_t> v;
-    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
-    return v;
-}
-
 // A log (replacing any file of the name) of records with these indexes, devices 0, 1, 0,
 // ..., with a header that differs from a fresh one in every field an extraction copies
 // or drops.

@@ -21,13 +21,6 @@ int Send(uint64_t index, int a = 0, int b = 0, WORD type = 6)
     return Services::Bus()->Dispatch(Indexed(index, type), a, b);
 }
 
-std::vector<uint64_t> Range(uint64_t first, uint64_t last)
-{
-    std::vector<uint64_t> v;
-    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
-    return v;
-}
-
 // A client that records what it delivers; `hold()` in its callback holds the worker
 // there (`inside` is set) until `gate` is set.
 class MessageBusTest : public HostFixture {

@@ -1,5 +1,6 @@
 // The template readers against bytes laid out by hand, field by field.
 #include <functional>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -117,33 +118,20 @@ TEST(Readers, PlainDialogTemplate)
 {
     const auto bytes = PlainDialog();
     const DialogTemplate t = ReadDialogTemplate(bytes.data(), bytes.size());
-    EXPECT_FALSE(t.bExtended);
-    EXPECT_EQ(t.dwStyle, 0x80C00040u);
-    EXPECT_EQ(std::vector<int>({t.x, t.y, t.cx, t.cy}), std::vector<int>({10, 20, 100, 50}));
+    EXPECT_EQ(std::tuple(t.bExtended, t.dwStyle, t.x, t.y, t.cx, t.cy), std::tuple(false, 0x80C00040u, 10, 20, 100, 50));
     EXPECT_TRUE(t.menu.IsEmpty() && t.windowClass.IsEmpty());
-    EXPECT_EQ(t.strCaption, "Odd");
-    EXPECT_TRUE(t.bHasFont);
-    EXPECT_EQ(t.nPointSize, 8);
-    EXPECT_EQ(t.strFaceName, "Abc");
+    EXPECT_EQ(std::tuple(t.strCaption, t.bHasFont, t.nPointSize, t.strFaceName), std::tuple(CString("Odd"), true, 8, CString("Abc")));
     ASSERT_EQ(t.items.size(), 3u);
-
-    EXPECT_EQ(t.items[0].nID, 1);
-    EXPECT_EQ(t.items[0].windowClass, CResourceName(0x80));
-    EXPECT_EQ(t.items[0].title, CResourceName("OK"));
-    EXPECT_EQ(GetControlKind(t.items[0]), ControlKind::pushButton);
-    EXPECT_TRUE(GetControlFlags(t.items[0]) & ControlFlag::defaultButton);
-
-    EXPECT_EQ(t.items[1].nID, -1);  // 0xFFFF in the plain form
-    EXPECT_EQ(t.items[1].dwExStyle, 0x200u);
-    EXPECT_EQ(t.items[1].windowClass, CResourceName("systreeview32"));  // names compare without case
-    EXPECT_EQ(t.items[1].title, CResourceName(11060));
-    EXPECT_EQ(t.items[1].creationData, std::vector<BYTE>({0xAB, 0xCD}));
-    EXPECT_EQ(GetControlKind(t.items[1]), ControlKind::treeView);
-
-    EXPECT_EQ(t.items[2].nID, 42);
-    EXPECT_EQ(std::vector<int>({t.items[2].x, t.items[2].y, t.items[2].cx, t.items[2].cy}),
-              std::vector<int>({5, 6, 7, 8}));
-    EXPECT_EQ(GetControlKind(t.items[2]), ControlKind::etchedFrame);
+    const DialogItemTemplate &ok = t.items[0], &tree = t.items[1], &frame = t.items[2];
+    EXPECT_EQ(std::tuple(ok.nID, ok.windowClass, ok.title, GetControlKind(ok)),
+              std::tuple(1, CResourceName(0x80), CResourceName("OK"), ControlKind::pushButton));
+    EXPECT_TRUE(GetControlFlags(ok) & ControlFlag::defaultButton);
+    // 0xFFFF in the plain form is -1; class names compare without case.
+    EXPECT_EQ(std::tuple(tree.nID, tree.dwExStyle, tree.windowClass, tree.title, GetControlKind(tree)),
+              std::tuple(-1, 0x200u, CResourceName("systreeview32"), CResourceName(11060), ControlKind::treeView));
+    EXPECT_EQ(tree.creationData, std::vector<BYTE>({0xAB, 0xCD}));
+    EXPECT_EQ(std::tuple(frame.nID, frame.x, frame.y, frame.cx, frame.cy, GetControlKind(frame)),
+              std::tuple(42, 5, 6, 7, 8, ControlKind::etchedFrame));
     ExpectEveryCutRefused(bytes, ReadDialogTemplate);
 }
 
@@ -151,24 +139,15 @@ TEST(Readers, ExtendedDialogTemplate)
 {
     const auto bytes = ExtendedDialog();
     const DialogTemplate t = ReadDialogTemplate(bytes.data(), bytes.size());
-    EXPECT_TRUE(t.bExtended);
-    EXPECT_EQ(t.dwHelpId, 7u);
-    EXPECT_EQ(t.dwExStyle, 0x10u);
-    EXPECT_EQ(t.dwStyle, 0x40000040u);
-    EXPECT_EQ(t.menu, CResourceName(0x1234));
-    EXPECT_EQ(t.windowClass, CResourceName("MyClass"));
-    EXPECT_EQ(t.strCaption, "");
-    EXPECT_EQ(std::vector<int>({t.nPointSize, t.nWeight, t.bItalic, t.nCharSet}), std::vector<int>({9, 700, 1, 2}));
-    EXPECT_EQ(t.strFaceName, "Tahoma");
+    EXPECT_EQ(std::tuple(t.bExtended, t.dwHelpId, t.dwExStyle, t.dwStyle, t.menu, t.windowClass, t.strCaption),
+              std::tuple(true, 7u, 0x10u, 0x40000040u, CResourceName(0x1234), CResourceName("MyClass"), CString()));
+    EXPECT_EQ(std::tuple(t.nPointSize, t.nWeight, t.bItalic, t.nCharSet, t.strFaceName), std::tuple(9, 700, 1, 2, CString("Tahoma")));
     ASSERT_EQ(t.items.size(), 2u);
-    EXPECT_EQ(t.items[0].dwHelpId, 99u);
-    EXPECT_EQ(t.items[0].dwExStyle, 0x200u);
-    EXPECT_EQ(t.items[0].nID, 70000);
-    EXPECT_EQ(t.items[0].creationData, std::vector<BYTE>({1, 2, 3}));
-    EXPECT_EQ(GetControlKind(t.items[0]), ControlKind::comboBox);
-    EXPECT_TRUE(GetControlFlags(t.items[0]) & ControlFlag::dropDownList);
-    EXPECT_EQ(t.items[1].nID, -1);
-    EXPECT_EQ(t.items[1].title, CResourceName("Edit text"));
+    const DialogItemTemplate& combo = t.items[0];
+    EXPECT_EQ(std::tuple(combo.dwHelpId, combo.dwExStyle, combo.nID, GetControlKind(combo)), std::tuple(99u, 0x200u, 70000, ControlKind::comboBox));
+    EXPECT_EQ(combo.creationData, std::vector<BYTE>({1, 2, 3}));
+    EXPECT_TRUE(GetControlFlags(combo) & ControlFlag::dropDownList);
+    EXPECT_EQ(std::tuple(t.items[1].nID, t.items[1].title), std::tuple(-1, CResourceName("Edit text")));
     EXPECT_EQ(GetControlFlags(t.items[1]) & (ControlFlag::numeric | ControlFlag::readOnly),
               DWORD(ControlFlag::numeric));
     ExpectEveryCutRefused(bytes, ReadDialogTemplate);
@@ -180,18 +159,11 @@ TEST(Readers, MenuWithANestedPopupAndASeparator)
     const std::vector<MenuItemTemplate> menu = ReadMenuTemplate(bytes.data(), bytes.size());
     ASSERT_EQ(menu.size(), 2u);
     const MenuItemTemplate& file = menu[0];
-    EXPECT_TRUE(file.IsPopup());
-    EXPECT_EQ(file.strText, "&File");
-    ASSERT_EQ(file.items.size(), 4u);
-    EXPECT_EQ(file.items[0].nID, 100);
-    EXPECT_TRUE(file.items[1].IsSeparator());
-    ASSERT_EQ(file.items[2].items.size(), 1u);
-    EXPECT_EQ(file.items[2].items[0].strText, "a");
-    EXPECT_EQ(file.items[2].items[0].nID, 101);
-    EXPECT_EQ(file.items[3].nFlags, MF_END | MF_GRAYED);
-    EXPECT_EQ(file.items[3].nID, 102);
-    EXPECT_EQ(menu[1].strText, "Help");
-    EXPECT_EQ(menu[1].items.at(0).nID, 103);
+    EXPECT_TRUE(file.IsPopup() && file.items.at(1).IsSeparator());
+    ASSERT_EQ(std::tuple(file.strText, file.items.size(), file.items[2].items.size()), std::tuple(CString("&File"), 4u, 1u));
+    EXPECT_EQ(std::tuple(file.items[0].nID, file.items[2].items[0].strText, file.items[2].items[0].nID), std::tuple(100, CString("a"), 101));
+    EXPECT_EQ(std::tuple(file.items[3].nFlags, file.items[3].nID), std::tuple(WORD(MF_END | MF_GRAYED), 102));
+    EXPECT_EQ(std::tuple(menu[1].strText, menu[1].items.at(0).nID), std::tuple(CString("Help"), 103));
     ExpectEveryCutRefused(bytes, ReadMenuTemplate);
 
     auto extended = bytes;
@@ -212,12 +184,8 @@ TEST(Readers, DialogInitData)
     const auto bytes = DialogInit();
     const std::vector<DialogInitItem> items = ReadDialogInit(bytes.data(), bytes.size());
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].nControlId, 5066);
-    EXPECT_EQ(items[0].nMessage, kDlgInitComboBoxAddString);
-    EXPECT_EQ(items[0].Text(), "ab");
-    EXPECT_EQ(items[1].nControlId, 17);
-    EXPECT_EQ(items[1].nMessage, kDlgInitListBoxAddString);
-    EXPECT_EQ(items[1].Text(), "c");
+    EXPECT_EQ(std::tuple(items[0].nControlId, items[0].nMessage, items[0].Text()), std::tuple(5066, kDlgInitComboBoxAddString, CString("ab")));
+    EXPECT_EQ(std::tuple(items[1].nControlId, items[1].nMessage, items[1].Text()), std::tuple(17, kDlgInitListBoxAddString, CString("c")));
     ExpectEveryCutRefused(bytes, ReadDialogInit);
 }
 
@@ -226,12 +194,10 @@ TEST(Readers, VersionInformation)
     const auto bytes = Version();
     ASSERT_EQ(bytes.size(), 236u);
     const VersionInfo v = ReadVersionInfo(bytes.data(), bytes.size());
-    EXPECT_EQ(v.FileVersion(), "2.9.0.2");
-    EXPECT_EQ(v.ProductVersion(), "2.9.0.3");
-    EXPECT_EQ(v.dwFileType, VFT_DLL);
+    EXPECT_EQ(std::tuple(v.FileVersion(), v.ProductVersion(), v.dwFileType, v.GetString("A")),
+              std::tuple(CString("2.9.0.2"), CString("2.9.0.3"), DWORD(VFT_DLL), CString("b")));
     ASSERT_EQ(v.stringTables.size(), 1u);
     EXPECT_EQ(v.stringTables[0].strKey, "040904b0");
-    EXPECT_EQ(v.GetString("A"), "b");
     EXPECT_EQ(v.translations, (std::vector<std::pair<WORD, WORD>>{{0x409, 1200}}));
     ExpectEveryCutRefused(bytes, ReadVersionInfo);
 

@@ -5,6 +5,7 @@
 // items, and every menu item and command.
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -167,22 +168,16 @@ inline void ExpectMatchesTables(const Seen& seen)
         SCOPED_TRACE("dialog " + std::to_string(want.id));
         ASSERT_EQ(seen.dialogs.count(want.id), 1u);
         const SeenDialog& d = seen.dialogs.at(want.id);
-        EXPECT_EQ(d.caption, want.caption ? want.caption : "");
-        EXPECT_EQ(d.cx, want.cx);
-        EXPECT_EQ(d.cy, want.cy);
-        EXPECT_EQ(d.font, kFont);
-        EXPECT_EQ(d.points, kFontPoints);
-        EXPECT_EQ(d.language, kLanguage);
-        EXPECT_EQ((d.style & WS_CHILD) != 0, want.child);
-        EXPECT_EQ((d.style & WS_VISIBLE) != 0, want.visible);
+        EXPECT_EQ(std::tuple(d.caption, d.cx, d.cy, d.font, d.points, d.language),
+                  std::tuple(std::string(want.caption ? want.caption : ""), want.cx, want.cy, std::string(kFont), kFontPoints, kLanguage));
+        EXPECT_EQ(std::tuple((d.style & WS_CHILD) != 0, (d.style & WS_VISIBLE) != 0), std::tuple(want.child, want.visible));
         ASSERT_EQ(d.controls.size(), want.controls.size());
         for (size_t i = 0; i < want.controls.size(); ++i) {
             const SeenControl& c = d.controls[i];
-            SCOPED_TRACE("control " + std::to_string(i) + " (" + std::to_string(want.controls[i].id) + ")");
-            EXPECT_EQ(c.id, want.controls[i].id);
-            EXPECT_EQ(ControlKindName(c.kind), std::string(ControlKindName(want.controls[i].kind)));
-            EXPECT_EQ(c.text, want.controls[i].text);
-            EXPECT_EQ(c.flags, want.controls[i].flags);
+            const Control& w = want.controls[i];
+            EXPECT_EQ(std::tuple(c.id, std::string(ControlKindName(c.kind)), c.text, c.flags),
+                      std::tuple(w.id, std::string(ControlKindName(w.kind)), std::string(w.text), w.flags))
+                << "control " << i;
         }
     }
     EXPECT_EQ(seen.menus.size(), Menus().size());

@@ -1,10 +1,9 @@
 # The resource script compiles with windres to the binary resource format and to a COFF
-# object without a single message; the readers' tests get windres to decompile with.
+# object without a single message.
 add_test(NAME resources_windres
          COMMAND ${CMAKE_COMMAND} -DWINDRES=${VKL_WINDRES} "-DARGS=${VKL_WINDRES_ARGS}" -DINPUT=${VKL_RC_FILE}
                  -DRUN=${VKL_WINDRES_SCRIPT} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/resources_windres
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/resources/WindresCompiles.cmake)
-target_compile_definitions(test_resources PRIVATE VKL_WINDRES="${VKL_WINDRES}")
 
 # No C++ source of the library, vkl, the benchmarks or the fuzz targets repeats a text of
 # the templates that the module's own dialogs are made from.

@@ -66,6 +66,12 @@ inline Bytes SampleRecord(uint64_t index = 7)
     Put32(b, 0);
     return b;
 }
+// The record of a message whose data length is -1 (unreadable): 40 bytes.
+inline Bytes UnreadableRecord()
+{
+    const Bytes r = SampleRecord();
+    return Cat({Bytes(r.begin(), r.begin() + 24), {0xFF, 0xFF, 0xFF, 0xFF}, Bytes(r.begin() + 31, r.end())});
+}
 // The items of a header, laid out in the current layout or the earlier one.
 struct Header {
     std::string tool = "KOVA Ver. 0.20.5.83", device{}, description{};

@@ -74,6 +74,14 @@ std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 
+// first, first + 1, ..., last.
+inline std::vector<uint64_t> Range(uint64_t first, uint64_t last)
+{
+    std::vector<uint64_t> v;
+    for (uint64_t i = first; i <= last; ++i) v.push_back(i);
+    return v;
+}
+
 constexpr DWORD kGenerous = 60000;  // a time limit that only a hang reaches
 
 // Records what a client delivers; `before` runs first inside the callback.

@@ -1,11 +1,7 @@
-// Crash consistency: vkl is killed at a write system call (through the preloaded shim)
-// while it records, appends, describes or repairs; then the files are repaired. No whole
-// record that reached the disk may be lost, none may be invented, and every repair must
-// end with a sound file.
-//
-// The runs use a fixed clock, so a run that is not killed writes the very bytes a killed
-// run was writing: it is the reference. By default a sample of kill points runs (CI);
-// VKL_CRASH_SWEEP=full kills at every write call (scripts/crash-sweep.sh).
+// vkl killed at a write call (through the preloaded shim) while it records, appends,
+// describes or repairs; the repair of every file keeps each whole record and invents none.
+// With a fixed clock an unkilled run writes the very bytes a killed one was writing: it is
+// the reference. A sample of kill points runs; VKL_CRASH_SWEEP=full takes every one.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>

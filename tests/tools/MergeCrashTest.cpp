@@ -1,9 +1,6 @@
-// Merges into an existing log are killed with SIGKILL (through the preloaded shim) at
-// random write calls. Whatever the moment, the target holds its old records and a prefix
-// of the new ones: the repair that an open for appending runs keeps the old records and
-// every new record that stands whole, and the repair of an open for reading keeps the
-// same. The inputs never change. Every record is 76 bytes, and an unkilled run with the
-// same fixed clock writes the very bytes a killed run was writing: it is the reference.
+// Merges into an existing log killed at random write calls: both repairs (on appending and
+// on reading) keep the old records and every new one that stands whole; the inputs never
+// change. Records are 76 bytes; an unkilled run with the same clock is the reference.
 #include <filesystem>
 #include <random>
 

@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include "framework/File.h"
+#include "tests/support/LogFileBytes.h"
 #include "tests/support/Process.h"
 #include "tests/support/TestEnv.h"
 
 namespace {
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 class VklSafetyTest : public ::testing::Test {
 protected:
@@ -122,19 +122,8 @@ TEST_F(VklSafetyTest, HostileFilesGetOneClearLineQuickly)
     EXPECT_TRUE(Has(r.err, "not a log file")) << r.err;
 
     // A record with data length -1 is a record to every command.
-    Bytes bytes = ReadAll(log);
-    const uint32_t h = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (bytes[3] << 24);
-    const int32_t length = static_cast<int32_t>(bytes[28] | (bytes[29] << 8) | (bytes[30] << 16) | (bytes[31] << 24));
-    Bytes unreadable(bytes.begin() + 4, bytes.begin() + 28);
-    for (int i = 0; i < 4; ++i) unreadable.push_back(0xFF);
-    unreadable.insert(unreadable.end(), bytes.begin() + 32 + length, bytes.begin() + 44 + length);
-    bytes.insert(bytes.begin() + h, unreadable.begin(), unreadable.end());
-    bytes.erase(bytes.begin(), bytes.begin() + 4);
-    const uint32_t h2 = h + static_cast<uint32_t>(unreadable.size());
-    bytes.insert(bytes.begin(), {static_cast<uint8_t>(h2), static_cast<uint8_t>(h2 >> 8), static_cast<uint8_t>(h2 >> 16),
-                                 static_cast<uint8_t>(h2 >> 24)});
-    WriteAll(tmp / "neg.vkl", bytes);
-    EXPECT_TRUE(Has(Vkl({"info", tmp / "neg.vkl"}).out, "records          23"));
+    WriteAll(tmp / "neg.vkl", LogBytes(4 + 43 + 40, {1}, Cat({UnreadableRecord(), FreshHeader()})));
+    EXPECT_TRUE(Has(Vkl({"info", tmp / "neg.vkl"}).out, "records          2,"));
     EXPECT_EQ(Vkl({"messages", tmp / "neg.vkl"}).status, 0);
     EXPECT_EQ(Vkl({"replay", tmp / "neg.vkl"}).status, 0);
 }
@@ -191,14 +180,23 @@ TEST_F(VklSafetyTest, TheCommandLineSaysWhatIsWrong)
         {{"record", "-o", "../x", "--messages", "1"}, 2, "-o takes a file name, not a path"},
         {{"record", "-o", "a\\b", "--messages", "1"}, 2, "-o takes a file name, not a path"},
         {{"record", "-o", std::string(300, 'n'), "--dir", "DIR", "--messages", "1"}, 1, "File name too long", 2},
-        {{"info", "DIR/missing.vkl"}, 1, "No such file or directory"},
+        {{"info", "DIR/missing.vkl"}, 1, "DIR/missing.vkl: cannot open: No such file or directory"},
+        {{"info", "DIR/notes.txt"}, 1, "not a log file"},
+        {{"repair", "DIR/notes.txt"}, 1, "notes.txt"},
+        {{"info", "--no-such-flag", "DIR/notes.txt"}, 2, "--no-such-flag"},
+        {{}, 2, ""},
     };
+    const std::string text = "just some text, not a log\n";
+    WriteAll(tmp / "notes.txt", Bytes(text.begin(), text.end()));
     for (auto& c : cases) {
         for (auto& a : c.args)
             if (a.rfind("DIR", 0) == 0) a = tmp.path() + a.substr(3);
         const ProcessResult r = Vkl(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
-        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+        EXPECT_EQ(r.status, c.status) << r.err;
+        std::string says = c.says;
+        if (says.rfind("DIR", 0) == 0) says = tmp.path() + says.substr(3);
+        EXPECT_TRUE(Has(r.err, says)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.lines) << r.err;
     }
+    EXPECT_EQ(ReadAll(tmp / "notes.txt"), Bytes(text.begin(), text.end()));
 }

