@@ -112,7 +112,8 @@ protected:
     // Handles the progress window's messages until the conversion has ended.
     static void RunToEnd(CLogFileConverter& conv)
     {
-        while (conv.IsConverting()) conv.m_progressWnd.PumpMessage(10);
+        // An import signals its end before its outcome boxes: wait for the worker itself.
+        while (conv.IsConverting() || !conv.GetState().m_evWorkerEnded.Wait(0)) conv.m_progressWnd.PumpMessage(10);
         while (conv.m_progressWnd.PumpMessage(0)) {
         }
     }

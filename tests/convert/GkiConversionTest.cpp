@@ -5,14 +5,14 @@
 #include "convert/ConversionOutcome.h"
 #include "convert/ConvertTexts.h"
 #include "framework/Launcher.h"
+#include "platform/Services.h"
+#include "sim/SimDevice.h"
 #include "tests/convert/ConvertTest.h"
 #include "tests/convert/GkiTest.h"
-#include "sim/SimDevice.h"
-#include "platform/Services.h"
 
 namespace {
 
-constexpr uint32_t kThree = 4101;    // THREE_IND: three chars, the same bytes either way
+constexpr uint32_t kThree = 4101;  // THREE_IND: three chars, the same bytes either way
 constexpr uint32_t kUnknown = 0x3000;
 constexpr const char* kTypeProblem = "There is a problem with this signal type";
 const Bytes kBody = {1, 2, 3};
@@ -24,12 +24,13 @@ Bytes Native6(uint32_t id, const Bytes& body = kBody)
 }
 Bytes Native5(uint32_t id, const Bytes& body = kBody)
 {
-    return Cat({LE(5, 8), LE(0x11, 2), LE(0x22, 2), LE(0x33, 4), LE(0x44, 4), LE(body.size(), 2), LE(0, 2), LE(id, 4), body});
+    return Cat(
+        {LE(5, 8), LE(0x11, 2), LE(0x22, 2), LE(0x33, 4), LE(0x44, 4), LE(body.size(), 2), LE(0, 2), LE(id, 4), body});
 }
 Bytes Native7(uint32_t id, const Bytes& body = kBody)
 {
-    return Cat({LE(7, 8), LE(0x33, 4), LE(0x44, 4), LE(0, 4), LE(0x11, 2), LE(0x22, 2), LE(0, 2), LE(0, 2),
-                LE(id, 4), body});
+    return Cat(
+        {LE(7, 8), LE(0x33, 4), LE(0x44, 4), LE(0, 4), LE(0x11, 2), LE(0x22, 2), LE(0, 2), LE(0, 2), LE(id, 4), body});
 }
 // GKI records of the same signals.
 Bytes GkiS(uint32_t id, const Bytes& body = kBody)
@@ -87,7 +88,8 @@ protected:
     }
     static void RunToEnd(CLogFileConverter& conv)
     {
-        while (conv.IsConverting()) conv.m_progressWnd.PumpMessage(10);
+        // An import signals its end before its outcome boxes: wait for the worker itself.
+        while (conv.IsConverting() || !conv.GetState().m_evWorkerEnded.Wait(0)) conv.m_progressWnd.PumpMessage(10);
     }
     // A whole export of `log` to out.gki.
     void Export(const std::string& log)
@@ -149,8 +151,8 @@ TEST_F(GkiConversionTest, ExportWritesSignalRecordsInMessageOrderAndLeavesOutThe
 
 TEST_F(GkiConversionTest, ExportErrorsAndTheErrorFile)
 {
-    const std::string log = Log({RecordBytes(1, Native7(kThree, {})), RecordBytes(2, Native6(kThree)),
-                                 RecordBytes(3, Native6(kUnknown))});
+    const std::string log =
+        Log({RecordBytes(1, Native7(kThree, {})), RecordBytes(2, Native6(kThree)), RecordBytes(3, Native6(kUnknown))});
     const std::string errorFile = LogDir() + "GKIConversion.err";
     struct Case {
         const char* what;
@@ -225,8 +227,10 @@ TEST_F(GkiConversionTest, OpenFailuresStartNothing)
                           Case{false, Path("missing.gki"), reading}, Case{false, Gki({}), writing}}) {
         const size_t before = boxes.Count();
         CLogFileConverter conv(nullptr);
-        if (c.exportToGki) conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
-        else EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+        if (c.exportToGki)
+            conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
+        else
+            EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
         EXPECT_FALSE(conv.IsConverting());
         EXPECT_EQ(boxes.Texts().back(), c.texts.front());
         EXPECT_EQ(boxes.Count(), before + 1);
@@ -247,7 +251,7 @@ TEST_F(GkiConversionTest, ImportNumbersMessagesInFileOrder)
     EXPECT_EQ(Data(m[0]), Native6(kThree));
     EXPECT_EQ(Data(m[1]), Native5(kThree));
     EXPECT_EQ(Data(m[2]), Cat({LE(67, 8), LE(0x2345, 2)}));  // the command identifier's low 16 bits
-    Bytes headerOnly = Native6(kUnknown);  // an unknown identifier: the header, no body
+    Bytes headerOnly = Native6(kUnknown);                    // an unknown identifier: the header, no body
     headerOnly.resize(headerOnly.size() - kBody.size());
     EXPECT_EQ(Data(m[3]), headerOnly);
     for (size_t i = 0; i < m.size(); ++i) {
@@ -272,7 +276,12 @@ TEST_F(GkiConversionTest, ImportEnds)
     };
     const Case cases[] = {
         {"an empty file leaves no log", {}, kImportRecordsLimit, 1, {ConvertTexts::kSucceeded}, 0},
-        {"a cut last record is dropped", Cat({GkiS(kThree), cut}), kImportRecordsLimit, 1, {ConvertTexts::kSucceeded}, 1},
+        {"a cut last record is dropped",
+         Cat({GkiS(kThree), cut}),
+         kImportRecordsLimit,
+         1,
+         {ConvertTexts::kSucceeded},
+         1},
         {"an unknown type code fails and leaves no log",
          Cat({GkiS(kThree), unknownType, GkiS(kThree)}),
          kImportRecordsLimit,
@@ -410,7 +419,8 @@ TEST_F(GkiSessionTest, ARecordedSessionRoundTrips)
         }
     }
     EXPECT_EQ(boxes.Texts(), Texts(3, ConvertTexts::kSucceeded));
-    const std::vector<Bytes> first = SplitRecords(ReadAll(Path("a.gki"))), second = SplitRecords(ReadAll(Path("b.gki")));
+    const std::vector<Bytes> first = SplitRecords(ReadAll(Path("a.gki"))),
+                             second = SplitRecords(ReadAll(Path("b.gki")));
     ASSERT_EQ(first.size(), nativeBodies.size());
     ASSERT_EQ(second.size(), first.size());
     EXPECT_EQ(Imported().size(), first.size());
