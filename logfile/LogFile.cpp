@@ -150,6 +150,19 @@ CLogFile::RepairReport CLogFile::ScanForRepair()
 
 // Only cuts: the records kept stay where they are. Throws the file's or the archive's
 // exception when a write fails.
+// The header written anew behind the records, as a close writes it: 0 in the first word
+// first and H last, so that a process killed in between leaves the old header or the new
+// one for repair to keep.
+void CLogFile::RewriteHeader()
+{
+    WriteHeaderPosition(0);
+    CFile::SetLength(m_dwHeaderPos);
+    SeekToEnd();
+    WriteHeaderAtEnd();
+    CFile::Flush();
+    WriteHeaderPosition(m_dwHeaderPos);
+}
+
 void CLogFile::Repair()
 {
     m_repair = ScanForRepair();
@@ -160,15 +173,10 @@ void CLogFile::Repair()
     if (m_repair.headerKept) {
         WriteHeaderPosition(m_dwHeaderPos);
     } else {
-        // 0 first, so that a repair killed part-way leaves a file the next repair reads
-        // the same way; the header before H, as a close writes them.
+        // As a close writes it, so that a repair killed part-way leaves a file the next
+        // repair reads the same way.
         m_header.m_nNumOfPages = LogFormat::PagesForRecords(m_repair.records);
-        WriteHeaderPosition(0);
-        CFile::SetLength(m_dwHeaderPos);
-        SeekToEnd();
-        WriteHeaderAtEnd();
-        CFile::Flush();
-        WriteHeaderPosition(m_dwHeaderPos);
+        RewriteHeader();
     }
     CFile::Flush();
     m_bNeedsRepair = false;
@@ -360,14 +368,7 @@ void CLogFile::CloseReading()
     if (path.IsEmpty() || !changed || m_bNeedsRepair) return;
     if (!CFile::Open(path, modeReadWrite | shareDenyNone | modeNoFollow)) return;  // left unchanged
     try {
-        // 0 first and H last, as a close writes them: a process killed in between leaves
-        // the old header or the new one for repair to keep.
-        WriteHeaderPosition(0);
-        CFile::SetLength(m_dwHeaderPos);
-        SeekToEnd();
-        WriteHeaderAtEnd();
-        CFile::Flush();
-        WriteHeaderPosition(m_dwHeaderPos);
+        RewriteHeader();
         m_loadedHeader = m_header;
         CFile::Close();
     } catch (const CException&) {

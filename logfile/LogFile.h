@@ -100,6 +100,7 @@ private:
     RepairReport ScanForRepair();
     void Repair();
     void WriteHeaderAtEnd();
+    void RewriteHeader();  // the header behind the records, 0 first and H last
     void WriteHeaderPosition(DWORD pos);
     DWORD ReadHeaderPosition();
     bool OpenOs(const char* path, UINT flags);
