@@ -105,11 +105,9 @@ TEST_F(ConverterLaunchTest, NothingStarts)
         const size_t before = boxes.Count();
         CLogFileConverter conv(&recoder);
         conv.ConvertLogToHTML(c.log.c_str(), Path("out.txt").c_str(), true);
-        EXPECT_FALSE(conv.IsConverting());
+        EXPECT_FALSE(conv.IsConverting() || conv.m_progressWnd.IsWindow());
         EXPECT_EQ(conv.m_pThread.load(), nullptr);
-        EXPECT_FALSE(conv.m_progressWnd.IsWindow());
-        const std::vector<std::string> texts = boxes.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(BoxesSince(before), c.texts);
         if (c.log == log) {
             EXPECT_EQ(Output("out.txt"), c.outputExists ? "x" : "");  // left behind, empty
         }
@@ -120,32 +118,20 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
 {
     Bytes huge = RecordBytes(3, {});
     huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
+    const std::string one = "Index\tData\t\r\n\r\n1\tAA\t\r\n";
+    const std::vector<std::string> readError{ConvertTexts::kReadError, ConvertTexts::kFinished},
+        corrupt{ConvertTexts::kFailedCorrupt};
     struct Case {
         const char* what;
         std::vector<Bytes> records;
         uint64_t failAt, faultAt;
         std::vector<std::string> texts;
-        const char* output;
+        std::string output;
     };
     const Case cases[] = {
-        {"a read error inside the records",
-         {RecordBytes(1, {0xAA}), huge},
-         0,
-         0,
-         {ConvertTexts::kReadError, ConvertTexts::kFinished},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a message the Recoder cannot decode",
-         Messages(1, 3),
-         2,
-         0,
-         {ConvertTexts::kFailedCorrupt},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a processor fault",
-         Messages(1, 3),
-         0,
-         3,
-         {ConvertTexts::kFailedCorrupt},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"},
+        {"a read error inside the records", {RecordBytes(1, {0xAA}), huge}, 0, 0, readError, one},
+        {"a message the Recoder cannot decode", Messages(1, 3), 2, 0, corrupt, one},
+        {"a processor fault", Messages(1, 3), 0, 3, corrupt, one + "2\tAA\t\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -153,8 +139,7 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         const size_t before = boxes.Count();
         Convert(Log("log.vkl", c.records));
-        const std::vector<std::string> texts = boxes.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(BoxesSince(before), c.texts);
         EXPECT_EQ(Output("out.txt"), c.output);
     }
 }
