@@ -1,4 +1,5 @@
-// GKI records and the reader against native headers and record bytes written out by hand.
+// GKI records and the reader against native headers and record bytes written out by hand
+// (the reader's numbering and bad records: the import's tests).
 #include <gtest/gtest.h>
 
 #include "tests/convert/ConvertTest.h"
@@ -104,33 +105,4 @@ TEST_F(GKIRecTest, CommandRecords)
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(DataOf(*messages[0]), Cat({LE(67, 8), LE(42, 2), {0, 0}}));  // ARGS_IND converts the 2 image bytes
     EXPECT_EQ(DataOf(*messages[1]), Cat({LE(67, 8), LE(0x1234, 2)}));      // no signal 0x1234: header only
-}
-
-TEST_F(GKIRecTest, ReaderNumbersMessagesAndStopsAtBadRecords)
-{
-    const Bytes signal = Cat({LE('S', 4), LE(17, 2), LE(1, 4), LE(2, 4), LE(3, 2), LE(kThree, 4), kAbc});
-    const Bytes unknownBody = Cat({LE('S', 4), LE(16, 2), LE(1, 4), LE(2, 4), LE(2, 2), LE(0x7777, 4), {9, 9}});
-    const Bytes logged =
-        Cat({LE('2', 4), LE(23, 2), LE(1, 4), LE(2, 4), LE(5, 4), LE(6, 4), LE(1, 2), LE(kThree, 4), {'q'}});
-    CGKISignalRecReader reader;
-    EXPECT_EQ(reader.m_nRecTypeCode, 'S');
-    const auto messages = ReadBack(Cat({signal, unknownBody, logged}), reader);
-    ASSERT_EQ(messages.size(), 3u);
-    for (size_t i = 0; i < messages.size(); ++i) {
-        EXPECT_EQ(messages[i]->GetMessageIndex(), i + 1);
-        EXPECT_EQ(std::make_pair(messages[i]->GetKind(), messages[i]->GetFurther()), std::make_pair(1, 1));
-    }
-    EXPECT_EQ(DataOf(*messages[0]), Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(3, 2), {0, 0}, LE(kThree, 4), kAbc}));
-    // A body that cannot be converted is dropped without a word.
-    EXPECT_EQ(DataOf(*messages[1]), Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(2, 2), {0, 0}, LE(0x7777, 4)}));
-    EXPECT_EQ(DataOf(*messages[2]),
-              Cat({LE(5, 8), LE(1, 2), LE(2, 2), LE(5, 4), LE(6, 4), LE(1, 2), {0, 0}, LE(kThree, 4), {'q'}}));
-    EXPECT_EQ(boxes.Count(), 0u);
-    EXPECT_EQ(reader.m_pRecord, nullptr);
-
-    // The type code 0x44, and a record cut short: the reader throws and keeps no record.
-    EXPECT_THROW(ReadBack(Cat({signal, LE(0x44, 4), signal}), reader), CNotSupportedException);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"There is a problem with this signal type"});
-    EXPECT_THROW(ReadBack(Bytes(signal.begin(), signal.end() - 1), reader), CArchiveException);
-    EXPECT_EQ(reader.m_pRecord, nullptr);
 }

@@ -108,8 +108,9 @@ TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBodyAndAHeaderAloneLea
 TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
 {
     const uint32_t t0 = 5 * 32768;
-    const auto r = Import(Dump({Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5)}));
-    ASSERT_EQ(r.size(), 5u);
+    const auto r = Import(Dump(
+        {Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5), Pkt(t0 + 200 * 32768)}));
+    ASSERT_EQ(r.size(), 6u);
     EXPECT_EQ(r[0].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));
     EXPECT_EQ(r[0].GetPCTimeStamp().wDayOfWeek, 4);
     EXPECT_EQ(r[1].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 10, 0));
@@ -119,6 +120,8 @@ TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
     // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s.
     EXPECT_EQ(r[4].GetPCTimeStamp(),
               UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
+    // 200 s on: the ticks times 1000 pass 32 bits.
+    EXPECT_EQ(r[5].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 8, 29, 0));
 }
 
 TEST_F(SdImportFixture, RefusedFilesSayWhy)
