@@ -72,11 +72,12 @@ protected:
         for (const char* n : names) out += std::string("<th bgcolor=\"#C0C0C0\">") + n + "</th>\r\n";
         return out + "</tr>\r\n";
     }
-    // A row whose cells open with `td` and a red font.
-    static std::string Row(const std::string& td, std::initializer_list<std::string> texts)
+    // A row whose cells open with `td` and a font of `color` (red by default).
+    static std::string Row(const std::string& td, std::initializer_list<std::string> texts,
+                           const std::string& color = "ff0000")
     {
         std::string out = "<tr>\r\n";
-        for (const std::string& t : texts) out += td + "<font color=\"#ff0000\">" + t + "</font></td>\r\n";
+        for (const std::string& t : texts) out += td + "<font color=\"#" + color + "\">" + t + "</font></td>\r\n";
         return out + "</tr>\r\n";
     }
     static std::string Page(const std::string& title, const std::string& th, const std::string& rows)
@@ -178,10 +179,8 @@ TEST_F(HtmlExportTest, ColoursFromTheSettingsAndTheSharedRecoderAndNothingEscape
         if (c.setting) settings->WriteInt(SettingsKeys::kViewerSettings, SettingsKeys::kBookmarkColor, c.setting);
         shared->color = c.text;
         Convert(Path(log), {"Data"});
-        const std::string font = std::string("<font color=\"#") + c.color + "\">";
-        EXPECT_EQ(Output("out.html"), Page(log, Th({"Data"}),
-                                           "<tr>\r\n" + Td("50") + font + "<&></font></td>\r\n</tr>\r\n<tr>\r\n" +
-                                               Td("50", c.background) + font + "x</font></td>\r\n</tr>\r\n"));
+        const std::string rows = Row(Td("50"), {"<&>"}, c.color) + Row(Td("50", c.background), {"x"}, c.color);
+        EXPECT_EQ(Output("out.html"), Page(log, Th({"Data"}), rows));
     }
 }
 
