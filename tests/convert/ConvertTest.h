@@ -85,30 +85,61 @@ public:
     CEvent reached{false, true}, gate{false, true};
 };
 
-// Plays the user of the modal dialogs and counts what reaches the progress window.
+// Plays the user of the modal dialogs and counts what reaches the progress window (then
+// calls `onPosted`, on the worker's thread).
 class ScriptedDialogs : public IDialogHost {
 public:
     std::function<void(CDialog&)> run;
+    std::function<void()> onPosted;
     std::atomic<int> posted{0};
     void RunModal(CDialog& dlg) override
     {
         if (run) run(dlg);
     }
-    void OnPosted(CDialog&) override { ++posted; }
+    void OnPosted(CDialog&) override
+    {
+        ++posted;
+        if (onPosted) onPosted();
+    }
 };
 
-class ConvertFixture : public HostFixture {
+// The bytes of a message's data block.
+inline Bytes DataOf(const CVESKMessage& m)
+{
+    return Bytes(m.GetData(), m.GetData() + m.GetDataLength());
+}
+
+// The messages of a log file; none when there is no file.
+inline std::vector<CVESKMessage> LogRecords(const std::string& path)
+{
+    std::vector<CVESKMessage> out;
+    CLogFile log;
+    if (!FileExists(path) || !log.Open(path.c_str(), 0, 0, 1)) return out;
+    while (log.GetPosition() < log.GetHeaderPosition()) ReadLogRecord(log, out.emplace_back());
+    log.Close();
+    return out;
+}
+
+// A converter test over `Base` (the host fixture, or one that also installs a database).
+template <class Base>
+class ConvertFixtureOn : public Base {
 protected:
-    ConvertFixture() : m_previous(SetDialogHost(dialogs)) {}
-    ~ConvertFixture() override { SetDialogHost(m_previous); }
+    ConvertFixtureOn() : m_previous(SetDialogHost(dialogs)) {}
+    ~ConvertFixtureOn() override { SetDialogHost(m_previous); }
 
     std::string Log(const std::string& name, const std::vector<Bytes>& records)
     {
-        WriteAll(Path(name), LogBytes(records));
-        return Path(name);
+        WriteAll(this->Path(name), LogBytes(records));
+        return this->Path(name);
     }
     static std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
-    std::string Output(const std::string& name) const { return Text(ReadAll(Path(name))); }
+    std::string Output(const std::string& name) const { return Text(ReadAll(this->Path(name))); }
+    // The texts of the boxes shown since there were `before`.
+    std::vector<std::string> BoxesSince(size_t before) const
+    {
+        const std::vector<std::string> texts = this->boxes.Texts();
+        return std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end());
+    }
     // Handles the progress window's messages until the conversion has ended.
     static void RunToEnd(CLogFileConverter& conv)
     {
@@ -124,3 +155,4 @@ protected:
 private:
     std::shared_ptr<IDialogHost> m_previous;
 };
+using ConvertFixture = ConvertFixtureOn<HostFixture>;

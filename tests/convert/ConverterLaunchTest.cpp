@@ -32,6 +32,13 @@ protected:
         RunToEnd(conv);
         EXPECT_EQ(conv.m_pThread.load(), nullptr);
     }
+    // The table of Messages(first, last - first + 1).
+    static std::string Table(uint64_t first, uint64_t last)
+    {
+        std::string out = "Index\tData\t\r\n\r\n";
+        for (uint64_t i = first; i <= last; ++i) out += std::to_string(i) + "\tAA\t\r\n";
+        return out;
+    }
     static std::vector<Bytes> Messages(uint64_t first, uint64_t count, const Bytes& data = {0xAA})
     {
         std::vector<Bytes> records;
@@ -50,16 +57,14 @@ TEST_F(ConverterLaunchTest, RowsRangeAndProgress)
 {
     Convert(Log("log.vkl", Messages(1, 2500)));
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});
-    const std::string out = Output("out.txt");
-    EXPECT_TRUE(out.starts_with("Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"));
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 2500);
+    EXPECT_EQ(Output("out.txt"), Table(1, 2500));
     EXPECT_EQ(dialogs->posted, 2 + 1);  // before rows 1000 and 2000, then the end
 
     // The range, both ends included.
     std::remove(Path("out.txt").c_str());
     from = "5", to = "+6x";
     Convert(Path("log.vkl"));
-    EXPECT_EQ(Output("out.txt"), "Index\tData\t\r\n\r\n5\tAA\t\r\n6\tAA\t\r\n");
+    EXPECT_EQ(Output("out.txt"), Table(5, 6));
 }
 
 TEST_F(ConverterLaunchTest, TheFilterSkipsKindOneOnlyAndProgressRepeatsWhileRowsAreSkipped)
@@ -105,11 +110,9 @@ TEST_F(ConverterLaunchTest, NothingStarts)
         const size_t before = boxes.Count();
         CLogFileConverter conv(&recoder);
         conv.ConvertLogToHTML(c.log.c_str(), Path("out.txt").c_str(), true);
-        EXPECT_FALSE(conv.IsConverting());
+        EXPECT_FALSE(conv.IsConverting() || conv.m_progressWnd.IsWindow());
         EXPECT_EQ(conv.m_pThread.load(), nullptr);
-        EXPECT_FALSE(conv.m_progressWnd.IsWindow());
-        const std::vector<std::string> texts = boxes.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(BoxesSince(before), c.texts);
         if (c.log == log) {
             EXPECT_EQ(Output("out.txt"), c.outputExists ? "x" : "");  // left behind, empty
         }
@@ -120,32 +123,19 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
 {
     Bytes huge = RecordBytes(3, {});
     huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
+    const std::vector<std::string> readError{ConvertTexts::kReadError, ConvertTexts::kFinished},
+        corrupt{ConvertTexts::kFailedCorrupt};
     struct Case {
         const char* what;
         std::vector<Bytes> records;
         uint64_t failAt, faultAt;
         std::vector<std::string> texts;
-        const char* output;
+        std::string output;
     };
     const Case cases[] = {
-        {"a read error inside the records",
-         {RecordBytes(1, {0xAA}), huge},
-         0,
-         0,
-         {ConvertTexts::kReadError, ConvertTexts::kFinished},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a message the Recoder cannot decode",
-         Messages(1, 3),
-         2,
-         0,
-         {ConvertTexts::kFailedCorrupt},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n"},
-        {"a processor fault",
-         Messages(1, 3),
-         0,
-         3,
-         {ConvertTexts::kFailedCorrupt},
-         "Index\tData\t\r\n\r\n1\tAA\t\r\n2\tAA\t\r\n"},
+        {"a read error inside the records", {RecordBytes(1, {0xAA}), huge}, 0, 0, readError, Table(1, 1)},
+        {"a message the Recoder cannot decode", Messages(1, 3), 2, 0, corrupt, Table(1, 1)},
+        {"a processor fault", Messages(1, 3), 0, 3, corrupt, Table(1, 2)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -153,8 +143,7 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         const size_t before = boxes.Count();
         Convert(Log("log.vkl", c.records));
-        const std::vector<std::string> texts = boxes.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(BoxesSince(before), c.texts);
         EXPECT_EQ(Output("out.txt"), c.output);
     }
 }
@@ -175,9 +164,7 @@ TEST_F(ConverterLaunchTest, DestroyedMidRunTheWorkerEndsAtItsNextRecordWithWhole
     }
     releaser.join();
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});  // its normal end path
-    const std::string out = Output("out.txt");
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 40);
-    EXPECT_TRUE(out.ends_with("\n40\tAA\t\r\n"));
+    EXPECT_EQ(Output("out.txt"), Table(1, 40));
 }
 
 TEST_F(ConverterLaunchTest, AWorkerHeldPastTheWaitIsLetGoAndFinishesOnItsOwn)
@@ -200,7 +187,6 @@ TEST_F(ConverterLaunchTest, AWorkerHeldPastTheWaitIsLetGoAndFinishesOnItsOwn)
     release.SetEvent();
     EXPECT_TRUE(state->m_evDone.Wait(10000));
     EXPECT_FALSE(state->m_outFile.IsOpen());
-    const std::string out = Output("out.txt");
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 5);
+    EXPECT_EQ(Output("out.txt"), Table(1, 5));
     SetMessageBoxHandler(nullptr);
 }

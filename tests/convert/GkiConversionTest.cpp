@@ -60,42 +60,28 @@ public:
     CEvent reached{false, true}, gate{false, true};
 };
 
-class GkiConversionTest : public GkiFixture {
+class GkiConversionTest : public ConvertFixtureOn<GkiFixture> {
 protected:
-    GkiConversionTest() : m_previousDialogs(SetDialogHost(dialogs))
+    GkiConversionTest()
     {
         m_previousLauncher = SetProgramLauncher([this](const std::vector<std::string>& argv) {
             launched.push_back(argv);
             return true;
         });
-        Install(recoder);
+        Install(gated);
     }
-    ~GkiConversionTest() override
-    {
-        SetProgramLauncher(std::move(m_previousLauncher));
-        SetDialogHost(m_previousDialogs);
-    }
+    ~GkiConversionTest() override { SetProgramLauncher(std::move(m_previousLauncher)); }
 
-    std::string Log(const std::vector<Bytes>& records)
-    {
-        WriteAll(Path("in.vkl"), LogBytes(records));
-        return Path("in.vkl");
-    }
     std::string Gki(const Bytes& bytes)
     {
         WriteAll(Path("in.gki"), bytes);
         return Path("in.gki");
     }
-    static void RunToEnd(CLogFileConverter& conv)
-    {
-        // An import signals its end before its outcome boxes: wait for the worker itself.
-        while (conv.IsConverting() || !conv.GetState().m_evWorkerEnded.Wait(0)) conv.m_progressWnd.PumpMessage(10);
-    }
-    // A whole export of `log` to out.gki.
-    void Export(const std::string& log)
+    // A whole export of `log` to `out`.
+    void Export(const std::string& log, const char* out = "out.gki")
     {
         CLogFileConverter conv(nullptr);
-        conv.ConvertLogToGKI(log.c_str(), Path("out.gki").c_str());
+        conv.ConvertLogToGKI(log.c_str(), Path(out).c_str());
         RunToEnd(conv);
         EXPECT_TRUE(conv.m_errors.empty());
     }
@@ -107,259 +93,16 @@ protected:
         RunToEnd(conv);
         return conv.m_bImportOk;
     }
-    // The messages of out.vkl.
-    std::vector<CVESKMessage> Imported()
-    {
-        std::vector<CVESKMessage> out;
-        CLogFile log;
-        if (!log.Open(Path("out.vkl").c_str(), 0, 0, 0)) return out;
-        while (log.GetPosition() < log.GetHeaderPosition()) ReadLogRecord(log, out.emplace_back());
-        log.Close();
-        return out;
-    }
-    static Bytes Data(const CVESKMessage& m) { return Bytes(m.GetData(), m.GetData() + m.GetDataLength()); }
+    std::vector<CVESKMessage> Imported() const { return LogRecords(Path("out.vkl")); }
 
-    std::shared_ptr<GatedRecoder> recoder = std::make_shared<GatedRecoder>(db);
-    std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+    std::shared_ptr<GatedRecoder> gated = std::make_shared<GatedRecoder>(db);
     std::vector<std::vector<std::string>> launched;
 
 private:
-    std::shared_ptr<IDialogHost> m_previousDialogs;
     ProgramLauncher m_previousLauncher;
 };
 
 using Texts = std::vector<std::string>;
-
-}  // namespace
-
-TEST_F(GkiConversionTest, ExportWritesSignalRecordsInMessageOrderAndLeavesOutTheRest)
-{
-    Export(Log({RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kThree), /*kind=*/2),
-                RecordBytes(3, TypedData(67, {1, 2})), RecordBytes(4, Native5(kThree)), RecordBytes(5, TypedData(9)),
-                RecordBytes(6, Native7(kThree))}));
-    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kSucceeded});
-    EXPECT_EQ(ReadAll(Path("out.gki")), Cat({GkiS(kThree), Gki2(kThree), Gki2(kThree)}));
-    EXPECT_TRUE(launched.empty());
-
-    // A records area that is empty: an empty GKI file.
-    std::remove(Path("out.gki").c_str());
-    Export(Log({}));
-    EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kSucceeded, ConvertTexts::kSucceeded}));
-    EXPECT_TRUE(FileExists(Path("out.gki")));
-    EXPECT_TRUE(ReadAll(Path("out.gki")).empty());
-}
-
-TEST_F(GkiConversionTest, ExportErrorsAndTheErrorFile)
-{
-    const std::string log =
-        Log({RecordBytes(1, Native7(kThree, {})), RecordBytes(2, Native6(kThree)), RecordBytes(3, Native6(kUnknown))});
-    const std::string errorFile = LogDir() + "GKIConversion.err";
-    struct Case {
-        const char* what;
-        int answer;
-        std::function<void()> prepare;
-        Texts texts;
-        std::string file;  // "-": none
-        size_t launches;
-    };
-    const Case cases[] = {
-        {"No: nothing written, nothing opened", IDNO, [] {}, {ConvertTexts::kCompletedWithErrors}, "-", 0},
-        {"Yes: the later message's text first, in CR LF lines",
-         IDYES,
-         [&] { std::filesystem::remove_all(LogDir()); },  // the folder is made when missing
-         {ConvertTexts::kCompletedWithErrors},
-         "No such ID : 0x00003000\r\nNo Signal Body for Signal ID - 0x00001005\r\n",
-         1},
-        {"Yes, and the file cannot be made",
-         IDYES,
-         [&] { std::filesystem::create_directories(errorFile); },
-         {ConvertTexts::kCompletedWithErrors, ConvertTexts::kNoErrorsFile},
-         "-",
-         0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::filesystem::remove_all(errorFile);
-        std::remove(Path("out.gki").c_str());
-        c.prepare();
-        launched.clear();
-        const size_t before = boxes.Count();
-        boxes.Answer(c.answer);
-        Export(log);  // the list is emptied whatever the answer
-        Texts texts = boxes.Texts();
-        EXPECT_EQ(Texts(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
-        EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the good message only
-        if (c.file == "-") {
-            EXPECT_FALSE(std::filesystem::is_regular_file(errorFile));
-        } else {
-            const Bytes written = ReadAll(errorFile);
-            EXPECT_EQ(std::string(written.begin(), written.end()), c.file);
-        }
-        ASSERT_EQ(launched.size(), c.launches);
-        const std::vector<std::string> notepad{"Notepad.exe", tmp.path() + "\\Bin Logs\\GKIConversion.err"};
-        if (c.launches) {
-            EXPECT_EQ(launched[0], notepad);
-        }
-    }
-}
-
-TEST_F(GkiConversionTest, ExportReadErrorDropsWhatCameBeforeAndGoesOn)
-{
-    Bytes absurd = RecordBytes(2, {});
-    absurd.resize(28);  // kind, device, time stamp and a data length, no data bytes
-    absurd[24] = 0xFF, absurd[25] = 0xFF, absurd[26] = 0xFF, absurd[27] = 0x7F;
-    Export(Log({RecordBytes(1, Native6(kThree)), absurd, RecordBytes(3, Native5(kThree))}));
-    EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kReadError, ConvertTexts::kSucceeded}));
-    EXPECT_EQ(ReadAll(Path("out.gki")), Gki2(kThree));
-}
-
-TEST_F(GkiConversionTest, OpenFailuresStartNothing)
-{
-    WriteAll(Path("out.gki"), {9});
-    WriteAll(Path("out.vkl"), {9});
-    const Texts reading{ConvertTexts::kOpenLogForReading}, writing{ConvertTexts::kOpenLogForWriting};
-    struct Case {
-        bool exportToGki;
-        std::string in;
-        Texts texts;
-    };
-    for (const Case& c : {Case{true, Path("missing.vkl"), reading}, Case{true, Log({}), writing},
-                          Case{false, Path("missing.gki"), reading}, Case{false, Gki({}), writing}}) {
-        const size_t before = boxes.Count();
-        CLogFileConverter conv(nullptr);
-        if (c.exportToGki)
-            conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
-        else
-            EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
-        EXPECT_FALSE(conv.IsConverting());
-        EXPECT_EQ(boxes.Texts().back(), c.texts.front());
-        EXPECT_EQ(boxes.Count(), before + 1);
-        EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen());
-    }
-    // The files that were there are as they were.
-    EXPECT_EQ(ReadAll(Path("out.gki")), Bytes{9});
-    EXPECT_EQ(ReadAll(Path("out.vkl")), Bytes{9});
-}
-
-TEST_F(GkiConversionTest, ImportNumbersMessagesInFileOrder)
-{
-    const Bytes command = Cat({LE('C', 4), LE(2, 2), LE(0x12345, 4)});
-    EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), Gki2(kThree), command, GkiS(kUnknown)}))), 1);
-    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kSucceeded});
-    const std::vector<CVESKMessage> m = Imported();
-    ASSERT_EQ(m.size(), 4u);
-    EXPECT_EQ(Data(m[0]), Native6(kThree));
-    EXPECT_EQ(Data(m[1]), Native5(kThree));
-    EXPECT_EQ(Data(m[2]), Cat({LE(67, 8), LE(0x2345, 2)}));  // the command identifier's low 16 bits
-    Bytes headerOnly = Native6(kUnknown);                    // an unknown identifier: the header, no body
-    headerOnly.resize(headerOnly.size() - kBody.size());
-    EXPECT_EQ(Data(m[3]), headerOnly);
-    for (size_t i = 0; i < m.size(); ++i) {
-        EXPECT_EQ(m[i].GetMessageIndex(), i + 1);
-        EXPECT_EQ(m[i].GetKind(), 1);
-        EXPECT_EQ(m[i].GetFurther(), 1);
-    }
-}
-
-TEST_F(GkiConversionTest, ImportEnds)
-{
-    Bytes cut = GkiS(kThree);
-    cut.pop_back();
-    const Bytes unknownType = Cat({LE(0x44, 4), LE(0, 16)});
-    struct Case {
-        const char* what;
-        Bytes gki;
-        uint64_t limit;
-        int ok;
-        Texts texts;
-        size_t messages;
-    };
-    const Case cases[] = {
-        {"an empty file leaves no log", {}, kImportRecordsLimit, 1, {ConvertTexts::kSucceeded}, 0},
-        {"a cut last record is dropped",
-         Cat({GkiS(kThree), cut}),
-         kImportRecordsLimit,
-         1,
-         {ConvertTexts::kSucceeded},
-         1},
-        {"an unknown type code fails and leaves no log",
-         Cat({GkiS(kThree), unknownType, GkiS(kThree)}),
-         kImportRecordsLimit,
-         0,
-         {kTypeProblem, ConvertTexts::kConversionFailed},
-         0},
-        // Two records of 40 + 23 bytes behind the 4-byte word fit, the third does not.
-        {"the size limit keeps a valid log and says so",
-         Cat({GkiS(kThree), GkiS(kThree), GkiS(kThree)}),
-         4 + 2 * 63 + 62,
-         1,
-         {ConvertTexts::kCompletedWithErrors},
-         2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::remove(Path("out.vkl").c_str());
-        const size_t before = boxes.Count();
-        CLogFileConverter conv(nullptr);
-        conv.GetState().m_nImportRecordsLimit = c.limit;
-        boxes.Answer(IDNO);
-        ASSERT_TRUE(conv.ConvertGKILogToVkl(Gki(c.gki).c_str(), Path("out.vkl").c_str()));
-        RunToEnd(conv);
-        EXPECT_EQ(conv.m_bImportOk, c.ok);
-        EXPECT_EQ(conv.m_bImporting, 0);
-        const Texts texts = boxes.Texts();
-        EXPECT_EQ(Texts(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
-        EXPECT_EQ(FileExists(Path("out.vkl")), c.messages > 0);
-        EXPECT_EQ(Imported().size(), c.messages);
-        // On No the list keeps its texts.
-        EXPECT_EQ(conv.m_errors.size(), c.texts.front() == ConvertTexts::kCompletedWithErrors ? 1u : 0u);
-    }
-}
-
-TEST_F(GkiConversionTest, AProcessorFaultFailsBothWays)
-{
-    recoder->faultAt = kUnknown;
-    Export(Log({RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown))}));
-    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kConversionFailed});
-    EXPECT_TRUE(FileExists(Path("out.gki")));
-    EXPECT_TRUE(ReadAll(Path("out.gki")).empty());  // the record before the fault is gone too
-
-    EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), GkiS(kUnknown)}))), 0);
-    EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kConversionFailed, ConvertTexts::kConversionFailed}));
-    EXPECT_FALSE(FileExists(Path("out.vkl")));
-}
-
-TEST_F(GkiConversionTest, DestroyingTheConverterWritesWhatWasConvertedAndSaysNothing)
-{
-    recoder->holdAt = kUnknown;
-    for (bool exportToGki : {true, false}) {
-        SCOPED_TRACE(exportToGki ? "export" : "import");
-        recoder->reached.ResetEvent();
-        recoder->gate.ResetEvent();
-        {
-            CLogFileConverter conv(nullptr);
-            if (exportToGki)
-                conv.ConvertLogToGKI(Log({RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown)),
-                                          RecordBytes(3, Native6(kThree))})
-                                         .c_str(),
-                                     Path("out.gki").c_str());
-            else
-                conv.ConvertGKILogToVkl(Gki(Cat({GkiS(kThree), GkiS(kUnknown), GkiS(kThree)})).c_str(),
-                                        Path("out.vkl").c_str());
-            ASSERT_TRUE(recoder->reached.Wait(kGenerous));
-            conv.m_evRun.ResetEvent();  // as the destructor starts: the worker ends at the next record
-            recoder->gate.SetEvent();
-        }  // the destructor waits for the worker's end: the files are complete here
-        if (exportToGki) {
-            EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the unknown one failed, the third is not read
-        } else {
-            ASSERT_EQ(Imported().size(), 2u);
-        }
-    }
-    EXPECT_EQ(boxes.Count(), 0u);
-}
-
-namespace {
 
 // The records of a GKI file, each as its bytes.
 std::vector<Bytes> SplitRecords(const Bytes& gki)
@@ -377,21 +120,204 @@ std::vector<Bytes> SplitRecords(const Bytes& gki)
     return records;
 }
 
-class GkiSessionTest : public GkiConversionTest {
-protected:
-    GkiSessionTest()
-    {
-        db = CSvmDb::LoadFromFile(CString(VKL_SOURCE_DIR) + "/data/signals.json");
-        Install(std::make_shared<CConverter>(db));
-    }
-};
-
 }  // namespace
+
+TEST_F(GkiConversionTest, ExportWritesSignalRecordsInMessageOrderAndLeavesOutTheRest)
+{
+    Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kThree), /*kind=*/2),
+                          RecordBytes(3, TypedData(67, {1, 2})), RecordBytes(4, Native5(kThree)),
+                          RecordBytes(5, TypedData(9)), RecordBytes(6, Native7(kThree))}));
+    EXPECT_EQ(ReadAll(Path("out.gki")), Cat({GkiS(kThree), Gki2(kThree), Gki2(kThree)}));
+    // A records area that is empty: an empty GKI file.
+    std::remove(Path("out.gki").c_str());
+    Export(Log("empty.vkl", {}));
+    EXPECT_TRUE(FileExists(Path("out.gki")) && ReadAll(Path("out.gki")).empty());
+    EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kSucceeded));
+    EXPECT_TRUE(launched.empty());
+}
+
+TEST_F(GkiConversionTest, ExportErrorsAndTheErrorFile)
+{
+    const std::string log = Log("in.vkl", {RecordBytes(1, Native7(kThree, {})), RecordBytes(2, Native6(kThree)),
+                                           RecordBytes(3, Native6(kUnknown))});
+    const std::string errorFile = LogDir() + "GKIConversion.err";
+    const std::string lines = "No such ID : 0x00003000\r\nNo Signal Body for Signal ID - 0x00001005\r\n";
+    const Texts question{ConvertTexts::kCompletedWithErrors}, noFile{question[0], ConvertTexts::kNoErrorsFile};
+    const auto dirThere = [&] { std::filesystem::create_directories(errorFile); };
+    struct Case {
+        const char* what;
+        int answer;
+        std::function<void()> prepare;
+        Texts texts;
+        std::string file;  // "-": none
+    };
+    const Case cases[] = {
+        {"No: nothing written, nothing opened", IDNO, [] {}, question, "-"},
+        // The folder is made when missing.
+        {"Yes: the later message's text first", IDYES, [&] { std::filesystem::remove_all(LogDir()); }, question, lines},
+        {"Yes, and the file cannot be made", IDYES, dirThere, noFile, "-"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(errorFile);
+        std::remove(Path("out.gki").c_str());
+        c.prepare();
+        launched.clear();
+        const size_t before = boxes.Count();
+        boxes.Answer(c.answer);
+        Export(log);  // the list is emptied whatever the answer
+        EXPECT_EQ(BoxesSince(before), c.texts);
+        EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the good message only
+        EXPECT_EQ(std::filesystem::is_regular_file(errorFile) ? Output("Bin Logs/GKIConversion.err") : "-", c.file);
+        using Launches = std::vector<std::vector<std::string>>;
+        const Launches notepad{{"Notepad.exe", tmp.path() + "\\Bin Logs\\GKIConversion.err"}};
+        EXPECT_EQ(launched, c.file == "-" ? Launches{} : notepad);
+    }
+}
+
+TEST_F(GkiConversionTest, ExportReadErrorDropsWhatCameBeforeAndGoesOn)
+{
+    Bytes absurd = RecordBytes(2, {});
+    absurd.resize(28);  // kind, device, time stamp and a data length, no data bytes
+    absurd[24] = 0xFF, absurd[25] = 0xFF, absurd[26] = 0xFF, absurd[27] = 0x7F;
+    Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), absurd, RecordBytes(3, Native5(kThree))}));
+    EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kReadError, ConvertTexts::kSucceeded}));
+    EXPECT_EQ(ReadAll(Path("out.gki")), Gki2(kThree));
+}
+
+TEST_F(GkiConversionTest, OpenFailuresStartNothing)
+{
+    WriteAll(Path("out.gki"), {9});
+    WriteAll(Path("out.vkl"), {9});
+    const auto reading = ConvertTexts::kOpenLogForReading, writing = ConvertTexts::kOpenLogForWriting;
+    struct Case {
+        bool exportToGki;
+        std::string in;
+        const char* text;
+    };
+    for (const Case& c : {Case{true, Path("missing.vkl"), reading}, Case{true, Log("in.vkl", {}), writing},
+                          Case{false, Path("missing.gki"), reading}, Case{false, Gki({}), writing}}) {
+        const size_t before = boxes.Count();
+        CLogFileConverter conv(nullptr);
+        if (c.exportToGki)
+            conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
+        else
+            EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+        EXPECT_FALSE(conv.IsConverting());
+        EXPECT_EQ(BoxesSince(before), Texts{c.text});
+        EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen());
+    }
+    // The files that were there are as they were.
+    EXPECT_EQ(ReadAll(Path("out.gki")), Bytes{9});
+    EXPECT_EQ(ReadAll(Path("out.vkl")), Bytes{9});
+}
+
+TEST_F(GkiConversionTest, ImportNumbersMessagesInFileOrder)
+{
+    const Bytes command = Cat({LE('C', 4), LE(2, 2), LE(0x12345, 4)});
+    EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), Gki2(kThree), command, GkiS(kUnknown)}))), 1);
+    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kSucceeded});
+    const std::vector<CVESKMessage> m = Imported();
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(DataOf(m[0]), Native6(kThree));
+    EXPECT_EQ(DataOf(m[1]), Native5(kThree));
+    EXPECT_EQ(DataOf(m[2]), Cat({LE(67, 8), LE(0x2345, 2)}));  // the command identifier's low 16 bits
+    Bytes headerOnly = Native6(kUnknown);                      // an unknown identifier: the header, no body
+    headerOnly.resize(headerOnly.size() - kBody.size());
+    EXPECT_EQ(DataOf(m[3]), headerOnly);
+    for (size_t i = 0; i < m.size(); ++i) {
+        EXPECT_EQ(m[i].GetMessageIndex(), i + 1);
+        EXPECT_EQ(std::make_pair(m[i].GetKind(), m[i].GetFurther()), std::make_pair(1, 1));
+    }
+}
+
+TEST_F(GkiConversionTest, ImportEnds)
+{
+    Bytes cut = GkiS(kThree);
+    cut.pop_back();
+    const Bytes three = Cat({GkiS(kThree), GkiS(kThree), GkiS(kThree)});
+    const Texts done{ConvertTexts::kSucceeded}, errors{ConvertTexts::kCompletedWithErrors},
+        failed{kTypeProblem, ConvertTexts::kConversionFailed};
+    Bytes badType;  // behind more records than the archive's buffer holds
+    for (int i = 0; i < 100; ++i) Append(badType, GkiS(kThree));
+    badType = Cat({badType, LE(0x44, 4), LE(0, 16), GkiS(kThree)});
+    constexpr uint64_t kNone = kImportRecordsLimit;
+    struct Case {
+        const char* what;
+        Bytes gki;
+        uint64_t limit;
+        int ok;
+        Texts texts;
+        size_t messages;
+    };
+    const Case cases[] = {
+        {"an empty file leaves no log", {}, kNone, 1, done, 0},
+        {"a cut last record is dropped", Cat({GkiS(kThree), cut}), kNone, 1, done, 1},
+        {"an unknown type code fails and leaves no log", badType, kNone, 0, failed, 0},
+        // Two records of 40 + 23 bytes behind the 4-byte word fit, the third does not.
+        {"the size limit keeps a valid log and says so", three, 4 + 2 * 63 + 62, 1, errors, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(Path("out.vkl").c_str());
+        const size_t before = boxes.Count();
+        CLogFileConverter conv(nullptr);
+        conv.GetState().m_nImportRecordsLimit = c.limit;
+        boxes.Answer(IDNO);
+        ASSERT_TRUE(conv.ConvertGKILogToVkl(Gki(c.gki).c_str(), Path("out.vkl").c_str()));
+        RunToEnd(conv);
+        EXPECT_EQ(conv.m_bImportOk, c.ok);
+        EXPECT_EQ(conv.m_bImporting, 0);
+        EXPECT_EQ(BoxesSince(before), c.texts);
+        EXPECT_EQ(FileExists(Path("out.vkl")), c.messages > 0);
+        EXPECT_EQ(Imported().size(), c.messages);
+        EXPECT_EQ(conv.m_errors.size(), c.texts == errors ? 1u : 0u);  // on No the list keeps its texts
+    }
+}
+
+TEST_F(GkiConversionTest, AProcessorFaultFailsBothWays)
+{
+    gated->faultAt = kUnknown;
+    Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown))}));
+    EXPECT_TRUE(FileExists(Path("out.gki")));
+    EXPECT_TRUE(ReadAll(Path("out.gki")).empty());  // the record before the fault is gone too
+    EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), GkiS(kUnknown)}))), 0);
+    EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kConversionFailed));
+    EXPECT_FALSE(FileExists(Path("out.vkl")));
+}
+
+TEST_F(GkiConversionTest, DestroyingTheConverterWritesWhatWasConvertedAndSaysNothing)
+{
+    gated->holdAt = kUnknown;
+    const std::string log = Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown)),
+                                           RecordBytes(3, Native6(kThree))});
+    const std::string gki = Gki(Cat({GkiS(kThree), GkiS(kUnknown), GkiS(kThree)}));
+    for (bool exportToGki : {true, false}) {
+        SCOPED_TRACE(exportToGki ? "export" : "import");
+        gated->reached.ResetEvent();
+        gated->gate.ResetEvent();
+        {
+            CLogFileConverter conv(nullptr);
+            if (exportToGki)
+                conv.ConvertLogToGKI(log.c_str(), Path("out.gki").c_str());
+            else
+                conv.ConvertGKILogToVkl(gki.c_str(), Path("out.vkl").c_str());
+            ASSERT_TRUE(gated->reached.Wait(kGenerous));
+            conv.m_evRun.ResetEvent();  // as the destructor starts: the worker ends at the next record
+            gated->gate.SetEvent();
+        }  // the destructor waits for the worker's end: the files are complete here
+    }
+    EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the unknown one failed, the third is not read
+    EXPECT_EQ(Imported().size(), 2u);
+    EXPECT_EQ(boxes.Count(), 0u);
+}
 
 // native -> GKI -> native -> GKI: logged-signal records come back byte for byte, and so do
 // signal records whose native bodies are no longer than their packed ones.
-TEST_F(GkiSessionTest, ARecordedSessionRoundTrips)
+TEST_F(GkiConversionTest, ARecordedSessionRoundTrips)
 {
+    db = CSvmDb::LoadFromFile(CString(VKL_SOURCE_DIR) + "/data/signals.json");
+    Install(std::make_shared<CConverter>(db));
     CSimDevice sim({.seed = 7}, db);
     std::vector<int> nativeBodies;  // of the kind 1 messages of types 5, 6 and 7, in order
     {
@@ -410,14 +336,9 @@ TEST_F(GkiSessionTest, ARecordedSessionRoundTrips)
         ar.Close();
         log.Close();
     }
-    for (const auto& [in, out] : {std::pair{"in.vkl", "a.gki"}, std::pair{"out.vkl", "b.gki"}}) {
-        CLogFileConverter conv(nullptr);
-        conv.ConvertLogToGKI(Path(in).c_str(), Path(out).c_str());
-        RunToEnd(conv);
-        if (std::string(in) == "in.vkl") {
-            EXPECT_EQ(Import(Path("a.gki")), 1);
-        }
-    }
+    Export(Path("in.vkl"), "a.gki");
+    EXPECT_EQ(Import(Path("a.gki")), 1);
+    Export(Path("out.vkl"), "b.gki");
     EXPECT_EQ(boxes.Texts(), Texts(3, ConvertTexts::kSucceeded));
     const std::vector<Bytes> first = SplitRecords(ReadAll(Path("a.gki"))),
                              second = SplitRecords(ReadAll(Path("b.gki")));

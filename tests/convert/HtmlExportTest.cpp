@@ -35,6 +35,7 @@ const std::string kHead =
 const std::string kTable =
     "</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\r\n<tr>\r\n";
 const std::string kTail = "</table>\r\n</body>\r\n</html>\r\n";
+using Texts = std::vector<std::string>;
 
 class HtmlExportTest : public ConvertFixture {
 protected:
@@ -71,11 +72,12 @@ protected:
         for (const char* n : names) out += std::string("<th bgcolor=\"#C0C0C0\">") + n + "</th>\r\n";
         return out + "</tr>\r\n";
     }
-    // A row whose cells open with `td` and a red font.
-    static std::string Row(const std::string& td, std::initializer_list<std::string> texts)
+    // A row whose cells open with `td` and a font of `color` (red by default).
+    static std::string Row(const std::string& td, std::initializer_list<std::string> texts,
+                           const std::string& color = "ff0000")
     {
         std::string out = "<tr>\r\n";
-        for (const std::string& t : texts) out += td + "<font color=\"#ff0000\">" + t + "</font></td>\r\n";
+        for (const std::string& t : texts) out += td + "<font color=\"#" + color + "\">" + t + "</font></td>\r\n";
         return out + "</tr>\r\n";
     }
     static std::string Page(const std::string& title, const std::string& th, const std::string& rows)
@@ -109,17 +111,9 @@ TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutReco
     Header header;
     header.bookmarks = {{4, "first"}};
     WriteAll(Path("ex.vkl"), LogBytes({RecordBytes(12, {})}, header.Current()));
+    // The example row: the bookmarked message 12 with no "Data" text.
     const std::pair<std::string, std::string> cases[] = {
-        {Path("ex.vkl"),
-         "<html>\r\n<head>\r\n</head>\r\n<body>\r\n<p align=\"center\"><b><u><i><font color=\"#000080\" "
-         "size=\"6\">ex.vkl</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" "
-         "cellspacing=\"0\">\r\n"
-         "<tr>\r\n<th bgcolor=\"#C0C0C0\">Index</th>\r\n<th bgcolor=\"#C0C0C0\">Data</th>\r\n</tr>\r\n"
-         "<tr>\r\n"
-         "<td width=\"33%\" bgcolor=\"#b7faff\"><font color=\"#ff0000\">12</font></td>\r\n"
-         "<td width=\"33%\" bgcolor=\"#b7faff\"><font color=\"#ff0000\">&nbsp</font></td>\r\n"
-         "</tr>\r\n"
-         "</table>\r\n</body>\r\n</html>\r\n"},
+        {Path("ex.vkl"), Page("ex.vkl", Th({"Index", "Data"}), Row(Td("33", "b7faff"), {"12", "&nbsp"}))},
         {Log("empty.vkl", {}), Page("empty.vkl", Th({"Index", "Data"}), "")},
     };
     for (const auto& [log, page] : cases) {
@@ -185,25 +179,20 @@ TEST_F(HtmlExportTest, ColoursFromTheSettingsAndTheSharedRecoderAndNothingEscape
         if (c.setting) settings->WriteInt(SettingsKeys::kViewerSettings, SettingsKeys::kBookmarkColor, c.setting);
         shared->color = c.text;
         Convert(Path(log), {"Data"});
-        const std::string font = std::string("<font color=\"#") + c.color + "\">";
-        EXPECT_EQ(Output("out.html"), Page(log, Th({"Data"}),
-                                           "<tr>\r\n" + Td("50") + font + "<&></font></td>\r\n</tr>\r\n<tr>\r\n" +
-                                               Td("50", c.background) + font + "x</font></td>\r\n</tr>\r\n"));
+        const std::string rows = Row(Td("50"), {"<&>"}, c.color) + Row(Td("50", c.background), {"x"}, c.color);
+        EXPECT_EQ(Output("out.html"), Page(log, Th({"Data"}), rows));
     }
 }
 
 TEST_F(HtmlExportTest, RangeAndFilterAsForText)
 {
-    std::vector<Bytes> records;
-    for (uint64_t i = 1; i <= 6; ++i) records.push_back(RecordBytes(i, TypedData(i == 3 || i == 4 ? 5 : 6)));
-    records.push_back(RecordBytes(7, TypedData(5), /*kind=*/2));  // not a kind the filter applies to
+    const std::vector<Bytes> records = {RecordBytes(1, TypedData(6)), RecordBytes(2, TypedData(6)),
+                                        RecordBytes(3, TypedData(5)), RecordBytes(4, TypedData(5), /*kind=*/2)};
     CAllFilters filter;
-    filter.ExcludeMessageType(5);
-    from = 2, to = 7;
+    filter.ExcludeMessageType(5);  // not applied to kind 2
+    from = 2, to = 4;
     Convert(Log("r.vkl", records), {"Index"}, &filter);
-    EXPECT_EQ(Output("out.html"),
-              Page("r.vkl", Th({"Index"}),
-                   Row(Td("50"), {"2"}) + Row(Td("50"), {"5"}) + Row(Td("50"), {"6"}) + Row(Td("50"), {"7"})));
+    EXPECT_EQ(Output("out.html"), Page("r.vkl", Th({"Index"}), Row(Td("50"), {"2"}) + Row(Td("50"), {"4"})));
 }
 
 TEST_F(HtmlExportTest, EveryEndOfTheWorker)
@@ -213,27 +202,20 @@ TEST_F(HtmlExportTest, EveryEndOfTheWorker)
     huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
     const std::string head = kHead + "log.vkl" + kTable + Th({"Index"});
     const std::string rows = Row(Td("50"), {"1"}) + Row(Td("50"), {"2"});
-    const std::vector<Bytes> three = {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {})};
+    std::vector<Bytes> records;
+    for (uint64_t i = 1; i <= 100; ++i) records.push_back(RecordBytes(i, {}));
+    const std::vector<Bytes> three(records.begin(), records.begin() + 3);
     struct Case {
         const char* what;
         std::vector<Bytes> records;
         uint64_t failAt, faultAt;
-        std::vector<std::string> texts;
+        Texts texts;
         std::string page;
     };
+    const Texts readError{ConvertTexts::kReadError, ConvertTexts::kFinished}, done{ConvertTexts::kFinished};
     const Case cases[] = {
-        {"a bad record in mid-file: two boxes, the page closed",
-         {RecordBytes(1, {}), RecordBytes(2, {}), huge, RecordBytes(4, {})},
-         0,
-         0,
-         {ConvertTexts::kReadError, ConvertTexts::kFinished},
-         head + rows + kTail},
-        {"a message the Recoder cannot decode is written all the same",
-         three,
-         1,
-         0,
-         {ConvertTexts::kFinished},
-         head + rows + Row(Td("50"), {"3"}) + kTail},
+        {"a bad record in mid-file: the page closed", {three[0], three[1], huge}, 0, 0, readError, head + rows + kTail},
+        {"a message that does not decode is written", three, 1, 0, done, head + rows + Row(Td("50"), {"3"}) + kTail},
         {"a processor fault: no closing tags", three, 0, 3, {ConvertTexts::kFailedCorrupt}, head + rows},
     };
     for (const Case& c : cases) {
@@ -241,8 +223,7 @@ TEST_F(HtmlExportTest, EveryEndOfTheWorker)
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         const size_t before = boxes.Count();
         Convert(Log("log.vkl", c.records), {"Index"});
-        const std::vector<std::string> texts = boxes.Texts();
-        EXPECT_EQ(std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end()), c.texts);
+        EXPECT_EQ(BoxesSince(before), c.texts);
         EXPECT_EQ(Output("out.html"), c.page);
     }
 
@@ -250,8 +231,6 @@ TEST_F(HtmlExportTest, EveryEndOfTheWorker)
     // once the converter asks it to stop, and finishes the page.
     recoder.failAt = recoder.faultAt = 0;
     recoder.holdAt = 40;
-    std::vector<Bytes> records;
-    for (uint64_t i = 1; i <= 100; ++i) records.push_back(RecordBytes(i, {}));
     std::thread releaser;
     const size_t before = boxes.Count();
     Convert(Log("log.vkl", records), {"Index"}, nullptr, [&](CLogFileConverter& conv) {
@@ -262,7 +241,6 @@ TEST_F(HtmlExportTest, EveryEndOfTheWorker)
         });
     });
     if (releaser.joinable()) releaser.join();
-    EXPECT_EQ(boxes.Count(), before + 1);
-    EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kFinished);
+    EXPECT_EQ(BoxesSince(before), done);
     EXPECT_TRUE(Output("out.html").ends_with(Row(Td("50"), {"40"}) + kTail));
 }

@@ -32,29 +32,24 @@ std::vector<uint32_t> Index(const Bytes& dump)
 
 TEST(SdPacketIndex, FindsPacketsAndSkipsDamage)
 {
-    const Bytes garbage = {0xFF, 0x01, 0x02, 0x03, 0x04};
-    const Bytes bad = SdPacket(SdBody(17, 0));  // message type above 16
+    const Bytes garbage = {0xFF, 0x01, 0x02, 0x03, 0x04}, p = Pkt(), p3 = Cat({p, p, p});
+    const Bytes bad = SdPacket(SdBody(17, 0)), protocol1 = SdPacket(SdBody(1, 0), 1);  // type above 16; protocol 1
+    const Bytes pastEnd = Cat({Bytes{0x00, 0x20, 0, 0, 1, 0}, Bytes(11, 0)});
     struct Case {
         const char* name;
         Bytes dump;
         std::vector<uint32_t> offsets;
     } cases[] = {
         {"header only", Dump({}), {}},
-        {"one packet", Dump({Pkt()}), {}},
-        {"two packets", Dump({Pkt(), Pkt()}), {}},
-        {"three, the last of 20 bytes ending the file", Dump({Pkt(), Pkt(), Pkt()}), {28, 48, 68}},
-        {"a last packet of 16 bytes", Dump({Pkt(), Pkt(), Pkt(0, 12)}), {28, 48}},
-        {"garbage: the packet before it dropped",
-         Dump({Pkt(), Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}),
-         {28, 48, 93, 113, 133}},
-        {"sync needs three in a row", Dump({Pkt(), Pkt(), garbage, Pkt(), Pkt(), Pkt()}), {73, 93, 113}},
-        {"protocol 1 is no packet",
-         Dump({Pkt(), Pkt(), Pkt(), SdPacket(SdBody(1, 0), 1), Pkt(), Pkt(), Pkt()}),
-         {28, 48, 108, 128, 148}},
-        {"type above 16", Dump({Pkt(), Pkt(), Pkt(), bad, Pkt(), Pkt(), Pkt()}), {28, 48, 108, 128, 148}},
-        {"a length past the end",
-         Cat({Dump({Pkt(), Pkt(), Pkt()}), Bytes{0x00, 0x20, 0, 0, 1, 0}, Bytes(11, 0)}),
-         {28, 48, 68}},
+        {"one packet", Dump({p}), {}},
+        {"two packets", Dump({p, p}), {}},
+        {"three, the last of 20 bytes ending the file", Dump({p3}), {28, 48, 68}},
+        {"a last packet of 16 bytes", Dump({p, p, Pkt(0, 12)}), {28, 48}},
+        {"garbage: the packet before it dropped", Dump({p3, garbage, p3}), {28, 48, 93, 113, 133}},
+        {"sync needs three in a row", Dump({p, p, garbage, p3}), {73, 93, 113}},
+        {"protocol 1 is no packet", Dump({p3, protocol1, p3}), {28, 48, 108, 128, 148}},
+        {"type above 16", Dump({p3, bad, p3}), {28, 48, 108, 128, 148}},
+        {"a length past the end", Dump({p3, pastEnd}), {28, 48, 68}},
     };
     for (const Case& c : cases) EXPECT_EQ(Index(c.dump), c.offsets) << c.name;
 
@@ -90,48 +85,32 @@ protected:
         EXPECT_TRUE(conv.ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
         RunToEnd(conv);
         EXPECT_EQ(conv.m_bSdImportOk.load(), 1);
-        return Records(Path("out.vkl"));
-    }
-    static std::vector<CVESKMessage> Records(const std::string& path)
-    {
-        std::vector<CVESKMessage> out;
-        if (!FileExists(path)) return out;
-        CLogFile log;
-        EXPECT_TRUE(log.Open(path.c_str(), 0, 0, 1));
-        while (log.GetPosition() < log.GetHeaderPosition()) {
-            out.emplace_back();
-            ReadLogRecord(log, out.back());
-        }
-        return out;
+        return LogRecords(Path("out.vkl"));
     }
 };
 
-TEST_F(SdImportFixture, HeaderOnlyLeavesNoLogAndSucceeds)
-{
-    EXPECT_TRUE(Import(Dump({})).empty());
-    EXPECT_FALSE(FileExists(Path("out.vkl")));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Conversion Succeeded!"});
-}
-
-TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBody)
+TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBodyAndAHeaderAloneLeavesNoLog)
 {
     const Bytes bodies[] = {SdBody(1, 0, 16, 0x10), SdBody(2, 0, 30, 0x20), SdBody(3, 0, 16, 0x30)};
     const auto records = Import(Dump({SdPacket(bodies[0]), SdPacket(bodies[1]), SdPacket(bodies[2])}));
     ASSERT_EQ(records.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(Bytes(records[i].GetData(), records[i].GetData() + records[i].GetDataLength()), bodies[i]);
-        EXPECT_EQ(records[i].GetKind(), 1);
-        EXPECT_EQ(records[i].GetFurther(), 1);
+        EXPECT_EQ(DataOf(records[i]), bodies[i]);
+        EXPECT_EQ(std::make_pair(records[i].GetKind(), records[i].GetFurther()), std::make_pair(1, 1));
         EXPECT_EQ(records[i].GetMessageIndex(), i + 1);
     }
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Conversion Succeeded!"});
+    std::remove(Path("out.vkl").c_str());
+    EXPECT_TRUE(Import(Dump({})).empty());
+    EXPECT_FALSE(FileExists(Path("out.vkl")));
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, "Conversion Succeeded!"));
 }
 
 TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
 {
     const uint32_t t0 = 5 * 32768;
-    const auto r = Import(Dump({Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5)}));
-    ASSERT_EQ(r.size(), 5u);
+    const auto r = Import(Dump(
+        {Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5), Pkt(t0 + 200 * 32768)}));
+    ASSERT_EQ(r.size(), 6u);
     EXPECT_EQ(r[0].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));
     EXPECT_EQ(r[0].GetPCTimeStamp().wDayOfWeek, 4);
     EXPECT_EQ(r[1].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 10, 0));
@@ -141,6 +120,8 @@ TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
     // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s.
     EXPECT_EQ(r[4].GetPCTimeStamp(),
               UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
+    // 200 s on: the ticks times 1000 pass 32 bits.
+    EXPECT_EQ(r[5].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 8, 29, 0));
 }
 
 TEST_F(SdImportFixture, RefusedFilesSayWhy)
@@ -161,39 +142,25 @@ TEST_F(SdImportFixture, DestroyingTheConverterWritesWhatWasReadAndSaysNothing)
     Bytes dump = SdHeader(kStart);
     for (uint32_t i = 0; i < 400; ++i) Append(dump, Pkt(i * 32));
     CEvent reached(false, true), gate(false, true);
-    std::atomic<bool> first{true};
-    struct Holding : ScriptedDialogs {
-        std::function<void()> hold;
-        void OnPosted(CDialog& d) override
-        {
-            ScriptedDialogs::OnPosted(d);
-            if (hold) hold();
-        }
-    };
-    auto holding = std::make_shared<Holding>();
-    holding->hold = [&] {
-        if (!first.exchange(false)) return;
+    dialogs->onPosted = [&] {
+        if (reached.IsSignalled()) return;
         reached.SetEvent();
         gate.Wait();
     };
-    const auto previous = SetDialogHost(holding);
     std::thread releaser;
     {
-        auto conv = std::make_unique<CLogFileConverter>(nullptr);
-        ASSERT_TRUE(conv->ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
+        CLogFileConverter conv(nullptr);
+        ASSERT_TRUE(conv.ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
         ASSERT_TRUE(reached.Wait(kGenerous));
-        CEvent& run = conv->m_evRun;
-        releaser = std::thread([&run, &gate] {
+        releaser = std::thread([&run = conv.m_evRun, &gate] {
             while (run.IsSignalled()) std::this_thread::yield();  // the destructor has asked to stop
             gate.SetEvent();
         });
-        conv.reset();
     }
     releaser.join();
-    SetDialogHost(previous);
-    const auto records = Records(Path("out.vkl"));
-    EXPECT_GT(records.size(), 0u);
-    EXPECT_LT(records.size(), 400u);
+    const size_t records = LogRecords(Path("out.vkl")).size();
+    EXPECT_GT(records, 0u);
+    EXPECT_LT(records, 400u);
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
@@ -211,12 +178,12 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
     ASSERT_EQ(outputs.size(), 3u);
     EXPECT_EQ(CFile::OsPath(*std::next(outputs.begin())), first);
     EXPECT_EQ(CFile::OsPath(outputs.back()), second);  // same name, same second: never overwritten
-    const auto records = Records(first);
+    const auto records = LogRecords(first);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[1].GetDataLength(), 0);  // a packet of 4 bytes: an empty body
     EXPECT_EQ(records[2].GetDataLength(), 12);
     EXPECT_EQ(records[2].GetMessageIndex(), 3u);
-    EXPECT_EQ(Records(second).size(), 3u);
+    EXPECT_EQ(LogRecords(second).size(), 3u);
     const std::string missing = "Error opening \"" + Path("none.bin") + "\" for reading.";
     const std::string proto = "The packets are in protokol ID 2 and it is not implemented";
     EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{proto, missing, proto}));

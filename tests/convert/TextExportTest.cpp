@@ -10,7 +10,8 @@ namespace {
 class TextExportTest : public ConvertFixture {
 protected:
     // Converts and gives back (result, outcome text).
-    std::pair<int, std::string> Convert(const std::string& log, std::vector<CString> columns, int csv = 0, int raw = 0)
+    using Result = std::pair<int, std::string>;
+    Result Convert(const std::string& log, std::vector<CString> columns, int csv = 0, int raw = 0)
     {
         CLogFileConverter conv(&recoder);
         conv.m_bCsv = csv;
@@ -33,45 +34,28 @@ protected:
 TEST_F(TextExportTest, TablesByHand)
 {
     const std::string log = TwoMessages();
-    struct Case {
-        const char* what;
-        std::vector<CString> columns;
-        int csv, raw;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"tab, decoded: the map wins over the callback, a line break in a value written as CR LF",
-         {"Index", "Signal", "Extra", "Decoded", "Data"},
-         0,
-         0,
-         "Index\tSignal\tExtra\tDecoded\tData\t\r\n\r\n"
-         "7\ta,b\tcb\tx\r\ny\tAA BB CC\t\r\n"
-         "18446744073709551615\ta,b\tcb\tx\r\ny\t01\t\r\n"},
-        {"CSV 1: commas inside values become semicolons",
-         {"Index", "Signal", "Data"},
-         1,
-         0,
-         "Index,Signal,Data,\r\n\r\n7,a;b,AA BB CC,\r\n18446744073709551615,a;b,01,\r\n"},
-        {"CSV 2: commas kept", {"Signal"}, 2, 0, "Signal,\r\n\r\na,b,\r\na,b,\r\n"},
-        {"raw: time and data only",
-         {"Index", "PC Time Stamp", "Data", "Signal"},
-         0,
-         1,
-         "Index\tPC Time Stamp\tData\tSignal\t\r\n\r\n7\t09:05:03.007\tAA BB CC\t\t\r\n"
-         "18446744073709551615\t23:59:59.999\t01\t\t\r\n"},
-        {"Index later is an empty field", {"Data", "Index"}, 0, 0, "Data\tIndex\t\r\n\r\nAA BB CC\t\t\r\n01\t\t\r\n"},
-        {"an empty name: no header field, still a row field",
-         {"Index", "", "Data"},
-         1,
-         1,
-         "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    const auto table = [&](std::vector<CString> columns, int csv, int raw, const std::string& expected) {
+        SCOPED_TRACE(expected);
         std::remove(Path("out.txt").c_str());
-        EXPECT_EQ(Convert(log, c.columns, c.csv, c.raw), std::make_pair(1, std::string(ConvertTexts::kFinished)));
-        EXPECT_EQ(Output("out.txt"), c.expected);
-    }
+        EXPECT_EQ(Convert(log, std::move(columns), csv, raw), Result(1, ConvertTexts::kFinished));
+        EXPECT_EQ(Output("out.txt"), expected);
+    };
+    // Tab, decoded: the map wins over the callback, a line break in a value written as CR LF.
+    table({"Index", "Signal", "Extra", "Decoded", "Data"}, /*csv=*/0, /*raw=*/0,
+          "Index\tSignal\tExtra\tDecoded\tData\t\r\n\r\n7\ta,b\tcb\tx\r\ny\tAA BB CC\t\r\n"
+          "18446744073709551615\ta,b\tcb\tx\r\ny\t01\t\r\n");
+    // CSV 1: commas inside values become semicolons; CSV 2 keeps them.
+    table({"Index", "Signal", "Data"}, /*csv=*/1, /*raw=*/0,
+          "Index,Signal,Data,\r\n\r\n7,a;b,AA BB CC,\r\n18446744073709551615,a;b,01,\r\n");
+    table({"Signal"}, /*csv=*/2, /*raw=*/0, "Signal,\r\n\r\na,b,\r\na,b,\r\n");
+    // Raw: time and data only.
+    table({"Index", "PC Time Stamp", "Data", "Signal"}, /*csv=*/0, /*raw=*/1,
+          "Index\tPC Time Stamp\tData\tSignal\t\r\n\r\n7\t09:05:03.007\tAA BB CC\t\t\r\n"
+          "18446744073709551615\t23:59:59.999\t01\t\t\r\n");
+    // "Index" later is an empty field; an empty name gives no header field, still a row field.
+    table({"Data", "Index"}, /*csv=*/0, /*raw=*/0, "Data\tIndex\t\r\n\r\nAA BB CC\t\t\r\n01\t\t\r\n");
+    table({"Index", "", "Data"}, /*csv=*/1, /*raw=*/1,
+          "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n");
     EXPECT_EQ(boxes.Count(), 0u);  // this path answers through its outcome text only
 
     // A log with no record: the header and one empty line.
@@ -91,64 +75,38 @@ TEST_F(TextExportTest, EveryEnd)
     Bytes pastEnd = RecordBytes(9, {});  // data running past the end of the file
     pastEnd[25] = 0x10;
     const std::string rowsOf7 = "Index\tData\t\r\n\r\n7\tAA\t\r\n";
+    const Result done(1, ConvertTexts::kFinished), readError(1, ConvertTexts::kReadError),
+        fault(0, ConvertTexts::kFailedCorrupt);
     struct Case {
         const char* what;
         std::vector<Bytes> records;
         uint64_t failAt, faultAt;
-        int result;
-        const char* text;
+        Result result;
         std::string output;
     };
     const Case cases[] = {
-        {"a read error inside the records ends the table",
-         {good, huge, good},
-         0,
-         0,
-         1,
-         ConvertTexts::kReadError,
-         rowsOf7},
-        {"a record running into the header ends the records",
-         {good, intoHeader},
-         0,
-         0,
-         1,
-         ConvertTexts::kFinished,
-         rowsOf7},
-        {"one running past the end of the file too", {good, pastEnd}, 0, 0, 1, ConvertTexts::kFinished, rowsOf7},
-        {"a message the Recoder cannot decode is written all the same",
-         {good, good},
-         7,
-         0,
-         1,
-         ConvertTexts::kFinished,
-         rowsOf7 + "7\tAA\t\r\n"},
-        {"a processor fault in the Recoder",
-         {good, RecordBytes(8, {})},
-         0,
-         8,
-         0,
-         ConvertTexts::kFailedCorrupt,
-         rowsOf7},
+        {"a read error inside the records ends the table", {good, huge, good}, 0, 0, readError, rowsOf7},
+        {"a record running into the header ends the records", {good, intoHeader}, 0, 0, done, rowsOf7},
+        {"one running past the end of the file too", {good, pastEnd}, 0, 0, done, rowsOf7},
+        {"a message that does not decode is written", {good, good}, 7, 0, done, rowsOf7 + "7\tAA\t\r\n"},
+        {"a processor fault in the Recoder", {good, RecordBytes(8, {})}, 0, 8, fault, rowsOf7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::remove(Path("out.txt").c_str());
-        recoder.failAt = c.failAt;
-        recoder.faultAt = c.faultAt;
-        EXPECT_EQ(Convert(Log("log.vkl", c.records), {"Index", "Data"}), std::make_pair(c.result, std::string(c.text)));
+        recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
+        EXPECT_EQ(Convert(Log("log.vkl", c.records), {"Index", "Data"}), c.result);
         EXPECT_EQ(Output("out.txt"), c.output);
     }
     EXPECT_EQ(GetSeTranslator(), nullptr);  // put back
 
     // Nothing to start: no log, an output that exists (left as it was), no column.
-    EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}),
-              std::make_pair(0, std::string(ConvertTexts::kOpenLogForReading)));
+    EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}), Result(0, ConvertTexts::kOpenLogForReading));
     WriteAll(Path("out.txt"), {'k', 'e', 'e', 'p'});
-    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}),
-              std::make_pair(0, std::string(ConvertTexts::kOpenForWriting)));
+    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}), Result(0, ConvertTexts::kOpenForWriting));
     EXPECT_EQ(Output("out.txt"), "keep");
     std::remove(Path("out.txt").c_str());
-    EXPECT_EQ(Convert(Path("log.vkl"), {}), std::make_pair(0, std::string()));
+    EXPECT_EQ(Convert(Path("log.vkl"), {}), Result(0, ""));
     EXPECT_FALSE(FileExists(Path("out.txt")));
 }
 

@@ -28,7 +28,7 @@ Bytes UnknownSignalLog()
 
 }  // namespace
 
-TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBack)
+TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBackAndAFailedImportLeavesNoLog)
 {
     ASSERT_EQ(Vkl({"-q", "record", "-o", "s", "--dir", tmp.path(), "--messages", "300"}).status, 0);
     const ProcessResult out = Vkl({"export-gki", tmp / "s.vkl"});
@@ -45,6 +45,14 @@ TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBack)
     // An existing output is left alone; OUT the same file as the input is a usage error.
     EXPECT_EQ(Vkl({"export-gki", tmp / "s.vkl"}).status, 1);
     EXPECT_EQ(Vkl({"import-gki", tmp / "s.gki", "-o", tmp / "s.gki"}).status, 2);
+
+    const Bytes bad = Cat({LE(0x44, 4), LE(0, 20)});
+    WriteAll(tmp / "bad.gki", bad);
+    const ProcessResult r = Vkl({"import-gki", tmp / "bad.gki"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vkl: There is a problem with this signal type\nvkl: Conversion Failed\n");
+    EXPECT_FALSE(FileExists(tmp / "bad.vkl"));
+    EXPECT_EQ(ReadAll(tmp / "bad.gki"), bad);
 }
 
 TEST_F(VklGkiTest, TheErrorsQuestion)
@@ -74,14 +82,4 @@ TEST_F(VklGkiTest, TheErrorsQuestion)
         EXPECT_EQ(Has(r.out, errorLine + "\r\n"), c.opened) << r.out;  // the editor shows the file itself
         EXPECT_TRUE(Has(r.out, "1 of other kinds, 0 of other types, 1 not converted")) << r.out;
     }
-}
-
-TEST_F(VklGkiTest, AFailedImportLeavesNoLog)
-{
-    WriteAll(tmp / "bad.gki", Cat({LE(0x44, 4), LE(0, 20)}));
-    const ProcessResult r = Vkl({"import-gki", tmp / "bad.gki"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vkl: There is a problem with this signal type\nvkl: Conversion Failed\n");
-    EXPECT_FALSE(FileExists(tmp / "bad.vkl"));
-    EXPECT_EQ(ReadAll(tmp / "bad.gki"), Cat({LE(0x44, 4), LE(0, 20)}));
 }
