@@ -151,22 +151,18 @@ void CConverter::FormatRawData(const BYTE* data, int length, CString& text)
 {
     text.Empty();
     if (!data || length <= 0) return;
-    // Each byte's two digits, looked up.
-    static constexpr auto digits = [] {
-        std::array<char, 512> t{};
+    // Each byte's two digits and a space, looked up: four bytes written, three kept.
+    static constexpr auto groups = [] {
+        std::array<char, 1024> t{};
         constexpr const char* hex = "0123456789ABCDEF";
-        for (int b = 0; b < 256; ++b) t[2 * b] = hex[b >> 4], t[2 * b + 1] = hex[b & 15];
+        for (int b = 0; b < 256; ++b) t[4 * b] = hex[b >> 4], t[4 * b + 1] = hex[b & 15], t[4 * b + 2] = ' ';
         return t;
     }();
     std::string& out = text.str();
     out.resize(static_cast<size_t>(length) * 3 - 1);
     char* p = out.data();
-    std::memcpy(p, &digits[2 * data[0]], 2);
-    for (int i = 1; i < length; ++i) {
-        p += 2;
-        *p++ = ' ';
-        std::memcpy(p, &digits[2 * data[i]], 2);
-    }
+    for (int i = 0; i + 1 < length; ++i, p += 3) std::memcpy(p, &groups[4 * data[i]], 4);
+    std::memcpy(p, &groups[4 * data[length - 1]], 2);
 }
 
 NativeLayoutValues CConverter::GetLayoutValues()
@@ -412,18 +408,22 @@ bool CConverter::DecodeColumnTexts(const CVESKMessage* m, unsigned wanted, const
 void AppendPcTimeText(std::string& out, const CSystemTime& t)
 {
     if (t.wHour < 100 && t.wMinute < 100 && t.wSecond < 100 && t.wMilliseconds < 1000) {
-        // The usual times, of two and three digits: one append.
-        char text[12] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0, 0};
-        auto two = [&text](int at, unsigned v) {
-            text[at] = static_cast<char>('0' + v / 10);
-            text[at + 1] = static_cast<char>('0' + v % 10);
+        // The usual times, of two and three digits, written in place.
+        const size_t at = out.size();
+        out.resize(at + 12);
+        char* text = out.data() + at;
+        auto two = [text](int i, unsigned v) {
+            text[i] = static_cast<char>('0' + v / 10);
+            text[i + 1] = static_cast<char>('0' + v % 10);
         };
         two(0, t.wHour);
+        text[2] = ':';
         two(3, t.wMinute);
+        text[5] = ':';
         two(6, t.wSecond);
+        text[8] = '.';
         text[9] = static_cast<char>('0' + t.wMilliseconds / 100);
         two(10, t.wMilliseconds % 100u);
-        out.append(text, sizeof text);
         return;
     }
     AppendDecimal(out, t.wHour, 2);
