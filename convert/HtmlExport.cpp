@@ -96,22 +96,22 @@ public:
         }
         for (size_t i = first; i < columns.size(); ++i) {
             out += open;
-            AppendValue(out, columns[i]);
+            AppendValue(out, i);
             out += kCellEnd;
         }
         out += "</tr>\n";
     }
 
 private:
-    void AppendValue(std::string& out, const CString& name) const
+    void AppendValue(std::string& out, size_t column) const
     {
-        const auto it = m_s.m_mapRowValues.find(name);
-        if (it == m_s.m_mapRowValues.end() || it->second.IsEmpty()) {
+        const CString* text = m_s.RowValue(column);
+        if (!text || text->IsEmpty()) {
             out += "&nbsp";
             return;
         }
-        const std::string& value = it->second.str();
-        if (name != CConverterState::kColumnData || value.size() <= kLongestPlainData) {
+        const std::string& value = text->str();
+        if (m_s.m_astrColumns[column] != CConverterState::kColumnData || value.size() <= kLongestPlainData) {
             out += value;
             return;
         }

@@ -107,6 +107,7 @@ class CConverterState : public std::enable_shared_from_this<CConverterState> {
 public:
     using WorkerProcedure = UINT (*)(CConverterState&);
     static constexpr int kRowMapBuckets = 17;
+    static constexpr size_t kRowNamesKept = 64;       // more names in the row values are let go
     static constexpr uint64_t kProgressEvery = 1000;  // written rows between progress posts
     static constexpr const char* kColumnIndex = "Index";
     static constexpr const char* kColumnTime = "PC Time Stamp";
@@ -148,12 +149,17 @@ public:
     bool IsFilteredOut(const CVESKMessage& message) const;   // the skip test (kind 1 only)
     bool IsOutsideRange(const CVESKMessage& message) const;  // inclusive; 0~0 is no range
     // Fills m_mapRowValues for one message, under m_lock; false when the Recoder could
-    // not decode it (decoded mode only).
-    bool RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection);
-    // Empties m_mapRowValues, keeping its entries' memory for the next message's texts.
+    // not decode it (decoded mode only). `wanted` is CConverter::WantedColumns(selection).
+    bool RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection, unsigned wanted);
+    // Empties m_mapRowValues for the next message. A name may stay with an empty text,
+    // which every reader of the row takes as a name that is not there.
     void ClearRowValues();
     // Sets one row value (name -> text) in m_mapRowValues.
     void SetRowValue(const CString& name, const CString& text);
+    // The row value of the selected column m_astrColumns[column], null when the row has
+    // none. Where each column's text lies is looked up once, and again only after a
+    // name has come into m_mapRowValues or left it (or the rows begin anew).
+    const CString* RowValue(size_t column) const;
     // "\t", or "," when m_bCsv is set.
     char Separator() const { return m_bCsv ? ',' : '\t'; }
     // The text table's header: every selected name that is not empty, each followed by
@@ -240,9 +246,23 @@ private:
     RowsEnd WriteTextRows(const ColumnSelection& selection, bool asynchronous);
 
     // Scratch of the row step, kept from one message to the next so that a row costs no
-    // allocation: the emptied entries of m_mapRowValues, the Recoder's map, the message.
-    std::vector<ColumnValues::node_type> m_spareRowValues;
+    // allocation: the Recoder's map, the message.
     ColumnValues m_decodedValues;
+    // RowValue's places of the selected columns' texts, and the count of changes to the
+    // names of m_mapRowValues they were found at (m_nRowNamesChanges).
+    mutable std::vector<const CString*> m_rowValuePlaces;
+    mutable uint64_t m_nRowPlacesAt = 0;
+    uint64_t m_nRowNamesChanges = 1;
+    // RowTexts's places in m_mapRowValues of the Recoder's columns m_nTextPlacesFor,
+    // found at m_nTextPlacesAt changes to its names.
+    CConverter::ColumnTexts m_textPlaces{};
+    uint64_t m_nTextPlacesAt = 0;
+    unsigned m_nTextPlacesFor = 0;
+    // The row value of `name` in m_mapRowValues, made empty when it is not there.
+    CString& RowValueEntry(const CString& name);
+    // The row values of the Recoder's `columns` (bits of CConverter::Column), made empty
+    // when they are not there, for its texts to go straight into them.
+    const CConverter::ColumnTexts& RowTexts(unsigned columns);
     CVESKMessage m_message;
     friend class CRecordStep;
 
@@ -270,7 +290,7 @@ public:
     // Reads the record at m_logFile's position; with `useRange` a message outside the
     // index range is skipped, and so is one the filter rejects; then RecordRowValues.
     // SE_Exception passes through; other framework exceptions are read errors.
-    Result Read(const ColumnSelection& selection, bool useRange);
+    Result Read(const ColumnSelection& selection, unsigned wanted, bool useRange);
     // RecordRowValues's result (raw mode: always true).
     bool Decoded() const { return m_bDecoded; }
     const CVESKMessage& Message() const { return m_s.m_message; }

@@ -1,26 +1,13 @@
 // The row step shared by the readable exports: one record read under m_lock, the skip
 // tests, its row values, the loop over the records, and the text table's header and lines.
 #include <cstring>
+#include <typeinfo>
+#include <utility>
 
 #include "convert/LogFileConverter.h"
 #include "platform/Filters.h"
 
 namespace {
-
-// The PC time stamp as "%2.2u:%2.2u:%2.2u.%3.3u" of hour, minute, second, millisecond.
-CString FormatPcTime(const CSystemTime& t)
-{
-    std::string s;
-    s.reserve(12);
-    AppendDecimal(s, t.wHour, 2);
-    s += ':';
-    AppendDecimal(s, t.wMinute, 2);
-    s += ':';
-    AppendDecimal(s, t.wSecond, 2);
-    s += '.';
-    AppendDecimal(s, t.wMilliseconds, 3);
-    return CString(std::move(s));
-}
 
 // The decode request's callback: one (name, text) pair into the row values.
 void StoreRowValue(void* context, const CString& name, const CString& text)
@@ -65,7 +52,14 @@ bool CConverterState::IsOutsideRange(const CVESKMessage& message) const
 
 void CConverterState::ClearRowValues()
 {
-    while (!m_mapRowValues.empty()) m_spareRowValues.push_back(m_mapRowValues.extract(m_mapRowValues.begin()));
+    // A name whose text is empty reads as one that is not there: the names stay, with
+    // the memory of their texts, for the next message (which mostly has the same ones).
+    if (m_mapRowValues.size() > kRowNamesKept) {
+        m_mapRowValues.clear();
+        ++m_nRowNamesChanges;
+        return;
+    }
+    for (auto& entry : m_mapRowValues) entry.second.Empty();
 }
 
 void CConverterState::SetRowValue(const CString& name, const CString& text)
@@ -75,26 +69,55 @@ void CConverterState::SetRowValue(const CString& name, const CString& text)
         it->second = text;
         return;
     }
-    if (m_spareRowValues.empty()) {
-        m_mapRowValues.emplace(name, text);
-        return;
-    }
-    ColumnValues::node_type entry = std::move(m_spareRowValues.back());
-    m_spareRowValues.pop_back();
-    entry.key() = name;
-    entry.mapped() = text;
-    m_mapRowValues.insert(std::move(entry));
+    m_mapRowValues.emplace(name, text);
+    ++m_nRowNamesChanges;
 }
 
-bool CConverterState::RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection)
+CString& CConverterState::RowValueEntry(const CString& name)
+{
+    const auto [it, added] = m_mapRowValues.try_emplace(name);
+    if (added) ++m_nRowNamesChanges;
+    return it->second;
+}
+
+const CConverter::ColumnTexts& CConverterState::RowTexts(unsigned columns)
+{
+    if (m_nTextPlacesAt != m_nRowNamesChanges || m_nTextPlacesFor != columns) {
+        // Making an entry is a change: the places are all found before they are marked.
+        for (unsigned c = 0; c < CConverter::cColumnCount; ++c)
+            m_textPlaces[c] = (columns & (1u << c)) ? &RowValueEntry(CConverter::ColumnName(c)) : nullptr;
+        m_nTextPlacesAt = m_nRowNamesChanges;
+        m_nTextPlacesFor = columns;
+    }
+    return m_textPlaces;
+}
+
+const CString* CConverterState::RowValue(size_t column) const
+{
+    if (m_nRowPlacesAt != m_nRowNamesChanges || m_rowValuePlaces.size() != m_astrColumns.size()) {
+        m_rowValuePlaces.clear();
+        for (const CString& name : m_astrColumns) {
+            const auto it = m_mapRowValues.find(name);
+            m_rowValuePlaces.push_back(it == m_mapRowValues.end() ? nullptr : &it->second);
+        }
+        m_nRowPlacesAt = m_nRowNamesChanges;
+    }
+    return m_rowValuePlaces[column];
+}
+
+bool CConverterState::RecordRowValues(const CVESKMessage& message, const ColumnSelection& selection, unsigned wanted)
 {
     ClearRowValues();
     if (m_bRawData) {
-        CString data;
-        m_pConverter->FormatRawData(message.GetData(), message.GetDataLength(), data);
-        SetRowValue(kColumnData, data);
-        SetRowValue(kColumnTime, FormatPcTime(message.GetPCTimeStamp()));
+        const CConverter::ColumnTexts& texts = RowTexts((1u << CConverter::cData) | (1u << CConverter::cTime));
+        m_pConverter->FormatRawData(message.GetData(), message.GetDataLength(), *texts[CConverter::cData]);
+        AppendPcTimeText(texts[CConverter::cTime]->str(), message.GetPCTimeStamp());
         return true;
+    }
+    if (m_pConverter && typeid(*m_pConverter) == typeid(CConverter)) {
+        // The default Recoder: its texts straight into the row values, each once, as its
+        // callback and then its map would leave them.
+        return m_pConverter->DecodeColumnTexts(&message, wanted, RowTexts(wanted));
     }
     // The Recoder's own map, emptied (its buckets kept): its pairs are copied in last.
     m_decodedValues.clear();
@@ -131,8 +154,7 @@ void CConverterState::AppendTextLine(std::string& out, uint64_t index) const
         first = 1;
     }
     for (size_t i = first; i < m_astrColumns.size(); ++i) {
-        const auto it = m_mapRowValues.find(m_astrColumns[i]);
-        if (it != m_mapRowValues.end()) AppendValue(out, it->second.str(), replaceCommas);
+        if (const CString* value = RowValue(i)) AppendValue(out, value->str(), replaceCommas);
         out += separator;
     }
     out += '\n';
@@ -142,6 +164,8 @@ CConverterState::RowsEnd CConverterState::WriteRows(const ColumnSelection& selec
                                                     const RowWriter& row)
 {
     uint64_t counter = 1;  // rows written so far, plus one
+    const unsigned wanted = CConverter::WantedColumns(selection);
+    ++m_nRowNamesChanges;  // the columns may be others than last time
     while (m_logFile.GetPosition() < m_logFile.GetHeaderPosition()) {
         if (asynchronous) {
             if (IsStopRequested()) break;
@@ -150,7 +174,7 @@ CConverterState::RowsEnd CConverterState::WriteRows(const ColumnSelection& selec
         // Below the header position, which is a 32-bit file position.
         const auto start = static_cast<DWORD>(m_logFile.GetPosition());
         CRecordStep step(*this);
-        switch (step.Read(selection, /*useRange=*/asynchronous)) {
+        switch (step.Read(selection, wanted, /*useRange=*/asynchronous)) {
             case CRecordStep::row:
                 break;
             case CRecordStep::skipped:
@@ -171,7 +195,7 @@ CConverterState::RowsEnd CConverterState::WriteRows(const ColumnSelection& selec
 
 CRecordStep::CRecordStep(CConverterState& s) : m_s(s), m_lock(s.m_lock) {}
 
-CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, bool useRange)
+CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, unsigned wanted, bool useRange)
 {
     if (m_s.IsAbandoned()) return stopped;
     CLogFile& log = m_s.m_logFile;
@@ -190,7 +214,7 @@ CRecordStep::Result CRecordStep::Read(const ColumnSelection& selection, bool use
     const CVESKMessage& message = m_s.m_message;
     if ((useRange && m_s.IsOutsideRange(message)) || m_s.IsFilteredOut(message)) return skipped;
     try {
-        m_bDecoded = m_s.RecordRowValues(message, selection);
+        m_bDecoded = m_s.RecordRowValues(message, selection, wanted);
     } catch (const SE_Exception&) {
         throw;
     } catch (const CException&) {

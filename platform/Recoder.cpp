@@ -15,6 +15,7 @@
 namespace {
 int64_t Align(int64_t p, int n)
 {
+    if (n > 1 && (n & (n - 1)) == 0 && p >= 0) return (p + n - 1) & ~static_cast<int64_t>(n - 1);
     return (n > 1 && p % n) ? p + n - p % n : p;
 }
 
@@ -150,15 +151,18 @@ void CConverter::FormatRawData(const BYTE* data, int length, CString& text)
 {
     text.Empty();
     if (!data || length <= 0) return;
-    static const char* hex = "0123456789ABCDEF";
+    // Each byte's two digits and a space, looked up: four bytes written, three kept.
+    static constexpr auto groups = [] {
+        std::array<char, 1024> t{};
+        constexpr const char* hex = "0123456789ABCDEF";
+        for (int b = 0; b < 256; ++b) t[4 * b] = hex[b >> 4], t[4 * b + 1] = hex[b & 15], t[4 * b + 2] = ' ';
+        return t;
+    }();
     std::string& out = text.str();
     out.resize(static_cast<size_t>(length) * 3 - 1);
     char* p = out.data();
-    for (int i = 0; i < length; ++i) {
-        if (i) *p++ = ' ';
-        *p++ = hex[data[i] >> 4];
-        *p++ = hex[data[i] & 15];
-    }
+    for (int i = 0; i + 1 < length; ++i, p += 3) std::memcpy(p, &groups[4 * data[i]], 4);
+    std::memcpy(p, &groups[4 * data[length - 1]], 2);
 }
 
 NativeLayoutValues CConverter::GetLayoutValues()
@@ -300,37 +304,33 @@ CString CConverter::DecodeBody(const SignalInfo& signal, const BYTE* body, int l
 }
 
 namespace {
-// The columns this decoder fills, in the order it fills them.
-enum Column : unsigned { cTime, cDevice, cKind, cType, cLength, cData, cSymbol, cSignal, cSignalId, cDecoded, cCount };
-constexpr std::string_view kColumnNames[cCount] = {"PC Time Stamp", "Device", "Kind",   "Message Type", "Length",
-                                                   "Data",          "Symbol", "Signal", "Signal ID",    "Decoded"};
-constexpr unsigned Bit(Column c)
+// The decimal text of a value, into an empty string.
+void PutDecimal(CString& text, int64_t value)
 {
-    return 1u << c;
-}
-
-// The columns a selection asks for; an empty selection asks for every one.
-unsigned WantedColumns(const ColumnSelection& selection)
-{
-    if (selection.empty()) return Bit(cCount) - 1;
-    unsigned wanted = 0;
-    for (const auto& entry : selection)
-        for (unsigned c = 0; c < cCount; ++c)
-            if (std::string_view(entry.first.str()) == kColumnNames[c]) wanted |= 1u << c;
-    return wanted;
-}
-
-CString Decimal(int64_t value)
-{
-    std::string s;
+    std::string& s = text.str();
     if (value < 0) s += '-';
     AppendDecimal(s, value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
-    return CString(std::move(s));
 }
 }  // namespace
 
-void CConverter::DescribeSignal(const CVESKMessage& m, bool withDecoded, CString& signal, CString& signalId,
-                                CString& decoded)
+const CString& CConverter::ColumnName(unsigned column)
+{
+    static const CString names[cColumnCount] = {"PC Time Stamp", "Device", "Kind",   "Message Type", "Length",
+                                                "Data",          "Symbol", "Signal", "Signal ID",    "Decoded"};
+    return names[column];
+}
+
+unsigned CConverter::WantedColumns(const ColumnSelection& selection)
+{
+    if (selection.empty()) return (1u << cColumnCount) - 1;
+    unsigned wanted = 0;
+    for (const auto& entry : selection)
+        for (unsigned c = 0; c < cColumnCount; ++c)
+            if (entry.first == ColumnName(c)) wanted |= 1u << c;
+    return wanted;
+}
+
+void CConverter::DescribeSignal(const CVESKMessage& m, CString* signal, CString* signalId, CString* decoded)
 {
     const int type = m.GetMessageType();
     const BYTE* body = m.GetBody();
@@ -339,65 +339,100 @@ void CConverter::DescribeSignal(const CVESKMessage& m, bool withDecoded, CString
     if (type == kTraceMessageType && bodyLength >= 8) {
         const int format = static_cast<int>(ReadLE(body, 2));
         const int group = static_cast<int>(ReadLE(body + 4, 2)), id = static_cast<int>(ReadLE(body + 6, 2));
-        int flag = 0;
-        if (!GetComTraceName(group, id, signal, flag)) GetAppTraceName(group, id, signal, flag);
-        signalId.Format("%d/%d", group, id);
-        decoded.Format("format=%d, group=%d, id=%d", format, group, id);
-        if (bodyLength >= 14) decoded.AppendFormat(", dsp=%u", ReadLE(body + 12, 2) & 0x1FF);
-    } else if (type == kCommandMessageType && bodyLength >= 2) {
-        signalId.Format("0x%X", ReadLE(body, 2));
-    } else if (ParseSignal(m.GetData(), m.GetDataLength(), sig)) {
-        std::string id = "0x";
-        char hex[8];
-        const auto end = std::to_chars(hex, hex + sizeof hex, sig.id, 16).ptr;
-        std::transform(hex, end, hex, [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-        id.append(hex, static_cast<size_t>(end - hex));
-        signalId = CString(std::move(id));
-        if (const SignalInfo* info = m_db ? m_db->FindSignal(sig.id) : nullptr) {
-            signal = info->name;
-            if (withDecoded) decoded = DecodeBody(*info, m.GetData() + sig.bodyOffset, sig.bodyLength);
+        if (signal) {
+            int flag = 0;
+            if (!GetComTraceName(group, id, *signal, flag)) GetAppTraceName(group, id, *signal, flag);
         }
+        if (signalId) signalId->Format("%d/%d", group, id);
+        if (decoded) {
+            decoded->Format("format=%d, group=%d, id=%d", format, group, id);
+            if (bodyLength >= 14) decoded->AppendFormat(", dsp=%u", ReadLE(body + 12, 2) & 0x1FF);
+        }
+    } else if (type == kCommandMessageType && bodyLength >= 2) {
+        if (signalId) signalId->Format("0x%X", ReadLE(body, 2));
+    } else if (ParseSignal(m.GetData(), m.GetDataLength(), sig)) {
+        if (signalId) {
+            char hex[8];
+            const auto end = std::to_chars(hex, hex + sizeof hex, sig.id, 16).ptr;
+            std::transform(hex, end, hex, [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+            signalId->str().assign("0x").append(hex, static_cast<size_t>(end - hex));
+        }
+        const SignalInfo* info = (signal || decoded) && m_db ? m_db->FindSignal(sig.id) : nullptr;
+        if (info && signal) *signal = info->name;
+        if (info && decoded) *decoded = DecodeBody(*info, m.GetData() + sig.bodyOffset, sig.bodyLength);
     }
 }
 
 bool CConverter::DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection)
 {
-    const CVESKMessage* m = request.message;
-    if (!m || m->GetDataLength() < 0) return false;
     // Only the columns asked for are worked out.
     const unsigned wanted = WantedColumns(selection);
-    auto put = [&](Column c, CString text) {
-        CString name(kColumnNames[c]);
-        if (request.callback) request.callback(request.context, name, text);
-        values[std::move(name)] = std::move(text);
-    };
-    if (wanted & Bit(cTime)) {
-        const CSystemTime& t = m->GetPCTimeStamp();
-        std::string s;
-        AppendDecimal(s, t.wHour, 2), s += ':', AppendDecimal(s, t.wMinute, 2), s += ':';
-        AppendDecimal(s, t.wSecond, 2), s += '.', AppendDecimal(s, t.wMilliseconds, 3);
-        put(cTime, CString(std::move(s)));
-    }
-    if (wanted & Bit(cDevice)) put(cDevice, Decimal(m->GetDeviceNumber()));
-    if (wanted & Bit(cKind)) put(cKind, Decimal(m->GetKind()));
-    if (wanted & Bit(cType)) put(cType, Decimal(m->GetMessageType()));
-    if (wanted & Bit(cLength)) put(cLength, Decimal(m->GetDataLength()));
-    if (wanted & Bit(cData)) {
-        CString raw;
-        FormatRawData(m->GetData(), m->GetDataLength(), raw);
-        put(cData, raw);
-    }
-    // Only kind-1 messages carry signals, commands and traces.
-    const bool device = m->GetKind() == 1;
-    if (wanted & Bit(cSymbol)) put(cSymbol, device ? TypeSymbol(m->GetMessageType()) : "");
-    if (wanted & (Bit(cSignal) | Bit(cSignalId) | Bit(cDecoded))) {
-        CString signal, signalId, decoded;
-        if (device) DescribeSignal(*m, (wanted & Bit(cDecoded)) != 0, signal, signalId, decoded);
-        if (wanted & Bit(cSignal)) put(cSignal, signal);
-        if (wanted & Bit(cSignalId)) put(cSignalId, signalId);
-        if (wanted & Bit(cDecoded)) put(cDecoded, decoded);
+    std::array<CString, cColumnCount> owned;
+    ColumnTexts texts{};
+    for (unsigned c = 0; c < cColumnCount; ++c)
+        if (wanted & (1u << c)) texts[c] = &owned[c];
+    if (!DecodeColumnTexts(request.message, wanted, texts)) return false;
+    for (unsigned c = 0; c < cColumnCount; ++c) {
+        if (!texts[c]) continue;
+        if (request.callback) request.callback(request.context, ColumnName(c), owned[c]);
+        values[ColumnName(c)] = std::move(owned[c]);
     }
     return true;
+}
+
+bool CConverter::DecodeColumnTexts(const CVESKMessage* m, unsigned wanted, const ColumnTexts& texts)
+{
+    if (!m || m->GetDataLength() < 0) return false;
+    // The string of a wanted column, emptied; null for one that is not wanted.
+    auto text = [&](Column c) -> CString* {
+        if (!(wanted & (1u << c))) return nullptr;
+        texts[c]->Empty();
+        return texts[c];
+    };
+    if (CString* t = text(cTime)) AppendPcTimeText(t->str(), m->GetPCTimeStamp());
+    if (CString* t = text(cDevice)) PutDecimal(*t, m->GetDeviceNumber());
+    if (CString* t = text(cKind)) PutDecimal(*t, m->GetKind());
+    if (CString* t = text(cType)) PutDecimal(*t, m->GetMessageType());
+    if (CString* t = text(cLength)) PutDecimal(*t, m->GetDataLength());
+    if (CString* t = text(cData)) FormatRawData(m->GetData(), m->GetDataLength(), *t);
+    // Only kind-1 messages carry signals, commands and traces.
+    const bool device = m->GetKind() == 1;
+    if (CString* t = text(cSymbol)) t->str().assign(device ? TypeSymbol(m->GetMessageType()) : "");
+    CString* signal = text(cSignal);
+    CString* signalId = text(cSignalId);
+    CString* decoded = text(cDecoded);
+    if (device && (signal || signalId || decoded)) DescribeSignal(*m, signal, signalId, decoded);
+    return true;
+}
+
+void AppendPcTimeText(std::string& out, const CSystemTime& t)
+{
+    if (t.wHour < 100 && t.wMinute < 100 && t.wSecond < 100 && t.wMilliseconds < 1000) {
+        // The usual times, of two and three digits, written in place.
+        const size_t at = out.size();
+        out.resize(at + 12);
+        char* text = out.data() + at;
+        auto two = [text](int i, unsigned v) {
+            text[i] = static_cast<char>('0' + v / 10);
+            text[i + 1] = static_cast<char>('0' + v % 10);
+        };
+        two(0, t.wHour);
+        text[2] = ':';
+        two(3, t.wMinute);
+        text[5] = ':';
+        two(6, t.wSecond);
+        text[8] = '.';
+        text[9] = static_cast<char>('0' + t.wMilliseconds / 100);
+        two(10, t.wMilliseconds % 100u);
+        return;
+    }
+    AppendDecimal(out, t.wHour, 2);
+    out += ':';
+    AppendDecimal(out, t.wMinute, 2);
+    out += ':';
+    AppendDecimal(out, t.wSecond, 2);
+    out += '.';
+    AppendDecimal(out, t.wMilliseconds, 3);
 }
 
 CConverter* GetConverterInstance()

@@ -12,14 +12,17 @@
 //                                         3 = identifier; low 9 bits of WORD 6 = DSP opcode
 //
 // Traces are named from the database's Com side first, then its App side.
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 #include "framework/String.h"
 #include "framework/Types.h"
 
 class CSvmDb;
+class CSystemTime;
 class CVESKMessage;
 struct SignalInfo;
 
@@ -110,6 +113,31 @@ public:
     // with an empty "Decoded".
     virtual bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection);
 
+    // The columns DecodeToColumns fills, in the order it fills them.
+    enum Column : unsigned {
+        cTime,
+        cDevice,
+        cKind,
+        cType,
+        cLength,
+        cData,
+        cSymbol,
+        cSignal,
+        cSignalId,
+        cDecoded,
+        cColumnCount
+    };
+    // Where each column's text goes (null for a column that is not wanted).
+    using ColumnTexts = std::array<CString*, cColumnCount>;
+    static const CString& ColumnName(unsigned column);
+    // The columns a selection asks for, bit 1 << column each; an empty selection asks for
+    // every one.
+    static unsigned WantedColumns(const ColumnSelection& selection);
+    // DecodeToColumns's work without its map and callback: the text of every column of
+    // `wanted` into *texts[column], which it replaces. Strings kept from one message to
+    // the next cost no allocation. False as DecodeToColumns, nothing written then.
+    bool DecodeColumnTexts(const CVESKMessage* message, unsigned wanted, const ColumnTexts& texts);
+
     // S, I, E and L, each asked with 0.
     NativeLayoutValues GetLayoutValues();
     // The header layout of message type 5, 6 or 7 (`count` is type 7's K); false for
@@ -123,11 +151,16 @@ public:
     CSvmDb* GetDb() const { return m_db.get(); }
 
 protected:
-    // The "Signal", "Signal ID" and (when asked) "Decoded" texts of a kind-1 message.
-    void DescribeSignal(const CVESKMessage& m, bool withDecoded, CString& signal, CString& signalId, CString& decoded);
+    // The "Signal", "Signal ID" and "Decoded" texts of a kind-1 message, each into its
+    // string when one is given; they are empty on the way in.
+    void DescribeSignal(const CVESKMessage& m, CString* signal, CString* signalId, CString* decoded);
 
     std::shared_ptr<CSvmDb> m_db;
 };
+
+// Appends the PC time stamp's column text, "%2.2u:%2.2u:%2.2u.%3.3u" of hour, minute,
+// second and millisecond.
+void AppendPcTimeText(std::string& out, const CSystemTime& time);
 
 // The shared converter of the host-services registry.
 CConverter* GetConverterInstance();

@@ -4,6 +4,7 @@
 
 #include "convert/ConvertTexts.h"
 #include "tests/convert/ConvertTest.h"
+#include "tests/platform/PlatformTest.h"
 
 namespace {
 
@@ -14,6 +15,11 @@ protected:
     Result Convert(const std::string& log, std::vector<CString> columns, int csv = 0, int raw = 0)
     {
         CLogFileConverter conv(&recoder);
+        return ConvertWith(conv, log, columns, csv, raw);
+    }
+    std::pair<int, std::string> ConvertWith(CLogFileConverter& conv, const std::string& log,
+                                            const std::vector<CString>& columns, int csv = 0, int raw = 0)
+    {
         conv.m_bCsv = csv;
         conv.m_bRawData = raw;
         CString text;
@@ -121,4 +127,80 @@ TEST_F(TextExportTest, AReadOnlyLogIsConvertedAndLeftWritableWithItsBytes)
     EXPECT_TRUE(st.st_mode & S_IWUSR);
     EXPECT_EQ(ReadAll(log), before);
     EXPECT_EQ(Output("out.txt"), "Index\t\r\n\r\n7\t\r\n18446744073709551615\t\r\n");
+}
+
+// The default Recoder's texts go straight into the row values; a Recoder of its own class
+// gives them through its callback and its map. Converter after converter, with the columns
+// changing between conversions, both write the same bytes.
+TEST_F(TextExportTest, TheDefaultRecodersRowsAreThoseOfItsMap)
+{
+    const std::shared_ptr<CSvmDb> db = BundledDb();
+    {
+        CSimDevice sim({.seed = 5, .assertEvery = 9}, db);
+        CLogFile log;
+        ASSERT_TRUE(log.Open(Path("sim.vkl").c_str(), 1, 1, 0));
+        CArchive ar(&log, CArchive::store);
+        for (int i = 0; i < 400; ++i) {
+            CVESKMessage m = sim.Next();
+            if (i == 200) m.SetDataLength(-1);  // a message no Recoder decodes
+            m.Serialize(ar);
+        }
+        ar.Close();
+        log.Close();
+    }
+    struct OwnClass : CConverter {
+        using CConverter::CConverter;
+    };
+    CConverter fast(db);
+    OwnClass byMap(db);
+    CLogFileConverter fastConv(&fast), byMapConv(&byMap);
+    const std::vector<CString> every = {"Index",  "PC Time Stamp", "Device",  "Kind",   "Message Type", "Symbol",
+                                        "Signal", "Signal ID",     "Decoded", "Length", "Data"};
+    struct Case {
+        std::vector<CString> columns;
+        int csv, raw;
+    };
+    const Case cases[] = {{every, 1, 0},
+                          {{"Index", "Signal ID", "Decoded"}, 0, 0},
+                          {{"Data", "Symbol", "Index", "Signal"}, 2, 0},
+                          {{"Index", "PC Time Stamp", "Data", "Signal"}, 0, 1},
+                          {{"Signal", "Kind", "", "Decoded"}, 0, 0}};
+    for (const Case& c : cases) {
+        std::remove(Path("out.txt").c_str());
+        ASSERT_EQ(ConvertWith(byMapConv, Path("sim.vkl"), c.columns, c.csv, c.raw).first, 1);
+        const std::string expected = Output("out.txt");
+        std::remove(Path("out.txt").c_str());
+        ASSERT_EQ(ConvertWith(fastConv, Path("sim.vkl"), c.columns, c.csv, c.raw).first, 1);
+        EXPECT_EQ(Output("out.txt"), expected) << c.columns.size() << " columns, raw " << c.raw;
+        EXPECT_GT(expected.size(), 400u * c.columns.size());
+    }
+}
+
+// The row values follow the names a Recoder gives, message by message: a name that comes
+// in later, one that goes, and more names than the row keeps.
+TEST_F(TextExportTest, RowsFollowTheNamesTheRecoderGives)
+{
+    struct ChangingNames : CConverter {
+        ChangingNames() : CConverter(nullptr) {}
+        bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection&) override
+        {
+            const uint64_t index = request.message->GetMessageIndex();
+            const CString n = CString(std::to_string(index));
+            if (index != 4) values["Signal"] = "s" + n;
+            if (index == 2 || index == 4) request.callback(request.context, "Late", "L" + n);
+            for (int i = 0; index == 3 && i < 70; ++i) values[CString("n" + std::to_string(i))] = "v" + n;
+            return true;
+        }
+    } names;
+    CLogFileConverter conv(&names);
+    const std::string log = Log("names.vkl", {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {}),
+                                              RecordBytes(4, {}), RecordBytes(5, {})});
+    ASSERT_EQ(ConvertWith(conv, log, {"Index", "Signal", "Late", "n5"}).first, 1);
+    EXPECT_EQ(Output("out.txt"),
+              "Index\tSignal\tLate\tn5\t\r\n\r\n1\ts1\t\t\t\r\n2\ts2\tL2\t\t\r\n3\ts3\t\tv3\t\r\n"
+              "4\t\tL4\t\t\r\n5\ts5\t\t\t\r\n");
+    // The same converter again, the columns in another order.
+    std::remove(Path("out.txt").c_str());
+    ASSERT_EQ(ConvertWith(conv, log, {"Late", "Signal"}).first, 1);
+    EXPECT_EQ(Output("out.txt"), "Late\tSignal\t\r\n\r\n\ts1\t\r\nL2\ts2\t\r\n\ts3\t\r\nL4\t\t\r\n\ts5\t\r\n");
 }
