@@ -48,14 +48,20 @@ int CVESKMessage::GetBodyLength() const
     return m_data.size() > static_cast<size_t>(kHeaderSize) ? static_cast<int>(m_data.size()) - kHeaderSize : 0;
 }
 
+void CVESKMessage::StoreRecord(CArchive& ar, int32_t kind, int32_t device, CSystemTime time, const BYTE* data, int32_t length,
+                              uint64_t index, int32_t further)
+{
+    ar << kind << device;
+    time.Serialize(ar);
+    ar << length;
+    if (length > 0) ar.Write(data, static_cast<UINT>(length));
+    ar << index << further;
+}
+
 void CVESKMessage::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        ar << m_nKind << m_nDevice;
-        m_pcTime.Serialize(ar);
-        ar << m_nDataLength;
-        if (m_nDataLength > 0) ar.Write(m_data.data(), static_cast<UINT>(m_nDataLength));
-        ar << m_nIndex << m_nFurther;
+        StoreRecord(ar, m_nKind, m_nDevice, m_pcTime, m_data.data(), m_nDataLength, m_nIndex, m_nFurther);
         return;
     }
     ar >> m_nKind >> m_nDevice;

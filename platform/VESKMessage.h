@@ -33,6 +33,10 @@ public:
     // Finishes a message made from a raw data block: stamps it with the local time now.
     void CompleteRawMessage();
     virtual void Serialize(CArchive& ar);
+    // Stores the record of a message with these fields (data: `length` bytes when above 0),
+    // exactly as Serialize stores it, without making the message.
+    static void StoreRecord(CArchive& ar, int32_t kind, int32_t device, CSystemTime time, const BYTE* data,
+                            int32_t length, uint64_t index, int32_t further);
 
     int GetKind() const { return m_nKind; }
     void SetKind(int kind) { m_nKind = kind; }
