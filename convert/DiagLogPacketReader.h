@@ -18,6 +18,9 @@ public:
     // unread. A body that the file cuts short raises the archive's end-of-file exception
     // and makes no message.
     void Serialize(CArchive& ar) override;
+    // Reads one packet as Serialize does, but appends a protocol-0 body to `bytes` instead
+    // of making a message (true then); a body cut short leaves `bytes` as it was.
+    bool ReadInto(CArchive& ar, std::vector<BYTE>& bytes);
 
     DWORD GetDeviceTime() const { return m_dwDeviceTime; }
     bool GetTimeBaseFlag() const { return (m_wFirstWord & 0x8000) != 0; }
@@ -32,5 +35,8 @@ public:
     CVESKMessage* m_pMessage = nullptr;  // not owned
 
 private:
+    // L, P and the body (appended to `bytes`); false when the packet has no body to convert.
+    bool ReadPacket(CArchive& ar, std::vector<BYTE>& bytes);
+
     std::vector<BYTE> m_body;  // the last body read, kept for the next packet's bytes
 };

@@ -23,7 +23,6 @@
 
 namespace {
 
-using Pending = std::vector<std::unique_ptr<CVESKMessage>>;
 constexpr size_t kPendingGroup = 300000;  // pending messages written together
 constexpr int kArchiveBuffer = 4096;
 // A written record: kind, device, time stamp, data length, data, index, further value.
@@ -31,25 +30,59 @@ constexpr uint64_t kRecordOverhead = 4 + 4 + 16 + 4 + 8 + 4;
 // Records end short of 4 GiB by room for the header written at the close.
 constexpr uint64_t kRecordsLimit = LogFormat::kMaxPosition - 0x100000;
 
-// Writes pending messages to the new log in order, numbered from 1, and deletes them.
+// The messages read and not yet written, each a kind-1 message of device 0 with further
+// value 1: their bodies one after another in one block, and a length and time stamp each.
+// The storage stays from group to group, so a message costs no allocation of its own.
+class CPendingGroup {
+public:
+    struct Entry {
+        uint32_t length;
+        SYSTEMTIME time;
+    };
+    size_t size() const { return m_entries.size(); }
+    void clear()
+    {
+        m_bytes.clear();
+        m_entries.clear();
+        m_taken = 0;
+    }
+    void reserve(size_t messages) { m_entries.reserve(messages); }
+    // The block that the next body is appended to; Add takes it in.
+    std::vector<BYTE>& Bytes() { return m_bytes; }
+    void Add(const SYSTEMTIME& time)
+    {
+        m_entries.push_back({static_cast<uint32_t>(m_bytes.size() - m_taken), time});
+        m_taken = m_bytes.size();
+    }
+    const std::vector<Entry>& Entries() const { return m_entries; }
+    const BYTE* Data() const { return m_bytes.data(); }
+
+private:
+    std::vector<BYTE> m_bytes;
+    std::vector<Entry> m_entries;
+    size_t m_taken = 0;  // bytes of the block that belong to entries
+};
+
+// Writes pending messages to the new log in order, numbered from 1, and forgets them.
 class CSdLogWriter {
 public:
     CSdLogWriter(CArchive& out, SdImportSummary& summary) : m_out(out), m_summary(summary) {}
     // False when a record would pass the log's size limit: nothing more is written.
-    bool Write(Pending& pending)
+    bool Write(CPendingGroup& pending)
     {
-        for (auto& message : pending) {
-            const uint64_t size = kRecordOverhead + static_cast<uint64_t>(std::max(0, message->GetDataLength()));
+        const BYTE* data = pending.Data();
+        for (const CPendingGroup::Entry& entry : pending.Entries()) {
+            const uint64_t size = kRecordOverhead + entry.length;
             if (m_end + size > kRecordsLimit) {
                 m_summary.bOutputFull = true;
                 pending.clear();
                 return false;
             }
-            message->SetMessageIndex(++m_summary.packets);
-            message->Serialize(m_out);
+            CVESKMessage::StoreRecord(m_out, /*kind=*/1, /*device=*/0, entry.time, data,
+                                      static_cast<int32_t>(entry.length), ++m_summary.packets, /*further=*/1);
+            data += entry.length;
             m_end += size;
-            Note(message->GetPCTimeStamp());
-            message.reset();
+            Note(entry.time);
         }
         pending.clear();
         return true;
@@ -70,13 +103,16 @@ private:
 // How reading one packet ended.
 enum class PacketRead { ok, readError, end };
 
-// Reads one packet at the file's position and gives the loading archive's read-ahead
-// back. A failed read is an error when it had consumed less than the whole file, the
-// end of the file otherwise.
-PacketRead ReadPacket(CArchive& in, CFile& file, ULONGLONG length, CDiagLogPacketReader& reader)
+// Reads one packet at the file's position, its body (if it has one to convert, `made`)
+// appended to the pending block, and gives the loading archive's read-ahead back. A
+// failed read is an error when it had consumed less than the whole file, the end of the
+// file otherwise.
+PacketRead ReadPacket(CArchive& in, CFile& file, ULONGLONG length, CDiagLogPacketReader& reader, CPendingGroup& pending,
+                      bool& made)
 {
+    made = false;
     try {
-        reader.Serialize(in);
+        made = reader.ReadInto(in, pending.Bytes());
         in.Flush();
         return PacketRead::ok;
     } catch (const CArchiveException&) {
@@ -135,8 +171,10 @@ bool ImportIndexedPackets(CConverterState& s, CArchive& in, const CDiagLogHeader
     CArchive out(&s.m_importLog, CArchive::store, kArchiveBuffer);
     CSdLogWriter writer(out, s.m_sdSummary);
     SdLog::CTimeStamper stamper(header.GetStartTime());
-    Pending pending;
+    CPendingGroup pending;
+    pending.reserve(std::min(kPendingGroup + 1, s.m_packetOffsets.size()));
     CDiagLogPacketReader reader;
+    bool made = false;
     bool stopped = false;
     for (const uint32_t offset : s.m_packetOffsets) {
         if (s.IsStopRequested()) {
@@ -148,18 +186,15 @@ bool ImportIndexedPackets(CConverterState& s, CArchive& in, const CDiagLogHeader
             ++k;
             s.PostProgress(offset);
         }
-        const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader);
+        const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader, pending, made);
         if (read == PacketRead::end) break;
         if (read == PacketRead::readError) {
             pending.clear();
             if (!s.IsAbandoned()) AfxMessageBox(SdImportTexts::kReadError);
             continue;
         }
-        std::unique_ptr<CVESKMessage> message(reader.GetMessage());
-        if (!message) continue;
-        const SYSTEMTIME time = stamper.Stamp(reader.GetDeviceTime(), reader.GetTimeBaseFlag());
-        reader.SetMessageTime(&time);
-        pending.push_back(std::move(message));
+        if (!made) continue;
+        pending.Add(stamper.Stamp(reader.GetDeviceTime(), reader.GetTimeBaseFlag()));
         if (pending.size() > kPendingGroup && !writer.Write(pending)) break;
     }
     in.Close();
@@ -266,11 +301,12 @@ void ImportSequentialPackets(CConverterState& s, CArchive& in, ULONGLONG length)
 {
     CArchive out(&s.m_importLog, CArchive::store, kArchiveBuffer);
     CSdLogWriter writer(out, s.m_sdSummary);
-    Pending pending;
+    CPendingGroup pending;
     CDiagLogPacketReader reader;
+    bool made = false;
     while (s.m_sdInFile.GetPosition() < length && !s.IsStopRequested()) {
         const ULONGLONG start = s.m_sdInFile.GetPosition();
-        const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader);
+        const PacketRead read = ReadPacket(in, s.m_sdInFile, length, reader, pending, made);
         if (read == PacketRead::end) break;
         if (read == PacketRead::readError) {
             pending.clear();
@@ -278,14 +314,13 @@ void ImportSequentialPackets(CConverterState& s, CArchive& in, ULONGLONG length)
             continue;
         }
         if (reader.m_wLength < SdLog::kPacketHeaderSize) break;
-        std::unique_ptr<CVESKMessage> message(reader.GetMessage());
-        if (!message) {
+        if (!made) {
             const ULONGLONG next = start + reader.m_wLength;
             if (next >= length) break;
             s.m_sdInFile.SeekAbsolute(next);
             continue;
         }
-        pending.push_back(std::move(message));
+        pending.Add(LocalTimeNow());  // no time stamps here: the time the packet was read
         if (pending.size() > kPendingGroup && !writer.Write(pending)) break;
     }
     in.Close();

@@ -114,7 +114,15 @@ SYSTEMTIME CTimeStamper::Stamp(uint32_t deviceTime, bool timeBaseFlag)
         first = t;
     }
     const uint32_t d = t - first;  // unsigned: a time that goes backwards wraps
-    return UtcFromEpochSeconds(m_start + d / 1000, static_cast<int>(d % 1000));
+    const int64_t second = m_start + d / 1000;
+    if (!m_bHaveLast || second != m_lastSecond) {
+        m_lastTime = UtcFromEpochSeconds(second, 0);
+        m_lastSecond = second;
+        m_bHaveLast = true;
+    }
+    SYSTEMTIME time = m_lastTime;
+    time.wMilliseconds = static_cast<WORD>(d % 1000);
+    return time;
 }
 
 CFileView::CFileView(CFile& file, uint64_t size) : m_size(size)

@@ -79,6 +79,11 @@ private:
     int64_t m_start;
     bool m_bHaveA = false, m_bHaveB = false;
     uint32_t m_dwFirstA = 0, m_dwFirstB = 0;
+    // The civil date and time of the last second stamped: most packets share their
+    // second with the one before.
+    bool m_bHaveLast = false;
+    int64_t m_lastSecond = 0;
+    SYSTEMTIME m_lastTime{};
 };
 
 // A read-only view of a whole open file: a private read-only mapping, or a copy when the

@@ -1,5 +1,7 @@
 #include "platform/SystemTime.h"
 
+#include "framework/Endian.h"
+
 namespace {
 // Day of week, 0 = Sunday (Sakamoto's method).
 int DayOfWeek(int y, int m, int d)
@@ -22,10 +24,21 @@ CSystemTime::CSystemTime(int year, int month, int day, int hour, int minute, int
     wDayOfWeek = (month >= 1 && month <= 12) ? static_cast<WORD>(DayOfWeek(year, month, day)) : 0;
 }
 
+void CSystemTime::Store(BYTE* out) const
+{
+    const WORD words[] = {wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds};
+    for (const WORD w : words) {
+        StoreLittleEndian<WORD>(out, w);
+        out += sizeof(WORD);
+    }
+}
+
 void CSystemTime::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        ar << wYear << wMonth << wDayOfWeek << wDay << wHour << wMinute << wSecond << wMilliseconds;
+        BYTE bytes[kStoredSize];
+        Store(bytes);
+        ar.Write(bytes, kStoredSize);
     } else {
         ar >> wYear >> wMonth >> wDayOfWeek >> wDay >> wHour >> wMinute >> wSecond >> wMilliseconds;
     }

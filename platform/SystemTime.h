@@ -29,6 +29,9 @@ public:
     CSystemTime& operator=(const CSystemTime&) = default;
 
     virtual void Serialize(CArchive& ar);
+    // The stored form: kStoredSize bytes at `out`.
+    static constexpr int kStoredSize = 16;
+    void Store(BYTE* out) const;
     friend bool operator==(const CSystemTime& a, const CSystemTime& b)
     {
         return static_cast<const SYSTEMTIME&>(a) == static_cast<const SYSTEMTIME&>(b);

@@ -1,5 +1,6 @@
 #include "platform/VESKMessage.h"
 
+#include "framework/Endian.h"
 #include "platform/Clock.h"
 
 CVESKMessage::CVESKMessage(int nKind, int nDevice, const BYTE* pData, int nSize, int nFurther)
@@ -20,6 +21,12 @@ void CVESKMessage::SetData(const BYTE* pData, int nSize)
     else
         m_data.clear();
     m_nDataLength = nSize < 0 ? nSize : static_cast<int32_t>(m_data.size());
+}
+
+void CVESKMessage::SwapData(std::vector<BYTE>& data)
+{
+    m_data.swap(data);
+    m_nDataLength = static_cast<int32_t>(m_data.size());
 }
 
 void CVESKMessage::SetDataLength(int length)
@@ -48,14 +55,27 @@ int CVESKMessage::GetBodyLength() const
     return m_data.size() > static_cast<size_t>(kHeaderSize) ? static_cast<int>(m_data.size()) - kHeaderSize : 0;
 }
 
+void CVESKMessage::StoreRecord(CArchive& ar, int32_t kind, int32_t device, const CSystemTime& time, const BYTE* data,
+                               int32_t length, uint64_t index, int32_t further)
+{
+    // The fields before and after the data, each put together first and written at once.
+    BYTE head[4 + 4 + CSystemTime::kStoredSize + 4];
+    StoreLittleEndian<uint32_t>(head, static_cast<uint32_t>(kind));
+    StoreLittleEndian<uint32_t>(head + 4, static_cast<uint32_t>(device));
+    time.Store(head + 8);
+    StoreLittleEndian<uint32_t>(head + 8 + CSystemTime::kStoredSize, static_cast<uint32_t>(length));
+    ar.Write(head, sizeof head);
+    if (length > 0) ar.Write(data, static_cast<UINT>(length));
+    BYTE tail[8 + 4];
+    StoreLittleEndian<uint64_t>(tail, index);
+    StoreLittleEndian<uint32_t>(tail + 8, static_cast<uint32_t>(further));
+    ar.Write(tail, sizeof tail);
+}
+
 void CVESKMessage::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        ar << m_nKind << m_nDevice;
-        m_pcTime.Serialize(ar);
-        ar << m_nDataLength;
-        if (m_nDataLength > 0) ar.Write(m_data.data(), static_cast<UINT>(m_nDataLength));
-        ar << m_nIndex << m_nFurther;
+        StoreRecord(ar, m_nKind, m_nDevice, m_pcTime, m_data.data(), m_nDataLength, m_nIndex, m_nFurther);
         return;
     }
     ar >> m_nKind >> m_nDevice;

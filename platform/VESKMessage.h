@@ -33,6 +33,10 @@ public:
     // Finishes a message made from a raw data block: stamps it with the local time now.
     void CompleteRawMessage();
     virtual void Serialize(CArchive& ar);
+    // Stores the record of a message with these fields (data: `length` bytes when above 0),
+    // exactly as Serialize stores it, without making the message.
+    static void StoreRecord(CArchive& ar, int32_t kind, int32_t device, const CSystemTime& time, const BYTE* data,
+                            int32_t length, uint64_t index, int32_t further);
 
     int GetKind() const { return m_nKind; }
     void SetKind(int kind) { m_nKind = kind; }
@@ -43,6 +47,9 @@ public:
     const BYTE* GetData() const { return m_data.empty() ? nullptr : m_data.data(); }
     int GetDataLength() const { return m_nDataLength; }
     void SetData(const BYTE* pData, int nSize);
+    // Takes the bytes of `data` as the data block and leaves the old block's storage in
+    // `data` (its bytes unspecified), so that a source can reuse it without a copy.
+    void SwapData(std::vector<BYTE>& data);
     void SetDataLength(int length);  // a negative length marks the message unreadable
     // 16-bit message type at the start of the data block (0 when the block is shorter).
     WORD GetMessageType() const;

@@ -113,7 +113,7 @@ void CSimDevice::Make(int kind, CVESKMessage& out)
     ++m_nIndex;
     out.SetKind(kind);
     out.SetDeviceNumber(static_cast<int>((m_nIndex - 1) % static_cast<uint64_t>(m_options.devices)));
-    out.SetData(m_block.data(), static_cast<int>(m_block.size()));
+    out.SwapData(m_block);  // the message's old block comes back as the next one's storage
     out.SetFurther(0);
     m_msOffset += 1 + static_cast<int64_t>(m_rng() % 4);
     StampTime(out);
