@@ -50,6 +50,9 @@ class CFile;
 
 namespace Gki {
 
+// The buffer of the storing archive each worker writes through: fewer, larger writes.
+constexpr int kWriteBufferSize = 64 * 1024;
+
 // The progress step of a GKI worker: a post whenever the position passes the next
 // hundredth of the input, at most one per turn.
 class ProgressSteps {
