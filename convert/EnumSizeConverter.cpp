@@ -41,11 +41,19 @@ void WriteLE(BYTE* p, uint32_t v, int n)
 // Copies a field's bytes; most fields are a few bytes, for which a call costs more.
 void CopyField(BYTE* to, const BYTE* from, int64_t n)
 {
-    if (n > 8) {
-        std::memcpy(to, from, static_cast<size_t>(n));
-        return;
+    switch (n) {
+        case 1:
+            *to = *from;
+            return;
+        case 2:
+            std::memcpy(to, from, 2);
+            return;
+        case 4:
+            std::memcpy(to, from, 4);
+            return;
+        default:
+            std::memcpy(to, from, static_cast<size_t>(n));
     }
-    for (int64_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
 std::span<CSvmObject* const> Only(CSvmObject* const& field)
@@ -277,8 +285,12 @@ bool CEnumSizeConverter::Nested(bool toGKI, Cursor& c, std::span<CSvmObject* con
 }
 
 // The same walk as Nested, over a plan.
-bool CEnumSizeConverter::NestedPlan(bool toGKI, Cursor& c, const std::vector<Planned>& plan)
+bool CEnumSizeConverter::NestedPlan(bool toGKI, Cursor& cursor, const std::vector<Planned>& plan)
 {
+    // A copy the steps can keep in registers, taken and given back field by field (a
+    // copy of the whole would read fields just written one by one at once, and wait).
+    Cursor c{cursor.in, cursor.inPos, cursor.outPos};
+    bool ok = true;
     for (const Planned& p : plan) {
         Step step;
         switch (p.kind) {
@@ -292,10 +304,15 @@ bool CEnumSizeConverter::NestedPlan(bool toGKI, Cursor& c, const std::vector<Pla
                 step = Enumeration(toGKI, c, p.e, p.recordedSize);
                 break;
         }
-        if (step == Step::end) return true;
-        if (step == Step::fail) return false;
+        if (step == Step::end) break;
+        if (step == Step::fail) {
+            ok = false;
+            break;
+        }
     }
-    return true;
+    cursor.inPos = c.inPos;
+    cursor.outPos = c.outPos;
+    return ok;
 }
 
 // A union variant walks as the enumeration it names (kind 1) or as a basic field (kind 2).

@@ -209,6 +209,10 @@ void CGKIRec::NewImage(uint32_t headerSize)
 
 void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
 {
+    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) {
+        for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+        return;
+    }
     for (int i = 0; i < width && i < 4; ++i)
         if (at + i >= 0 && at + i < m_nImageSize) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
 }

@@ -52,7 +52,7 @@ void GkiExport::Run()
             if (ReadOne(record) == Turn::end) break;
             if (!record) continue;
             record->Serialize(m_out);
-            ++m_s.m_gkiCounts.written;
+            GkiCounts::Add(m_s.m_gkiCounts.written);
         }
         m_out.Close();
     } catch (...) {
@@ -79,7 +79,7 @@ GkiExport::Turn GkiExport::ReadOne(CGKIRec*& record)
     }
     // A record that read into the header is the header's bytes, not a message.
     if (m_s.m_logFile.GetPosition() > m_end) return Turn::end;
-    ++m_s.m_gkiCounts.read;
+    GkiCounts::Add(m_s.m_gkiCounts.read);
     record = m_records.ForMessage(m_message);
     if (!record) {
         LeaveOut(m_message);

@@ -89,7 +89,7 @@ GkiImport::Turn GkiImport::ReadOne(CVESKMessage*& message)
         if (!m_s.IsAbandoned()) AfxMessageBox(ConvertTexts::kReadError, MB_OK);
         return Turn::next;
     }
-    ++m_s.m_gkiCounts.read;
+    GkiCounts::Add(m_s.m_gkiCounts.read);
     message = m_reader.PeekMessage();  // filled again by the next read
     return Turn::next;
 }
@@ -106,7 +106,7 @@ bool GkiImport::Write(CVESKMessage& message)
     }
     message.Serialize(m_out);
     m_recordsEnd += size;
-    ++m_s.m_gkiCounts.written;
+    GkiCounts::Add(m_s.m_gkiCounts.written);
     return true;
 }
 
