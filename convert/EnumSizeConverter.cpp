@@ -80,17 +80,20 @@ BOOL CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in
 bool CEnumSizeConverter::ConvertToGKI(unsigned int id, const unsigned char* in, int inLength,
                                       std::span<const BYTE>& out)
 {
-    size_t size = 0;
-    if (!Convert(/*toGKI=*/true, id, in, inLength, size)) return false;
-    out = std::span<const BYTE>(m_work.data(), size);
-    return true;
+    return ConvertToView(/*toGKI=*/true, id, in, inLength, out);
 }
 
 bool CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in, int inLength,
                                         std::span<const BYTE>& out)
 {
+    return ConvertToView(/*toGKI=*/false, id, in, inLength, out);
+}
+
+bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                       std::span<const BYTE>& out)
+{
     size_t size = 0;
-    if (!Convert(/*toGKI=*/false, id, in, inLength, size)) return false;
+    if (!Convert(toGKI, id, in, inLength, size)) return false;
     out = std::span<const BYTE>(m_work.data(), size);
     return true;
 }

@@ -71,10 +71,10 @@ private:
     // enumerations, with what its walk needs found out once.
     struct Planned {
         CSvmObject::Kind kind;
-        int width;        // basic fields and arrays
-        int64_t count;    // arrays: elements
-        const CEnum* e;   // enumerations
-        int recordedSize; // enumerations
+        int width;         // basic fields and arrays
+        int64_t count;     // arrays: elements
+        const CEnum* e;    // enumerations
+        int recordedSize;  // enumerations
     };
     struct Described {
         CObList* fields = nullptr;  // null when the description is not a structure
@@ -84,6 +84,7 @@ private:
 
     // Converts into the work buffer: its first `size` bytes are the result.
     bool Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size);
+    bool ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength, std::span<const BYTE>& out);
     BOOL ConvertToBuffer(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
                          std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
     // The Recoder and the database as installed now; what was found in others is dropped.

@@ -38,7 +38,10 @@ struct GkiCounts {
 
     void Reset();
     // One more: the worker is the only writer of a count, so no locked increment is needed.
-    static void Add(std::atomic<uint64_t>& n) { n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    static void Add(std::atomic<uint64_t>& n)
+    {
+        n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
 };
 
 // Where the records of an imported log may end at most: 4 GiB - 1 bytes less room for

@@ -21,7 +21,10 @@ namespace {
 class GkiExport {
 public:
     explicit GkiExport(CConverterState& s)
-        : m_s(s), m_end(s.m_logFile.GetHeaderPosition()), m_progress(m_end), m_out(&s.m_gkiOutFile, CArchive::store, Gki::kWriteBufferSize)
+        : m_s(s),
+          m_end(s.m_logFile.GetHeaderPosition()),
+          m_progress(m_end),
+          m_out(&s.m_gkiOutFile, CArchive::store, Gki::kWriteBufferSize)
     {
     }
     // Converts up to the end of the records or a stop; framework errors, a processor
