@@ -17,7 +17,9 @@
 // Serialize; or loaded by Serialize (the type code already read) into a native image:
 // the native signal header of message type 6, 5 or 67 followed by the GKI body, which the
 // reader (CGKISignalRecReader) then converts to the native layout.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "framework/Object.h"
@@ -81,7 +83,11 @@ protected:
         Header& Put(uint32_t v, uint32_t width)
         {
             if (size + width <= sizeof bytes) {
-                for (uint32_t i = 0; i < width; ++i) bytes[size + i] = static_cast<BYTE>(v >> (8 * i));
+                if constexpr (std::endian::native == std::endian::little) {
+                    std::memcpy(bytes + size, &v, width);  // the low bytes first
+                } else {
+                    for (uint32_t i = 0; i < width; ++i) bytes[size + i] = static_cast<BYTE>(v >> (8 * i));
+                }
                 size += width;
                 return *this;
             }
