@@ -10,6 +10,7 @@
 namespace {
 int64_t Align(int64_t p, int n)
 {
+    if (p >= 0 && n > 0 && (n & (n - 1)) == 0) return (p + n - 1) & ~static_cast<int64_t>(n - 1);
     return (n > 1 && p % n) ? p + n - p % n : p;
 }
 
@@ -37,6 +38,24 @@ void WriteLE(BYTE* p, uint32_t v, int n)
     for (int i = 0; i < n; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
+// Copies a field's bytes; most fields are a few bytes, for which a call costs more.
+void CopyField(BYTE* to, const BYTE* from, int64_t n)
+{
+    switch (n) {
+        case 1:
+            *to = *from;
+            return;
+        case 2:
+            std::memcpy(to, from, 2);
+            return;
+        case 4:
+            std::memcpy(to, from, 4);
+            return;
+        default:
+            std::memcpy(to, from, static_cast<size_t>(n));
+    }
+}
+
 std::span<CSvmObject* const> Only(CSvmObject* const& field)
 {
     return {&field, 1};
@@ -49,13 +68,55 @@ CEnumSizeConverter::~CEnumSizeConverter() = default;
 BOOL CEnumSizeConverter::ConvertToGKI(unsigned int id, const unsigned char* in, int inLength,
                                       std::unique_ptr<unsigned char[]>& out, unsigned int& outLength, int /*offset*/)
 {
-    return Convert(/*toGKI=*/true, id, in, inLength, out, outLength);
+    return ConvertToBuffer(/*toGKI=*/true, id, in, inLength, out, outLength);
 }
 
 BOOL CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in, int inLength,
                                         std::unique_ptr<unsigned char[]>& out, unsigned int& outLength, int /*offset*/)
 {
-    return Convert(/*toGKI=*/false, id, in, inLength, out, outLength);
+    return ConvertToBuffer(/*toGKI=*/false, id, in, inLength, out, outLength);
+}
+
+bool CEnumSizeConverter::ConvertToGKI(unsigned int id, const unsigned char* in, int inLength,
+                                      std::span<const BYTE>& out)
+{
+    return ConvertToView(/*toGKI=*/true, id, in, inLength, out);
+}
+
+bool CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in, int inLength,
+                                        std::span<const BYTE>& out)
+{
+    return ConvertToView(/*toGKI=*/false, id, in, inLength, out);
+}
+
+bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                       std::span<const BYTE>& out)
+{
+    size_t size = 0;
+    if (!Convert(toGKI, id, in, inLength, size)) return false;
+    out = std::span<const BYTE>(m_work.data(), size);
+    return true;
+}
+
+NativeLayoutValues CEnumSizeConverter::GetLayoutValues()
+{
+    TakeServices();
+    return m_recoder ? m_recoder->GetLayoutValues() : NativeLayoutValues();
+}
+
+void CEnumSizeConverter::TakeServices()
+{
+    // The generation first: services installed after it make the next call look again.
+    const uint64_t generation = Services::Generation();
+    if (m_bServices && generation == m_nServices) return;
+    m_recoder = Services::Recoder();
+    m_db = Services::SignalDb();
+    m_described[0].Clear();
+    m_described[1].Clear();
+    m_widths.Clear();
+    m_enums.Clear();
+    m_nServices = generation;
+    m_bServices = true;
 }
 
 bool CEnumSizeConverter::FindName(bool toGKI, unsigned int id, CString& name)
@@ -70,15 +131,12 @@ bool CEnumSizeConverter::FindName(bool toGKI, unsigned int id, CString& name)
     return false;
 }
 
-BOOL CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
-                                 std::unique_ptr<unsigned char[]>& out, unsigned int& outLength)
+const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
 {
-    m_recoder = Services::Recoder();
-    m_db = Services::SignalDb();
-    m_nInLength = inLength;
+    FlatMemo<uint32_t, Described>& described = m_described[toGKI ? 1 : 0];
+    if (const Described* known = described.Find(id)) return known;
     CString name;
-    if (!FindName(toGKI, id, name)) return FALSE;
-
+    if (!FindName(toGKI, id, name)) return nullptr;
     // The first structure the database gives for the name is the body.
     CObList list;
     if (m_db) {
@@ -88,25 +146,82 @@ BOOL CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned cha
     }
     if (list.empty()) {
         m_strError.Format("Cannot locate '%s' in Signals Database", name.c_str());
-        return FALSE;
+        return nullptr;
     }
-    CObList* fields = nullptr;
-    if (list[0] && list[0]->GetKind() == CSvmObject::Kind::node) fields = &static_cast<CSvmNode*>(list[0])->m_fields;
+    Described d;
+    if (list[0] && list[0]->GetKind() == CSvmObject::Kind::node) d.fields = &static_cast<CSvmNode*>(list[0])->m_fields;
+    Plan(d);
+    described.Add(id, std::move(d));
+    return described.Find(id);
+}
+
+// A plan for a field list of basic fields, arrays of a basic type and enumerations only.
+void CEnumSizeConverter::Plan(Described& d)
+{
+    if (!d.fields) return;
+    for (CSvmObject* field : *d.fields) {
+        if (!field) continue;
+        Planned p{field->GetKind(), 0, 0, nullptr, 4};
+        switch (p.kind) {
+            case CSvmObject::Kind::parms:
+                p.width = CSvmDb::BasicWidth(static_cast<CParms*>(field)->m_strTypeName);
+                break;
+            case CSvmObject::Kind::paramArray: {
+                auto* a = static_cast<CParamArray*>(field);
+                if (a->m_nKind != CParamArray::kBasic) return;
+                p.width = CSvmDb::BasicWidth(a->m_strElemTypeName);
+                p.count = std::max(a->m_nCount, 0);
+                break;
+            }
+            case CSvmObject::Kind::enumParm:
+                p.e = static_cast<CEnumParm*>(field)->m_pEnum;
+                p.recordedSize = static_cast<CEnumParm*>(field)->m_nRecordedSize;
+                break;
+            case CSvmObject::Kind::enumType:
+                p.e = static_cast<CEnum*>(field);
+                break;
+            default:
+                return;  // nested structures and unions walk by their descriptors
+        }
+        d.plan.push_back(p);
+    }
+    d.planned = true;
+}
+
+bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size)
+{
+    TakeServices();
+    m_nInLength = inLength;
+    const Described* d = Describe(toGKI, id);
+    if (!d) return false;
 
     m_nOutCapacity = ClampToInt(static_cast<int64_t>(toGKI ? 4 : 10) * std::max(inLength, 0));
     if (!toGKI) m_nInLimit = inLength;
-    m_work.clear();
+    m_nWorkUsed = 0;
     int inPos = 0, outPos = 0;
-    const bool ok = Walk(toGKI, in, nullptr, inPos, outPos, fields);
-    if (!ok) {
+    struct DatabaseWalk {
+        bool& on;
+        explicit DatabaseWalk(bool& b) : on(b) { on = true; }
+        ~DatabaseWalk() { on = false; }
+    } databaseWalk(m_bDatabaseWalk);
+    if (!Walk(toGKI, in, nullptr, inPos, outPos, d->fields, d->planned ? &d->plan : nullptr)) {
         m_strError = WalkErrorText(id);
-        return FALSE;
+        return false;
     }
     // A trailing alignment may leave the position past the last byte written: a gap.
-    m_work.resize(static_cast<size_t>(std::max(outPos, 0)), 0);
-    out = std::make_unique<unsigned char[]>(m_work.size());
-    if (!m_work.empty()) std::memcpy(out.get(), m_work.data(), m_work.size());
-    outLength = static_cast<unsigned int>(m_work.size());
+    size = static_cast<size_t>(std::max(outPos, 0));
+    Room(static_cast<int64_t>(size), 0);
+    return true;
+}
+
+BOOL CEnumSizeConverter::ConvertToBuffer(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                         std::unique_ptr<unsigned char[]>& out, unsigned int& outLength)
+{
+    size_t size = 0;
+    if (!Convert(toGKI, id, in, inLength, size)) return FALSE;
+    out = std::make_unique<unsigned char[]>(size);
+    if (size) std::memcpy(out.get(), m_work.data(), size);
+    outLength = static_cast<unsigned int>(size);
     return TRUE;
 }
 
@@ -130,7 +245,7 @@ bool CEnumSizeConverter::UnpackFields(const unsigned char* in, unsigned char* ou
 }
 
 bool CEnumSizeConverter::Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos,
-                              CObList* fields)
+                              CObList* fields, const std::vector<Planned>* plan)
 {
     if (!fields) return false;
     if (!m_recoder) m_recoder = Services::Recoder();
@@ -138,16 +253,20 @@ bool CEnumSizeConverter::Walk(bool toGKI, const unsigned char* in, unsigned char
     m_nAlignmentMode = m_recoder ? m_recoder->GetAlignmentMode(0) : 1;
     m_pOut = out;
     Cursor c{in, inPos, outPos};
-    const bool ok = Nested(toGKI, c, *fields);
+    const bool ok = plan ? NestedPlan(toGKI, c, *plan) : Nested(toGKI, c, *fields);
     inPos = ClampToInt(c.inPos);
     outPos = ClampToInt(c.outPos);
     return ok;
 }
 
-BYTE* CEnumSizeConverter::Room(int64_t outPos, int64_t n)
+inline BYTE* CEnumSizeConverter::Room(int64_t outPos, int64_t n)
 {
     if (m_pOut) return m_pOut + outPos;
-    if (m_work.size() < static_cast<size_t>(outPos + n)) m_work.resize(static_cast<size_t>(outPos + n), 0);
+    // Positions only grow: bytes between the last written and `outPos` are a gap of zeros.
+    const size_t at = static_cast<size_t>(outPos), end = static_cast<size_t>(outPos + n);
+    if (m_work.size() < end) m_work.resize(std::max(end, 2 * m_work.size()));
+    if (at > m_nWorkUsed) std::memset(m_work.data() + m_nWorkUsed, 0, at - m_nWorkUsed);
+    m_nWorkUsed = std::max(m_nWorkUsed, end);
     return m_work.data() + outPos;
 }
 
@@ -168,45 +287,94 @@ bool CEnumSizeConverter::Nested(bool toGKI, Cursor& c, std::span<CSvmObject* con
     return true;
 }
 
+// The same walk as Nested, over a plan.
+bool CEnumSizeConverter::NestedPlan(bool toGKI, Cursor& cursor, const std::vector<Planned>& plan)
+{
+    // A copy the steps can keep in registers, taken and given back field by field (a
+    // copy of the whole would read fields just written one by one at once, and wait).
+    Cursor c{cursor.in, cursor.inPos, cursor.outPos};
+    bool ok = true;
+    for (const Planned& p : plan) {
+        Step step;
+        switch (p.kind) {
+            case CSvmObject::Kind::parms:
+                step = Basic(toGKI, c, p.width);
+                break;
+            case CSvmObject::Kind::paramArray:
+                step = BasicArray(toGKI, c, p.width, p.count);
+                break;
+            default:
+                step = Enumeration(toGKI, c, p.e, p.recordedSize);
+                break;
+        }
+        if (step == Step::end) break;
+        if (step == Step::fail) {
+            ok = false;
+            break;
+        }
+    }
+    cursor.inPos = c.inPos;
+    cursor.outPos = c.outPos;
+    return ok;
+}
+
 // A union variant walks as the enumeration it names (kind 1) or as a basic field (kind 2).
 bool CEnumSizeConverter::UnionVariant(bool toGKI, Cursor& c, const CUnionVar& var)
 {
     if (var.m_nKind == CUnionVar::kEnum) {
-        CSvmObject* e = m_db ? m_db->FindEnumByName(var.m_strTypeName) : nullptr;
+        CSvmObject* e = EnumOf(var);
         return e ? Nested(toGKI, c, Only(e)) : true;
     }
     if (var.m_nKind == CUnionVar::kBasic) {
-        CParms parms(var.m_strName, var.m_strTypeName, "", "");
-        CSvmObject* p = &parms;
-        return Nested(toGKI, c, Only(p));
+        // As a basic field of the variant's type.
+        return Basic(toGKI, c, Width(var, var.m_strTypeName)) != Step::fail;
     }
     return true;
 }
 
-CEnumSizeConverter::Step CEnumSizeConverter::PackBytes(Cursor& c, int align, int64_t n)
+int CEnumSizeConverter::Width(const CSvmObject& field, const CString& typeName)
+{
+    if (!m_bDatabaseWalk) return CSvmDb::BasicWidth(typeName);
+    if (const int* known = m_widths.Find(&field)) return *known;
+    const int w = CSvmDb::BasicWidth(typeName);
+    m_widths.Add(&field, w);
+    return w;
+}
+
+CSvmObject* CEnumSizeConverter::EnumOf(const CUnionVar& var)
+{
+    if (!m_db) return nullptr;
+    if (!m_bDatabaseWalk) return m_db->FindEnumByName(var.m_strTypeName);
+    if (CSvmObject* const* known = m_enums.Find(&var)) return *known;
+    CSvmObject* e = m_db->FindEnumByName(var.m_strTypeName);
+    m_enums.Add(&var, e);
+    return e;
+}
+
+inline CEnumSizeConverter::Step CEnumSizeConverter::PackBytes(Cursor& c, int align, int64_t n)
 {
     c.inPos = Align(c.inPos, align);
     if (c.inPos + n > m_nInLength) return Step::end;
     if (c.outPos + n > m_nOutCapacity) return Step::fail;
-    if (n > 0) std::memcpy(Room(c.outPos, n), c.in + c.inPos, static_cast<size_t>(n));
+    if (n > 0) CopyField(Room(c.outPos, n), c.in + c.inPos, n);
     c.inPos += n;
     c.outPos += n;
     return Step::next;
 }
 
-CEnumSizeConverter::Step CEnumSizeConverter::UnpackBytes(Cursor& c, int align, int64_t n)
+inline CEnumSizeConverter::Step CEnumSizeConverter::UnpackBytes(Cursor& c, int align, int64_t n)
 {
     if (c.inPos + n > m_nInLimit) return Step::end;
     const int64_t at = Align(c.outPos, align);
     if (at + n > m_nOutCapacity) return Step::fail;
     c.outPos = at;
-    if (n > 0) std::memcpy(Room(c.outPos, n), c.in + c.inPos, static_cast<size_t>(n));
+    if (n > 0) CopyField(Room(c.outPos, n), c.in + c.inPos, n);
     c.inPos += n;
     c.outPos += n;
     return Step::next;
 }
 
-CEnumSizeConverter::Step CEnumSizeConverter::PackEnum(Cursor& c, const CEnum* e)
+inline CEnumSizeConverter::Step CEnumSizeConverter::PackEnum(Cursor& c, const CEnum* e)
 {
     const int s = EnumWidth(e);
     c.inPos = Align(c.inPos, s);
@@ -218,7 +386,7 @@ CEnumSizeConverter::Step CEnumSizeConverter::PackEnum(Cursor& c, const CEnum* e)
     return Step::next;
 }
 
-CEnumSizeConverter::Step CEnumSizeConverter::UnpackEnum(Cursor& c, const CEnum* e, int recordedSize)
+inline CEnumSizeConverter::Step CEnumSizeConverter::UnpackEnum(Cursor& c, const CEnum* e, int recordedSize)
 {
     if (c.inPos + recordedSize > m_nInLimit) return Step::end;
     const int s = EnumWidth(e);
@@ -232,15 +400,32 @@ CEnumSizeConverter::Step CEnumSizeConverter::UnpackEnum(Cursor& c, const CEnum* 
     return Step::next;
 }
 
+inline CEnumSizeConverter::Step CEnumSizeConverter::Basic(bool toGKI, Cursor& c, int w)
+{
+    return toGKI ? PackBytes(c, w, w) : UnpackBytes(c, w, w);
+}
+
+// As many elements as the input holds (the native side aligned first).
+inline CEnumSizeConverter::Step CEnumSizeConverter::BasicArray(bool toGKI, Cursor& c, int w, int64_t count)
+{
+    const int64_t left = std::max<int64_t>(0, m_nInLength - (toGKI ? Align(c.inPos, w) : c.inPos));
+    const int64_t n = std::min<int64_t>(count * w, left);
+    return toGKI ? PackBytes(c, w, n) : UnpackBytes(c, w, n);
+}
+
+inline CEnumSizeConverter::Step CEnumSizeConverter::Enumeration(bool toGKI, Cursor& c, const CEnum* e,
+                                                                int recordedSize)
+{
+    return toGKI ? PackEnum(c, e) : UnpackEnum(c, e, recordedSize);
+}
+
 // One descriptor, by its exact kind. Nested walks report nothing to this level: what
 // they could not convert is left out, except a union towards GKI that consumed nothing.
 CEnumSizeConverter::Step CEnumSizeConverter::One(bool toGKI, Cursor& c, CSvmObject& field)
 {
     switch (field.GetKind()) {
-        case CSvmObject::Kind::parms: {
-            const int w = CSvmDb::BasicWidth(static_cast<CParms&>(field).m_strTypeName);
-            return toGKI ? PackBytes(c, w, w) : UnpackBytes(c, w, w);
-        }
+        case CSvmObject::Kind::parms:
+            return Basic(toGKI, c, Width(field, static_cast<CParms&>(field).m_strTypeName));
         case CSvmObject::Kind::paramArray: {
             auto& a = static_cast<CParamArray&>(field);
             const size_t count = static_cast<size_t>(std::max(a.m_nCount, 0));
@@ -248,11 +433,7 @@ CEnumSizeConverter::Step CEnumSizeConverter::One(bool toGKI, Cursor& c, CSvmObje
                 Nested(toGKI, c, std::span(a.m_elements).first(std::min(a.m_elements.size(), count)));
                 return Step::next;
             }
-            // As many elements as the input holds (the native side aligned first).
-            const int w = CSvmDb::BasicWidth(a.m_strElemTypeName);
-            const int64_t left = std::max<int64_t>(0, m_nInLength - (toGKI ? Align(c.inPos, w) : c.inPos));
-            const int64_t n = std::min<int64_t>(static_cast<int64_t>(count) * w, left);
-            return toGKI ? PackBytes(c, w, n) : UnpackBytes(c, w, n);
+            return BasicArray(toGKI, c, Width(field, a.m_strElemTypeName), static_cast<int64_t>(count));
         }
         case CSvmObject::Kind::unionType: {
             // The designated member stands for the union. When it consumes nothing, towards
@@ -265,10 +446,10 @@ CEnumSizeConverter::Step CEnumSizeConverter::One(bool toGKI, Cursor& c, CSvmObje
         }
         case CSvmObject::Kind::enumParm: {
             auto& p = static_cast<CEnumParm&>(field);
-            return toGKI ? PackEnum(c, p.m_pEnum) : UnpackEnum(c, p.m_pEnum, p.m_nRecordedSize);
+            return Enumeration(toGKI, c, p.m_pEnum, p.m_nRecordedSize);
         }
         case CSvmObject::Kind::enumType:
-            return toGKI ? PackEnum(c, &static_cast<CEnum&>(field)) : UnpackEnum(c, &static_cast<CEnum&>(field), 4);
+            return Enumeration(toGKI, c, &static_cast<CEnum&>(field), 4);
         case CSvmObject::Kind::node: {
             auto& node = static_cast<CSvmNode&>(field);
             int64_t& pos = toGKI ? c.inPos : c.outPos;  // only the native side is aligned

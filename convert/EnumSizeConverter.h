@@ -9,18 +9,19 @@
 // A body shorter than its description converts up to the last field that fits and
 // counts as a success. The converter reads names and layout values from the Recoder and
 // descriptions from the signal database, both from the host-services registry; it owns
-// no descriptor. One converter serves one thread.
+// no descriptor. It keeps the services and the descriptions it found by signal
+// identifier until the host installs other services. One converter serves one thread.
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
 
+#include "convert/FlatMemo.h"
 #include "framework/Object.h"
 #include "framework/String.h"
 #include "framework/Types.h"
+#include "platform/Recoder.h"
 #include "platform/SignalDb.h"
-
-class CConverter;
 
 class CEnumSizeConverter : public CObject {
 public:
@@ -38,6 +39,12 @@ public:
     // name is looked up by its alternative name too.
     BOOL ConvertFromGKI(unsigned int id, const unsigned char* in, int inLength, std::unique_ptr<unsigned char[]>& out,
                         unsigned int& outLength, int offset);
+    // The same conversions without a new buffer: on success `out` views the result, valid
+    // until the next conversion; on failure m_strError says why and `out` is left alone.
+    bool ConvertToGKI(unsigned int id, const unsigned char* in, int inLength, std::span<const BYTE>& out);
+    bool ConvertFromGKI(unsigned int id, const unsigned char* in, int inLength, std::span<const BYTE>& out);
+    // The Recoder's layout values S, I, E and L, each asked with 0.
+    NativeLayoutValues GetLayoutValues();
 
     // "Error converting signal body for signal ID - 0x%8.8x" for `id`.
     static CString WalkErrorText(unsigned int id);
@@ -60,27 +67,72 @@ private:
         int64_t inPos;
         int64_t outPos;
     };
+    // A field of a signal whose fields are all basic fields, arrays of a basic type or
+    // enumerations, with what its walk needs found out once.
+    struct Planned {
+        CSvmObject::Kind kind;
+        int width;         // basic fields and arrays
+        int64_t count;     // arrays: elements
+        const CEnum* e;    // enumerations
+        int recordedSize;  // enumerations
+    };
+    struct Described {
+        CObList* fields = nullptr;  // null when the description is not a structure
+        bool planned = false;       // the walk goes by `plan`
+        std::vector<Planned> plan;
+    };
 
-    BOOL Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
-                 std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
+    // Converts into the work buffer: its first `size` bytes are the result.
+    bool Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size);
+    bool ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength, std::span<const BYTE>& out);
+    BOOL ConvertToBuffer(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                         std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
+    // The Recoder and the database as installed now; what was found in others is dropped.
+    void TakeServices();
+    // The field list of signal `id` (null when its description is not a structure);
+    // false, with m_strError set, when the signal has no description.
+    const Described* Describe(bool toGKI, unsigned int id);
+    static void Plan(Described& d);
     bool FindName(bool toGKI, unsigned int id, CString& name);
-    bool Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos, CObList* fields);
+    bool Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos, CObList* fields,
+              const std::vector<Planned>* plan = nullptr);
     // Walks a field list; false when a step at this level fails.
     bool Nested(bool toGKI, Cursor& c, std::span<CSvmObject* const> fields);
+    bool NestedPlan(bool toGKI, Cursor& c, const std::vector<Planned>& plan);
     Step One(bool toGKI, Cursor& c, CSvmObject& field);
+    // The steps of a basic field, an array of a basic type and an enumeration.
+    Step Basic(bool toGKI, Cursor& c, int w);
+    Step BasicArray(bool toGKI, Cursor& c, int w, int64_t count);
+    Step Enumeration(bool toGKI, Cursor& c, const CEnum* e, int recordedSize);
     bool UnionVariant(bool toGKI, Cursor& c, const CUnionVar& var);
     Step PackBytes(Cursor& c, int align, int64_t n);
     Step UnpackBytes(Cursor& c, int align, int64_t n);
     Step PackEnum(Cursor& c, const CEnum* e);
     Step UnpackEnum(Cursor& c, const CEnum* e, int recordedSize);
     int NestedAlignment(const CSvmNode& node);
+    // The width of a basic type named by `field`: remembered by descriptor while the walk
+    // is over the database's descriptors.
+    int Width(const CSvmObject& field, const CString& typeName);
+    // The enumeration a union variant names, remembered the same way.
+    CSvmObject* EnumOf(const CUnionVar& var);
     BYTE* Room(int64_t outPos, int64_t n);
 
     std::shared_ptr<CConverter> m_recoder;
     std::shared_ptr<CSvmDb> m_db;
+    uint64_t m_nServices = 0;  // the services generation m_recoder and m_db are of
+    bool m_bServices = false;
+    // Signals described so far, by identifier, towards native [0] and towards GKI [1].
+    FlatMemo<uint32_t, Described> m_described[2];
+    // What the walks found out about the database's descriptors (true while one runs
+    // over them): widths of basic types, enumerations of union variants.
+    bool m_bDatabaseWalk = false;
+    FlatMemo<const CSvmObject*, int> m_widths;
+    FlatMemo<const CSvmObject*, CSvmObject*> m_enums;
     int m_nAlignmentMode = 1;
     // The output of the running walk: a caller's buffer, or the work buffer that grows
-    // with what is written (so memory follows the description, not the capacity).
+    // with what is written (so memory follows the description, not the capacity); its
+    // first m_nWorkUsed bytes are written.
     unsigned char* m_pOut = nullptr;
     std::vector<BYTE> m_work;
+    size_t m_nWorkUsed = 0;
 };

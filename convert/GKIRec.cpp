@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <span>
 
 #include "convert/EnumSizeConverter.h"
 #include "framework/Archive.h"
@@ -17,18 +18,56 @@ constexpr uint32_t kMaxLength = 0xFFFF;
 
 int64_t Align(int64_t p, int n)
 {
+    if (p >= 0 && n > 0 && (n & (n - 1)) == 0) return (p + n - 1) & ~static_cast<int64_t>(n - 1);
     return (n > 1 && p % n) ? p + n - p % n : p;
 }
 
-// S, I, E, L from the Recoder; widths kept small so no image can grow without bound.
-NativeLayoutValues LayoutValues()
+// The kinds of record a pool holds, by their place in it; -1 for none.
+constexpr int kSignalSlot = 0, kLogged0Slot = 1, kLogged1Slot = 2, kCommandSlot = 3;
+
+int ExportSlot(const CVESKMessage& message)
 {
-    const std::shared_ptr<CConverter> recoder = Services::Recoder();
-    NativeLayoutValues v = recoder ? recoder->GetLayoutValues() : NativeLayoutValues();
-    v.S = std::clamp(v.S, 1, 64);
-    v.I = std::clamp(v.I, 1, 64);
-    v.E = std::clamp(v.E, 1, 64);
-    return v;
+    if (message.GetKind() != 1 || message.GetDataLength() < CVESKMessage::kHeaderSize) return -1;
+    switch (message.GetMessageType()) {
+        case CConverter::kSignalMessageType:
+            return kSignalSlot;
+        case CConverter::kLoggedSignalMessageType:
+            return kLogged0Slot;
+        case CConverter::kLoggedSignal2MessageType:
+            return kLogged1Slot;
+        default:
+            return -1;
+    }
+}
+
+int LoadSlot(int32_t typeCode)
+{
+    switch (typeCode) {
+        case CGKIRec::kCommandCode:
+            return kCommandSlot;
+        case CGKIRec::kSignalCode:
+            return kSignalSlot;
+        case CGKIRec::kLoggedSignalCode:
+            return kLogged0Slot;
+        default:
+            return -1;
+    }
+}
+
+std::unique_ptr<CGKIRec> MakeSlot(int slot)
+{
+    switch (slot) {
+        case kSignalSlot:
+            return std::make_unique<CGKISignalRec>();
+        case kLogged0Slot:
+            return std::make_unique<CGKILoggedSignalRec>(0);
+        case kLogged1Slot:
+            return std::make_unique<CGKILoggedSignalRec>(1);
+        case kCommandSlot:
+            return std::make_unique<CGKICommandRec>();
+        default:
+            return nullptr;
+    }
 }
 
 // A native signal header in message data. Bytes past the end of the data read as 0.
@@ -63,54 +102,65 @@ private:
 
 CGKIRec::~CGKIRec() = default;
 
-CGKIRec::Header& CGKIRec::Header::operator<<(uint32_t v)
-{
-    for (int i = 0; i < 4 && size < sizeof bytes; ++i) bytes[size++] = static_cast<BYTE>(v >> (8 * i));
-    return *this;
-}
-
-CGKIRec::Header& CGKIRec::Header::operator<<(uint16_t v)
-{
-    for (int i = 0; i < 2 && size < sizeof bytes; ++i) bytes[size++] = static_cast<BYTE>(v >> (8 * i));
-    return *this;
-}
-
 std::unique_ptr<CGKIRec> CGKIRec::Create(int32_t typeCode)
 {
-    switch (typeCode) {
-        case kCommandCode:
-            return std::make_unique<CGKICommandRec>();
-        case kSignalCode:
-            return std::make_unique<CGKISignalRec>();
-        case kLoggedSignalCode:
-            return std::make_unique<CGKILoggedSignalRec>(0);
-        default:
-            return nullptr;
-    }
+    return MakeSlot(LoadSlot(typeCode));
 }
 
 std::unique_ptr<CGKIRec> CGKIRec::ForMessage(const CVESKMessage& message)
 {
-    if (message.GetKind() != 1 || message.GetDataLength() < CVESKMessage::kHeaderSize) return nullptr;
-    switch (message.GetMessageType()) {
-        case CConverter::kSignalMessageType:
-            return std::make_unique<CGKISignalRec>();
-        case CConverter::kLoggedSignalMessageType:
-            return std::make_unique<CGKILoggedSignalRec>(0);
-        case CConverter::kLoggedSignal2MessageType:
-            return std::make_unique<CGKILoggedSignalRec>(1);
-        default:
-            return nullptr;
+    return MakeSlot(ExportSlot(message));
+}
+
+NativeLayoutValues CGKIRec::LayoutValues(CEnumSizeConverter* converter) const
+{
+    NativeLayoutValues v;
+    if (converter) {
+        v = converter->GetLayoutValues();
+    } else if (const std::shared_ptr<CConverter> recoder = Services::Recoder()) {
+        v = recoder->GetLayoutValues();
     }
+    v.S = std::clamp(v.S, 1, 64);
+    v.I = std::clamp(v.I, 1, 64);
+    v.E = std::clamp(v.E, 1, 64);
+    return v;
+}
+
+const NativeHeaderLayout& CGKIRec::HeaderLayout(int messageType, const NativeLayoutValues& v, uint32_t count)
+{
+    LayoutKey& k = m_layoutKey;
+    if (k.messageType != messageType || k.v.S != v.S || k.v.I != v.I || k.v.E != v.E || k.v.L != v.L ||
+        k.count != count) {
+        m_layout = NativeHeaderLayout();
+        CConverter::HeaderLayout(messageType, v, count, m_layout);
+        k = LayoutKey{messageType, v, count};
+    }
+    return m_layout;
+}
+
+BYTE* CGKIRec::BodyOfSize(uint32_t size)
+{
+    if (!m_pBody || m_nBodySize != size) {
+        m_pBody = std::make_unique<BYTE[]>(size);
+        m_nBodySize = size;
+    }
+    return m_pBody.get();
+}
+
+BYTE* CGKIRec::ImageOfSize(uint32_t size)
+{
+    if (!m_pImage || m_nImageSize != size) {
+        m_pImage = std::make_unique<BYTE[]>(size);
+        m_nImageSize = size;
+    }
+    return m_pImage.get();
 }
 
 void CGKIRec::StoreHeaderImage()
 {
     Header h;
     WriteHeader(h);
-    m_pImage = std::make_unique<BYTE[]>(h.size);
-    std::memcpy(m_pImage.get(), h.bytes, h.size);
-    m_nImageSize = h.size;
+    std::memcpy(ImageOfSize(h.size), h.bytes, h.size);
 }
 
 void CGKIRec::Store(CArchive& ar, int64_t bodyBytes) const
@@ -129,39 +179,40 @@ void CGKIRec::Store(CArchive& ar, int64_t bodyBytes) const
 
 void CGKIRec::LoadBody(CArchive& ar, uint32_t count)
 {
-    m_pBody = std::make_unique<BYTE[]>(count);
-    m_nBodySize = count;
-    if (ar.Read(m_pBody.get(), count) != count)
+    if (ar.Read(BodyOfSize(count), count) != count)
         throw CArchiveException(CArchiveException::endOfFile, ar.GetFile() ? ar.GetFile()->GetFilePath() : CString());
 }
 
 bool CGKIRec::ConvertBody(CEnumSizeConverter& converter, const BYTE* in, int64_t count, uint32_t most)
 {
-    std::unique_ptr<BYTE[]> body;
-    unsigned int size = 0;
-    if (!converter.ConvertToGKI(m_nId, in, static_cast<int>(std::min<int64_t>(count, INT_MAX)), body, size, 0)) {
+    std::span<const BYTE> body;
+    if (!converter.ConvertToGKI(m_nId, in, static_cast<int>(std::min<int64_t>(count, INT_MAX)), body)) {
         m_strError = converter.m_strError;
         return false;
     }
-    if (size > most) {
+    if (body.size() > most) {
         m_strError = CEnumSizeConverter::WalkErrorText(m_nId);
         return false;
     }
-    m_pBody = std::move(body);
-    m_nBodySize = size;
+    BYTE* to = BodyOfSize(static_cast<uint32_t>(body.size()));
+    if (!body.empty()) std::memcpy(to, body.data(), body.size());
     return true;
 }
 
 void CGKIRec::NewImage(uint32_t headerSize)
 {
     m_nImageHeaderSize = headerSize;
-    m_nImageSize = headerSize + m_nBodySize;
-    m_pImage = std::make_unique<BYTE[]>(m_nImageSize);
-    if (m_pBody && m_nBodySize) std::memcpy(m_pImage.get() + headerSize, m_pBody.get(), m_nBodySize);
+    BYTE* image = ImageOfSize(headerSize + m_nBodySize);
+    std::memset(image, 0, headerSize);
+    if (m_pBody && m_nBodySize) std::memcpy(image + headerSize, m_pBody.get(), m_nBodySize);
 }
 
 void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
 {
+    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) {
+        for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+        return;
+    }
     for (int i = 0; i < width && i < 4; ++i)
         if (at + i >= 0 && at + i < m_nImageSize) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
 }
@@ -192,7 +243,7 @@ int CGKICommandRec::FromMessage(const unsigned char* data, int length, CEnumSize
     const int64_t count = static_cast<int64_t>(length) - 2;
     if (count != 0) {
         // The arguments start at 2^L rounded up to a multiple of 4.
-        const int L = std::clamp(LayoutValues().L, 0, 30);
+        const int L = std::clamp(LayoutValues(&converter).L, 0, 30);
         const int64_t offset = Align(int64_t{1} << L, 4);
         if (!ConvertBody(converter, h.At(offset), h.Present(offset, count), UINT32_MAX)) return 0;
     }
@@ -219,8 +270,7 @@ void CGKICommandRec::Serialize(CArchive& ar)
     }
     // Image: the identifier's low 16 bits, then two zero bytes that stand for the body.
     m_nImageHeaderSize = 2;
-    m_nImageSize = 4;
-    m_pImage = std::make_unique<BYTE[]>(m_nImageSize);
+    std::memset(ImageOfSize(4), 0, 4);
     PutImage(0, m_nId & 0xFFFF, 2);
 }
 
@@ -241,9 +291,8 @@ void CGKISignalRec::BuildHeaderImage()
 
 int CGKISignalRec::FromMessage(const unsigned char* data, int length, CEnumSizeConverter& converter)
 {
-    const NativeLayoutValues v = LayoutValues();
-    NativeHeaderLayout at;
-    CConverter::HeaderLayout(CConverter::kSignalMessageType, v, 0, at);
+    const NativeLayoutValues v = LayoutValues(&converter);
+    const NativeHeaderLayout& at = HeaderLayout(CConverter::kSignalMessageType, v, 0);
     const NativeBytes h(data, length);
     m_nHeaderField1 = h.Field(at.field1, v.S);
     m_nHeaderField2 = h.Field(at.field2, v.S);
@@ -270,7 +319,7 @@ void CGKISignalRec::Serialize(CArchive& ar)
     LoadBody(ar, m_wBodyLength);
     // The native header of message type 6, without the alignments of the parsing rule:
     // the body length right after the fields, the body right after the identifier.
-    const NativeLayoutValues v = LayoutValues();
+    const NativeLayoutValues v = LayoutValues(m_pLayoutSource);
     const int64_t H = 2 * int64_t{v.S} + 2;
     const int64_t P = Align(H, v.I) - H;
     NewImage(static_cast<uint32_t>(H + P + v.I));
@@ -307,12 +356,11 @@ int CGKILoggedSignalRec::FromMessage(const unsigned char* data, int length, CEnu
 int CGKILoggedSignalRec::FromLayout(int messageType, const unsigned char* data, int length,
                                     CEnumSizeConverter& converter)
 {
-    const NativeLayoutValues v = LayoutValues();
+    const NativeLayoutValues v = LayoutValues(&converter);
     const NativeBytes h(data, length);
     const uint32_t count =
         messageType == CConverter::kLoggedSignal2MessageType ? h.Read(NativeHeaderLayout::kCountOffset, 4) : 0;
-    NativeHeaderLayout at;
-    CConverter::HeaderLayout(messageType, v, count, at);
+    const NativeHeaderLayout& at = HeaderLayout(messageType, v, count);
     m_nHeaderField1 = h.Field(at.field1, v.S);
     m_nHeaderField2 = h.Field(at.field2, v.S);
     m_nLogWord1 = h.Read(at.logWord1, 4);
@@ -325,8 +373,7 @@ int CGKILoggedSignalRec::FromLayout(int messageType, const unsigned char* data, 
     }
     if (left < 1) {
         // No body bytes: the record carries a single zero byte.
-        m_pBody = std::make_unique<BYTE[]>(1);
-        m_nBodySize = 1;
+        *BodyOfSize(1) = 0;
     } else if (!ConvertBody(converter, h.At(at.body), left, kMaxLength - kLoggedSignalFixed)) {
         return 0;
     }
@@ -345,7 +392,7 @@ void CGKILoggedSignalRec::Serialize(CArchive& ar)
     LoadBody(ar, m_wBodyLength);
     // The native header of message type 5, without the parsing rule's 2-byte gap (L = 0,
     // S = 1) and alignment of the body.
-    const NativeLayoutValues v = LayoutValues();
+    const NativeLayoutValues v = LayoutValues(m_pLayoutSource);
     const int64_t fields = 2 * int64_t{v.S};
     const int64_t H = fields + 10;
     const int64_t P = Align(H, v.I) - H;
@@ -356,4 +403,28 @@ void CGKILoggedSignalRec::Serialize(CArchive& ar)
     PutImage(fields + 4, m_nLogWord2, 4);
     PutImage(fields + 8, m_wBodyLength, 2);
     PutImage(H + P, m_nId, v.I == 4 ? 4 : 2);
+}
+
+// ---- the pool ----
+
+CGKIRec* CGKIRecPool::ForMessage(const CVESKMessage& message)
+{
+    const int slot = ExportSlot(message);
+    if (slot < 0) return nullptr;
+    if (!m_records[slot]) m_records[slot] = MakeSlot(slot);
+    return m_records[slot].get();
+}
+
+std::unique_ptr<CGKIRec> CGKIRecPool::Take(int32_t typeCode)
+{
+    const int slot = LoadSlot(typeCode);
+    if (slot < 0) return nullptr;
+    return m_records[slot] ? std::move(m_records[slot]) : MakeSlot(slot);
+}
+
+void CGKIRecPool::PutBack(std::unique_ptr<CGKIRec> record)
+{
+    if (!record) return;
+    const int slot = LoadSlot(record->m_nTypeCode);
+    if (slot >= 0) m_records[slot] = std::move(record);
 }

@@ -17,12 +17,15 @@
 // Serialize; or loaded by Serialize (the type code already read) into a native image:
 // the native signal header of message type 6, 5 or 67 followed by the GKI body, which the
 // reader (CGKISignalRecReader) then converts to the native layout.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "framework/Object.h"
 #include "framework/String.h"
 #include "framework/Types.h"
+#include "platform/Recoder.h"
 
 class CArchive;
 class CEnumSizeConverter;
@@ -56,6 +59,9 @@ public:
     // The record a native message becomes on export: a message of kind 1 and type 6, 5
     // or 7 that has a signal header (8 data bytes or more); null for any other.
     static std::unique_ptr<CGKIRec> ForMessage(const CVESKMessage& message);
+    // Loading: the layout values come from `converter` (kept by it) instead of the
+    // Recoder of the host services; null goes back to the Recoder.
+    void SetLayoutSource(CEnumSizeConverter* converter) { m_pLayoutSource = converter; }
 
     int32_t m_nTypeCode;
     uint16_t m_wLength = 0;
@@ -72,12 +78,36 @@ protected:
     struct Header {
         BYTE bytes[28] = {};
         uint32_t size = 0;
-        Header& operator<<(uint32_t v);
-        Header& operator<<(uint16_t v);
+        Header& operator<<(uint32_t v) { return Put(v, 4); }
+        Header& operator<<(uint16_t v) { return Put(v, 2); }
+        Header& Put(uint32_t v, uint32_t width)
+        {
+            if (size + width <= sizeof bytes) {
+                if constexpr (std::endian::native == std::endian::little) {
+                    std::memcpy(bytes + size, &v, width);  // the low bytes first
+                } else {
+                    for (uint32_t i = 0; i < width; ++i) bytes[size + i] = static_cast<BYTE>(v >> (8 * i));
+                }
+                size += width;
+                return *this;
+            }
+            for (uint32_t i = 0; i < width && size < sizeof bytes; ++i) bytes[size++] = static_cast<BYTE>(v >> (8 * i));
+            return *this;
+        }
     };
 
     explicit CGKIRec(int32_t typeCode) : m_nTypeCode(typeCode) {}
     virtual void WriteHeader(Header& h) const = 0;
+    // S, I, E, L from the layout source or the Recoder, widths kept small so no image can
+    // grow without bound.
+    NativeLayoutValues LayoutValues(CEnumSizeConverter* converter) const;
+    // The native header layout of a message type (CConverter::HeaderLayout), kept from
+    // the record's last message while the type, values and count stay the same.
+    const NativeHeaderLayout& HeaderLayout(int messageType, const NativeLayoutValues& v, uint32_t count);
+    // m_pBody as a buffer of `size` bytes: the one held when it has that size.
+    BYTE* BodyOfSize(uint32_t size);
+    // m_pImage as a buffer of `size` bytes: the one held when it has that size.
+    BYTE* ImageOfSize(uint32_t size);
     void StoreHeaderImage();
     // Stores the header and `bodyBytes` body bytes (zero-padded past the body) when the
     // record holds a body.
@@ -92,6 +122,16 @@ protected:
     void PutImage(int64_t at, uint32_t value, int width);
     // A leading header field: one byte at width 1, else its low 16 bits.
     void PutImageField(int64_t at, uint32_t value, int width);
+
+    CEnumSizeConverter* m_pLayoutSource = nullptr;
+
+private:
+    struct LayoutKey {
+        int messageType = -1;
+        NativeLayoutValues v;
+        uint32_t count = 0;
+    } m_layoutKey;
+    NativeHeaderLayout m_layout;
 };
 
 class CGKICommandRec : public CGKIRec {
@@ -143,4 +183,19 @@ protected:
 
 private:
     int FromLayout(int messageType, const unsigned char* data, int length, CEnumSizeConverter& converter);
+};
+
+// Records filled again and again, one of each kind, made on first use: a conversion of
+// many records makes no new record, and no new buffer while the sizes stay the same.
+class CGKIRecPool {
+public:
+    // The pool's record for a native message on export, as CGKIRec::ForMessage picks it.
+    CGKIRec* ForMessage(const CVESKMessage& message);
+    // Loading: the pool's record for a type code, as CGKIRec::Create makes it, taken out of
+    // the pool (null for any other code); PutBack returns it.
+    std::unique_ptr<CGKIRec> Take(int32_t typeCode);
+    void PutBack(std::unique_ptr<CGKIRec> record);
+
+private:
+    std::unique_ptr<CGKIRec> m_records[4];  // signal, logged signal of layouts 0 and 1, command
 };

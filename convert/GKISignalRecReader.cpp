@@ -28,34 +28,43 @@ void CGKISignalRecReader::Serialize(CArchive& ar)
             AfxMessageBox("There is a problem with this signal type", MB_OK);
             throw CNotSupportedException("unknown GKI record type code");
     }
-    m_pRecord = CGKIRec::Create(m_nRecTypeCode);
+    m_pRecord = m_records.Take(m_nRecTypeCode);
+    m_pRecord->SetLayoutSource(&m_converter);
     // The record lives for this read only, also when the archive runs out inside it.
     struct Release {
+        CGKIRecPool& pool;
         std::unique_ptr<CGKIRec>& record;
-        ~Release() { record.reset(); }
-    } release{m_pRecord};
+        ~Release() { pool.PutBack(std::move(record)); }
+    } release{m_records, m_pRecord};
     m_pRecord->Serialize(ar);
 
     const BYTE* image = m_pRecord->GetImage();
     const uint32_t headerSize = m_pRecord->m_nImageHeaderSize;
-    std::unique_ptr<unsigned char[]> body;
-    unsigned int bodySize = 0;
+    std::span<const BYTE> body;
     if (!m_converter.ConvertFromGKI(m_pRecord->m_nId, image + headerSize,
-                                    static_cast<int>(m_pRecord->GetImageSize() - headerSize), body, bodySize, 0))
+                                    static_cast<int>(m_pRecord->GetImageSize() - headerSize), body))
     {
-        bodySize = 0;  // the message keeps its header only
+        body = {};  // the message keeps its header only
         ++m_nBodiesNotConverted;
     }
+    SetMessage(image, headerSize, body);
+}
 
-    std::vector<BYTE> block(CVESKMessage::kHeaderSize + headerSize + bodySize, 0);
-    block[0] = static_cast<BYTE>(m_wMsgType);
-    block[1] = static_cast<BYTE>(m_wMsgType >> 8);
-    std::memcpy(block.data() + CVESKMessage::kHeaderSize, image, headerSize);
-    if (bodySize) std::memcpy(block.data() + CVESKMessage::kHeaderSize + headerSize, body.get(), bodySize);
+void CGKISignalRecReader::SetMessage(const BYTE* image, uint32_t headerSize, std::span<const BYTE> body)
+{
+    m_block.assign(CVESKMessage::kHeaderSize + headerSize + body.size(), 0);
+    m_block[0] = static_cast<BYTE>(m_wMsgType);
+    m_block[1] = static_cast<BYTE>(m_wMsgType >> 8);
+    std::memcpy(m_block.data() + CVESKMessage::kHeaderSize, image, headerSize);
+    if (!body.empty()) std::memcpy(m_block.data() + CVESKMessage::kHeaderSize + headerSize, body.data(), body.size());
 
-    auto message = std::make_unique<CVESKMessage>(1, 0, block.data(), static_cast<int>(block.size()), 1);
-    message->SetMessageIndex(static_cast<uint64_t>(static_cast<int64_t>(m_nNextIndex)));
+    if (!m_pMessage) m_pMessage = std::make_unique<CVESKMessage>();
+    CVESKMessage& message = *m_pMessage;
+    message.SetKind(1);
+    message.SetDeviceNumber(0);
+    message.SetPCTimeStamp(CSystemTime());
+    message.SetData(m_block.data(), static_cast<int>(m_block.size()));
+    message.SetMessageIndex(static_cast<uint64_t>(static_cast<int64_t>(m_nNextIndex)));
     m_nNextIndex = static_cast<int32_t>(static_cast<uint32_t>(m_nNextIndex) + 1);
-    message->SetFurther(1);
-    m_pMessage = std::move(message);
+    message.SetFurther(1);
 }

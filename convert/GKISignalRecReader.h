@@ -8,6 +8,8 @@
 // Used for loading only.
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "convert/EnumSizeConverter.h"
 #include "convert/GKIRec.h"
@@ -27,6 +29,9 @@ public:
     void Serialize(CArchive& ar) override;
     // Hands the message of the last read to the caller (null once it has been taken).
     std::unique_ptr<CVESKMessage> GetMessage() { return std::move(m_pMessage); }
+    // The message of the last read, left with the reader: a message that is not taken is
+    // filled again by the next read (null once it has been taken).
+    CVESKMessage* PeekMessage() { return m_pMessage.get(); }
 
     int32_t m_nRecTypeCode = CGKIRec::kSignalCode;
     uint16_t m_wMsgType = 0;
@@ -37,4 +42,11 @@ public:
     // Bodies that would not convert to the native layout (their messages carry the
     // header only): a count for hosts that report it; nothing is shown.
     uint64_t m_nBodiesNotConverted = 0;
+
+private:
+    // The message of a read: m_pMessage filled again when it was not taken.
+    void SetMessage(const BYTE* image, uint32_t headerSize, std::span<const BYTE> body);
+
+    CGKIRecPool m_records;
+    std::vector<BYTE> m_block;  // the data block being made
 };

@@ -37,6 +37,11 @@ struct GkiCounts {
     std::atomic<bool> sizeLimit{false};    // import: stopped at the size limit
 
     void Reset();
+    // One more: the worker is the only writer of a count, so no locked increment is needed.
+    static void Add(std::atomic<uint64_t>& n)
+    {
+        n.store(n.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
 };
 
 // Where the records of an imported log may end at most: 4 GiB - 1 bytes less room for
@@ -49,6 +54,9 @@ class CConverterState;
 class CFile;
 
 namespace Gki {
+
+// The buffer of the storing archive each worker writes through: fewer, larger writes.
+constexpr int kWriteBufferSize = 64 * 1024;
 
 // The progress step of a GKI worker: a post whenever the position passes the next
 // hundredth of the input, at most one per turn.

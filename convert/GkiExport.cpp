@@ -1,6 +1,5 @@
 // Export to GKI: every signal and logged-signal message of a log becomes one GKI record,
 // written in message order as it is made (docs/FORMAT.md, "GKI log").
-#include <memory>
 #include <mutex>
 #include <new>
 
@@ -22,7 +21,10 @@ namespace {
 class GkiExport {
 public:
     explicit GkiExport(CConverterState& s)
-        : m_s(s), m_end(s.m_logFile.GetHeaderPosition()), m_progress(m_end), m_out(&s.m_gkiOutFile, CArchive::store)
+        : m_s(s),
+          m_end(s.m_logFile.GetHeaderPosition()),
+          m_progress(m_end),
+          m_out(&s.m_gkiOutFile, CArchive::store, Gki::kWriteBufferSize)
     {
     }
     // Converts up to the end of the records or a stop; framework errors, a processor
@@ -31,7 +33,7 @@ public:
 
 private:
     enum class Turn { next, end };
-    Turn ReadOne(std::unique_ptr<CGKIRec>& record);
+    Turn ReadOne(CGKIRec*& record);
     void LeaveOut(const CVESKMessage& message);
     void ReadError();
 
@@ -40,6 +42,7 @@ private:
     Gki::ProgressSteps m_progress;
     CArchive m_out;
     CEnumSizeConverter m_converter;
+    CGKIRecPool m_records;
     CVESKMessage m_message;
 };
 
@@ -48,11 +51,11 @@ void GkiExport::Run()
     try {
         while (m_s.m_logFile.GetPosition() < m_end && !m_s.IsStopRequested()) {
             m_progress.Turn(m_s, m_s.m_logFile.GetPosition());
-            std::unique_ptr<CGKIRec> record;
+            CGKIRec* record = nullptr;
             if (ReadOne(record) == Turn::end) break;
             if (!record) continue;
             record->Serialize(m_out);
-            ++m_s.m_gkiCounts.written;
+            GkiCounts::Add(m_s.m_gkiCounts.written);
         }
         m_out.Close();
     } catch (...) {
@@ -63,7 +66,7 @@ void GkiExport::Run()
 
 // Reads the next message and makes its record, under m_lock; `record` stays null for a
 // message that is left out or that failed to read inside the records.
-GkiExport::Turn GkiExport::ReadOne(std::unique_ptr<CGKIRec>& record)
+GkiExport::Turn GkiExport::ReadOne(CGKIRec*& record)
 {
     std::unique_lock<CCriticalSection> lock(m_s.m_lock);
     if (m_s.IsAbandoned()) return Turn::end;
@@ -79,8 +82,8 @@ GkiExport::Turn GkiExport::ReadOne(std::unique_ptr<CGKIRec>& record)
     }
     // A record that read into the header is the header's bytes, not a message.
     if (m_s.m_logFile.GetPosition() > m_end) return Turn::end;
-    ++m_s.m_gkiCounts.read;
-    record = CGKIRec::ForMessage(m_message);
+    GkiCounts::Add(m_s.m_gkiCounts.read);
+    record = m_records.ForMessage(m_message);
     if (!record) {
         LeaveOut(m_message);
         return Turn::next;
@@ -89,7 +92,7 @@ GkiExport::Turn GkiExport::ReadOne(std::unique_ptr<CGKIRec>& record)
     if (!record->FromMessage(data, m_message.GetDataLength() - CVESKMessage::kHeaderSize, m_converter)) {
         m_s.m_errors.push_front(record->GetErrorText());
         ++m_s.m_gkiCounts.notConverted;
-        record.reset();
+        record = nullptr;
     }
     return Turn::next;
 }

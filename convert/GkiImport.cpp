@@ -1,7 +1,6 @@
 // Import from GKI: every record of a GKI file becomes one message of a new log, numbered
 // from 1 in file order and written as it is read.
 #include <algorithm>
-#include <memory>
 #include <mutex>
 #include <new>
 
@@ -27,7 +26,7 @@ public:
         : m_s(s),
           m_length(s.m_gkiInFile.GetLength()),
           m_progress(m_length),
-          m_out(&s.m_importLog, CArchive::store)
+          m_out(&s.m_importLog, CArchive::store, Gki::kWriteBufferSize)
     {
     }
     // Imports up to the end of the file, a stop or the size limit; framework errors (an
@@ -36,7 +35,7 @@ public:
 
 private:
     enum class Turn { next, end };
-    Turn ReadOne(std::unique_ptr<CVESKMessage>& message);
+    Turn ReadOne(CVESKMessage*& message);
     bool Write(CVESKMessage& message);
 
     CConverterState& m_s;
@@ -56,7 +55,7 @@ void GkiImport::Run()
                 break;
             }
             m_progress.Turn(m_s, m_s.m_gkiInFile.GetPosition());
-            std::unique_ptr<CVESKMessage> message;
+            CVESKMessage* message = nullptr;
             if (ReadOne(message) == Turn::end) break;
             if (message && !Write(*message)) break;
         }
@@ -71,7 +70,7 @@ void GkiImport::Run()
 
 // Reads the next record into a message, under m_lock; `message` stays null after a read
 // error inside the file.
-GkiImport::Turn GkiImport::ReadOne(std::unique_ptr<CVESKMessage>& message)
+GkiImport::Turn GkiImport::ReadOne(CVESKMessage*& message)
 {
     std::unique_lock<CCriticalSection> lock(m_s.m_lock);
     if (m_s.IsAbandoned()) return Turn::end;
@@ -90,8 +89,8 @@ GkiImport::Turn GkiImport::ReadOne(std::unique_ptr<CVESKMessage>& message)
         if (!m_s.IsAbandoned()) AfxMessageBox(ConvertTexts::kReadError, MB_OK);
         return Turn::next;
     }
-    ++m_s.m_gkiCounts.read;
-    message = m_reader.GetMessage();
+    GkiCounts::Add(m_s.m_gkiCounts.read);
+    message = m_reader.PeekMessage();  // filled again by the next read
     return Turn::next;
 }
 
@@ -107,7 +106,7 @@ bool GkiImport::Write(CVESKMessage& message)
     }
     message.Serialize(m_out);
     m_recordsEnd += size;
-    ++m_s.m_gkiCounts.written;
+    GkiCounts::Add(m_s.m_gkiCounts.written);
     return true;
 }
 

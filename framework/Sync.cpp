@@ -30,8 +30,11 @@ bool CEvent::ResetEvent()
 
 bool CEvent::Lock(DWORD ms)
 {
+    // Testing a manual-reset event changes nothing: no lock needed (a test per record of
+    // a conversion is common).
+    if (ms == 0 && m_bManualReset) return m_bSignalled.load();
     std::unique_lock<std::mutex> lock(m_mutex);
-    auto ready = [this] { return m_bSignalled; };
+    auto ready = [this] { return m_bSignalled.load(); };
     if (ms == 0) {
         // A test, not a wait: no trip into the kernel.
         if (!m_bSignalled) return false;

@@ -38,7 +38,8 @@ public:
 private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    bool m_bSignalled;
+    // Written under m_mutex; a manual-reset event is tested without it.
+    std::atomic<bool> m_bSignalled;
     const bool m_bManualReset;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/Services.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/DefaultServices.h"
@@ -8,6 +9,8 @@ namespace {
 
 std::mutex g_mutex;
 HostServices g_services;
+// Counts the installs, so that a user may keep what it looked up until the next one.
+std::atomic<uint64_t> g_generation{0};
 
 template <typename T>
 T Get(T HostServices::*member)
@@ -54,6 +57,12 @@ void Install(const HostServices& services)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_services = services;
+    ++g_generation;
+}
+
+uint64_t Generation()
+{
+    return g_generation.load(std::memory_order_acquire);
 }
 
 }  // namespace Services
@@ -63,10 +72,12 @@ CScopedServices::CScopedServices(const HostServices& services)
     std::lock_guard<std::mutex> lock(g_mutex);
     m_previous = g_services;
     g_services = services;
+    ++g_generation;
 }
 
 CScopedServices::~CScopedServices()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_services = m_previous;
+    ++g_generation;
 }

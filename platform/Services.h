@@ -5,6 +5,7 @@
 // cursor. Every service has a default that works on a fresh machine (for the last two:
 // none, nothing shown); a host installs its own at start-up, a test through CScopedServices.
 // Library code reaches host services only through here.
+#include <cstdint>
 #include <memory>
 
 #include "framework/String.h"
@@ -58,6 +59,10 @@ std::shared_ptr<CSvmDb> SignalDb();
 HostServices Current();
 // Installs a set; members left empty get the defaults.
 void Install(const HostServices& services);
+// Grows with every install (CScopedServices included). A user that reads the
+// generation before it takes copies of services may keep them, and what it looked up
+// in them, for as long as the generation stays the same.
+uint64_t Generation();
 // The per-user data directory used when no home directory is installed:
 // $XDG_DATA_HOME/vkl or ~/.local/share/vkl (created with its "Bin Logs" folder).
 CString DefaultHomeDirectory();

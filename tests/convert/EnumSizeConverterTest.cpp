@@ -67,6 +67,20 @@ TEST_F(ConverterTest, FailuresSayWhyAndLeaveTheOutputsAlone)
     EXPECT_EQ(ToGKI(CPartialRecoder::kGhostId, {1}).error, "Cannot locate 'GHOST' in Signals Database");
 }
 
+TEST_F(ConverterTest, SignalsAreLookedUpAgainAfterOtherServicesAreInstalled)
+{
+    // Found through the first Recoder, then through one that does not know the name.
+    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
+    Install(std::make_shared<CPartialRecoder>(db));
+    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).error, "No such ID : 0x00001003");
+    // A database with another description under the same identifier.
+    db = CSvmDb::LoadFromText(R"({"signals": [{"id": 4099, "name": "NESTED_IND", "fields": [
+                                   {"name": "w", "type": "int"}]}]})",
+                              "other");
+    Install(std::make_shared<CConverter>(db));
+    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {1, 2, 3, 4, 5}).bytes, (Bytes{1, 2, 3, 4}));
+}
+
 TEST_F(ConverterTest, NestedStructureUnderBothAlignmentModes)
 {
     // Mode 1: a structure of alignment 1 follows at once; any other mode: the next multiple of 4.
