@@ -238,8 +238,8 @@ TEST_F(GkiConversionTest, ImportEnds)
     const Bytes three = Cat({GkiS(kThree), GkiS(kThree), GkiS(kThree)});
     const Texts done{ConvertTexts::kSucceeded}, errors{ConvertTexts::kCompletedWithErrors},
         failed{kTypeProblem, ConvertTexts::kConversionFailed};
-    Bytes badType;  // behind more records than the archive's buffer holds
-    for (int i = 0; i < 100; ++i) Append(badType, GkiS(kThree));
+    Bytes badType;  // behind more records than the output archive's buffer holds
+    while (badType.size() < 2 * Gki::kWriteBufferSize) Append(badType, GkiS(kThree));
     badType = Cat({badType, LE(0x44, 4), LE(0, 16), GkiS(kThree)});
     constexpr uint64_t kNone = kImportRecordsLimit;
     struct Case {
