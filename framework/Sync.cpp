@@ -1,6 +1,7 @@
 #include "framework/Sync.h"
 
 #include <chrono>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -63,6 +64,15 @@ bool SetCurrentThreadPriority(int priority)
     return ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0;
 }
 
+void MarkThreadUncancellable()
+{
+    // With cancellation disabled the asynchronous type never acts; it only tells the C
+    // library that there is nothing to switch around each call.
+    int old = 0;
+    ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
+    ::pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old);
+}
+
 DWORD GetCurrentThreadId()
 {
     return static_cast<DWORD>(::syscall(SYS_gettid));
@@ -105,6 +115,7 @@ std::unique_ptr<CWinThread> CWinThread::Start(std::function<UINT()> body, int pr
         }
         state->cv.notify_all();
         SetCurrentThreadPriority(priority);
+        MarkThreadUncancellable();
         const UINT code = body();
         std::lock_guard<std::mutex> lock(state->mutex);
         state->exitCode = code;

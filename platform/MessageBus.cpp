@@ -57,8 +57,11 @@ struct CMessageClient::State {
     size_t queuedBytes = 0;  // the queue and the worker's batch until it gives them back
     size_t spareBytes = 0;
     // Messages of the worker's batch not yet handed to the callback. Only the worker
-    // counts it down; Terminate and Stop set it to 0, which ends the batch.
-    std::atomic<size_t> batchLeft{0};
+    // counts it down; Terminate and Stop set it to 0, which ends the batch. On a cache
+    // line of its own: the worker counts it down once a message, while the dispatching
+    // thread writes the fields around it once a message too.
+    alignas(64) std::atomic<size_t> batchLeft{0};
+    char batchLeftLine[64 - sizeof(std::atomic<size_t>)] = {};
     bool active = false;         // takes messages from the bus
     bool workerPaused = false;   // paused by the worker itself: intake goes on
     bool busy = false;           // the worker is delivering a batch
@@ -221,6 +224,7 @@ void DeliverBatch(State& s, Batch& batch, void* owner, MessageCallback callback,
 void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
 {
     t_workerOf = state.get();
+    MarkThreadUncancellable();
     State& s = *state;
     State::Queue batch;
     std::unique_lock<std::mutex> lock(s.mutex);
