@@ -76,10 +76,28 @@ private:
         const CEnum* e;    // enumerations
         int recordedSize;  // enumerations
     };
+    // One step of a straight walk: `width` bytes copied, or an enumeration of `e` (taken
+    // as `inWidth` bytes wide when planned) read and written `outWidth` bytes wide.
+    struct StraightStep {
+        int32_t in, out;
+        int32_t width;  // a copy: its bytes; an enumeration: 0
+        int32_t inWidth, outWidth, enumWidth;
+        const CEnum* e;
+    };
+    // A plan's walk over an input that holds every field, worked out once: the same
+    // bytes at the same places, for an input of at least `inNeed` bytes.
+    struct Straight {
+        bool usable = false;
+        bool gaps = false;  // alignment gaps in the output, zero-filled
+        int64_t inNeed = 0;
+        int64_t outEnd = 0;
+        std::vector<StraightStep> steps;
+    };
     struct Described {
         CObList* fields = nullptr;  // null when the description is not a structure
         bool planned = false;       // the walk goes by `plan`
         std::vector<Planned> plan;
+        Straight straight;
     };
 
     // Converts into the work buffer: its first `size` bytes are the result.
@@ -93,6 +111,9 @@ private:
     // false, with m_strError set, when the signal has no description.
     const Described* Describe(bool toGKI, unsigned int id);
     static void Plan(Described& d);
+    static void PlanStraight(bool toGKI, Described& d);
+    // The straight walk of `d` when it applies to this input: true with `size` set.
+    bool WalkStraight(const Described& d, const unsigned char* in, int inLength, size_t& size);
     bool FindName(bool toGKI, unsigned int id, CString& name);
     bool Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos, CObList* fields,
               const std::vector<Planned>* plan = nullptr);

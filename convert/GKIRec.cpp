@@ -207,17 +207,22 @@ void CGKIRec::NewImage(uint32_t headerSize)
     if (m_pBody && m_nBodySize) std::memcpy(image + headerSize, m_pBody.get(), m_nBodySize);
 }
 
-void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
+// Inline: the loaders put six fields a record, and a call each would cost more.
+inline void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
 {
-    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) {
-        for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) [[likely]] {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(m_pImage.get() + at, &value, static_cast<size_t>(width));  // the low bytes first
+        } else {
+            for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+        }
         return;
     }
     for (int i = 0; i < width && i < 4; ++i)
         if (at + i >= 0 && at + i < m_nImageSize) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
 }
 
-void CGKIRec::PutImageField(int64_t at, uint32_t value, int width)
+inline void CGKIRec::PutImageField(int64_t at, uint32_t value, int width)
 {
     PutImage(at, width == 1 ? value & 0xFF : value & 0xFFFF, width == 1 ? 1 : 2);
 }
@@ -229,6 +234,11 @@ CGKICommandRec::~CGKICommandRec() = default;
 void CGKICommandRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nId;
+}
+
+int64_t CGKICommandRec::StoredBodyBytes() const
+{
+    return static_cast<int64_t>(m_wLength) - 2;
 }
 
 void CGKICommandRec::BuildHeaderImage()
@@ -255,7 +265,7 @@ int CGKICommandRec::FromMessage(const unsigned char* data, int length, CEnumSize
 void CGKICommandRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, static_cast<int64_t>(m_wLength) - 2);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nId;
@@ -282,6 +292,11 @@ void CGKISignalRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_wBodyLength
       << m_nId;
+}
+
+int64_t CGKISignalRec::StoredBodyBytes() const
+{
+    return m_wBodyLength;
 }
 
 void CGKISignalRec::BuildHeaderImage()
@@ -312,7 +327,7 @@ int CGKISignalRec::FromMessage(const unsigned char* data, int length, CEnumSizeC
 void CGKISignalRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, m_wBodyLength);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nHeaderField1 >> m_nHeaderField2 >> m_wBodyLength >> m_nId;
@@ -337,6 +352,11 @@ void CGKILoggedSignalRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_nLogWord1
       << m_nLogWord2 << m_wBodyLength << m_nId;
+}
+
+int64_t CGKILoggedSignalRec::StoredBodyBytes() const
+{
+    return m_wBodyLength;
 }
 
 void CGKILoggedSignalRec::BuildHeaderImage()
@@ -385,7 +405,7 @@ int CGKILoggedSignalRec::FromLayout(int messageType, const unsigned char* data, 
 void CGKILoggedSignalRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, m_wBodyLength);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nHeaderField1 >> m_nHeaderField2 >> m_nLogWord1 >> m_nLogWord2 >> m_wBodyLength >> m_nId;

@@ -17,7 +17,7 @@ namespace Gki {
 
 void ProgressSteps::Turn(CConverterState& s, uint64_t position)
 {
-    if (position <= m_step * m_next) return;
+    if (!Due(position)) return;
     ++m_next;
     s.PostProgress(position);
 }
