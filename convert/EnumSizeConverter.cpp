@@ -104,15 +104,13 @@ NativeLayoutValues CEnumSizeConverter::GetLayoutValues()
     return m_recoder ? m_recoder->GetLayoutValues() : NativeLayoutValues();
 }
 
-void CEnumSizeConverter::TakeServices()
+void CEnumSizeConverter::TakeNewServices(uint64_t generation)
 {
-    // The generation first: services installed after it make the next call look again.
-    const uint64_t generation = Services::Generation();
-    if (m_bServices && generation == m_nServices) return;
     m_recoder = Services::Recoder();
     m_db = Services::SignalDb();
     m_described[0].Clear();
     m_described[1].Clear();
+    m_lastDescribed[0] = m_lastDescribed[1] = LastDescribed();
     m_widths.Clear();
     m_enums.Clear();
     m_nServices = generation;
@@ -133,8 +131,13 @@ bool CEnumSizeConverter::FindName(bool toGKI, unsigned int id, CString& name)
 
 const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
 {
+    LastDescribed& last = m_lastDescribed[toGKI ? 1 : 0];
+    if (last.d && last.id == id) return last.d;
     FlatMemo<uint32_t, Described>& described = m_described[toGKI ? 1 : 0];
-    if (const Described* known = described.Find(id)) return known;
+    if (const Described* known = described.Find(id)) {
+        last = {id, known};
+        return known;
+    }
     CString name;
     if (!FindName(toGKI, id, name)) return nullptr;
     // The first structure the database gives for the name is the body.
@@ -153,7 +156,8 @@ const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, un
     Plan(d);
     PlanStraight(toGKI, d);
     described.Add(id, std::move(d));
-    return described.Find(id);
+    last = {id, described.Find(id)};  // the memo's entries may have moved
+    return last.d;
 }
 
 // A plan for a field list of basic fields, arrays of a basic type and enumerations only.

@@ -21,6 +21,7 @@
 #include "framework/String.h"
 #include "framework/Types.h"
 #include "platform/Recoder.h"
+#include "platform/Services.h"
 #include "platform/SignalDb.h"
 
 class CEnumSizeConverter : public CObject {
@@ -106,7 +107,13 @@ private:
     BOOL ConvertToBuffer(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
                          std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
     // The Recoder and the database as installed now; what was found in others is dropped.
-    void TakeServices();
+    void TakeServices()
+    {
+        // The generation first: services installed after it make the next call look again.
+        const uint64_t generation = Services::Generation();
+        if (!m_bServices || generation != m_nServices) TakeNewServices(generation);
+    }
+    void TakeNewServices(uint64_t generation);
     // The field list of signal `id` (null when its description is not a structure);
     // false, with m_strError set, when the signal has no description.
     const Described* Describe(bool toGKI, unsigned int id);
@@ -144,6 +151,11 @@ private:
     bool m_bServices = false;
     // Signals described so far, by identifier, towards native [0] and towards GKI [1].
     FlatMemo<uint32_t, Described> m_described[2];
+    // The last signal described in each direction (valid until its memo changes).
+    struct LastDescribed {
+        uint32_t id = 0;
+        const Described* d = nullptr;
+    } m_lastDescribed[2];
     // What the walks found out about the database's descriptors (true while one runs
     // over them): widths of basic types, enumerations of union variants.
     bool m_bDatabaseWalk = false;

@@ -76,6 +76,11 @@ public:
     NativeBytes(const BYTE* data, int length) : m_data(data), m_length(data ? std::max(length, 0) : 0) {}
     uint32_t Read(int64_t at, int width) const
     {
+        if (at >= 0 && width >= 0 && width <= 4 && at + width <= m_length) [[likely]] {
+            uint32_t v = 0;
+            for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(m_data[at + i]) << (8 * i);
+            return v;
+        }
         uint32_t v = 0;
         for (int i = 0; i < width && i < 4; ++i)
             if (at + i >= 0 && at + i < m_length) v |= static_cast<uint32_t>(m_data[at + i]) << (8 * i);

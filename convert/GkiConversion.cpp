@@ -15,9 +15,8 @@ void GkiCounts::Reset()
 
 namespace Gki {
 
-void ProgressSteps::Turn(CConverterState& s, uint64_t position)
+void ProgressSteps::Post(CConverterState& s, uint64_t position)
 {
-    if (!Due(position)) return;
     ++m_next;
     s.PostProgress(position);
 }

@@ -69,9 +69,14 @@ public:
     explicit ProgressSteps(uint64_t length) : m_step(length / 100) {}
     // Whether a turn at `position` posts.
     bool Due(uint64_t position) const { return position > m_step * m_next; }
-    void Turn(CConverterState& s, uint64_t position);
+    void Turn(CConverterState& s, uint64_t position)
+    {
+        if (Due(position)) Post(s, position);
+    }
 
 private:
+    void Post(CConverterState& s, uint64_t position);
+
     uint64_t m_step;
     uint64_t m_next = 1;
 };

@@ -50,9 +50,10 @@ private:
 void GkiExport::Run()
 {
     try {
-        while (m_s.m_logFile.GetPosition() < m_end && !m_s.IsStopRequested()) {
-            m_lock.BeforeProgress(m_progress, m_s.m_logFile.GetPosition());
-            m_progress.Turn(m_s, m_s.m_logFile.GetPosition());
+        for (uint64_t at = m_s.m_logFile.GetPosition(); at < m_end && !m_s.IsStopRequested();
+             at = m_s.m_logFile.GetPosition()) {
+            m_lock.BeforeProgress(m_progress, at);
+            m_progress.Turn(m_s, at);
             CGKIRec* record = nullptr;
             if (ReadOne(record) == Turn::end) break;
             if (!record) continue;

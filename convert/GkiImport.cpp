@@ -50,13 +50,13 @@ private:
 void GkiImport::Run()
 {
     try {
-        while (m_s.m_gkiInFile.GetPosition() < m_length) {
+        for (uint64_t at = m_s.m_gkiInFile.GetPosition(); at < m_length; at = m_s.m_gkiInFile.GetPosition()) {
             if (m_s.IsStopRequested()) {
                 m_s.m_bImporting = 0;
                 break;
             }
-            m_lock.BeforeProgress(m_progress, m_s.m_gkiInFile.GetPosition());
-            m_progress.Turn(m_s, m_s.m_gkiInFile.GetPosition());
+            m_lock.BeforeProgress(m_progress, at);
+            m_progress.Turn(m_s, at);
             CVESKMessage* message = nullptr;
             if (ReadOne(message) == Turn::end) break;
             if (message && !Write(*message)) break;
