@@ -89,7 +89,7 @@ bool CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in
     return ConvertToView(/*toGKI=*/false, id, in, inLength, out);
 }
 
-bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+inline bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
                                        std::span<const BYTE>& out)
 {
     size_t size = 0;
@@ -129,10 +129,15 @@ bool CEnumSizeConverter::FindName(bool toGKI, unsigned int id, CString& name)
     return false;
 }
 
-const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
+inline const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
+{
+    const LastDescribed& last = m_lastDescribed[toGKI ? 1 : 0];
+    return last.d && last.id == id ? last.d : DescribeAgain(toGKI, id);
+}
+
+const CEnumSizeConverter::Described* CEnumSizeConverter::DescribeAgain(bool toGKI, unsigned int id)
 {
     LastDescribed& last = m_lastDescribed[toGKI ? 1 : 0];
-    if (last.d && last.id == id) return last.d;
     FlatMemo<uint32_t, Described>& described = m_described[toGKI ? 1 : 0];
     if (const Described* known = described.Find(id)) {
         last = {id, known};
@@ -241,7 +246,7 @@ void CEnumSizeConverter::PlanStraight(bool toGKI, Described& d)
 
 // Enumerations must still be as wide as planned; a shorter input or a smaller capacity
 // walks field by field.
-bool CEnumSizeConverter::WalkStraight(const Described& d, const unsigned char* in, int inLength, size_t& size)
+inline bool CEnumSizeConverter::WalkStraight(const Described& d, const unsigned char* in, int inLength, size_t& size)
 {
     const Straight& st = d.straight;
     if (!st.usable || inLength < st.inNeed || st.outEnd > m_nOutCapacity) return false;
@@ -260,7 +265,7 @@ bool CEnumSizeConverter::WalkStraight(const Described& d, const unsigned char* i
     return true;
 }
 
-bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size)
+inline bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size)
 {
     TakeServices();
     m_nInLength = inLength;

@@ -117,6 +117,7 @@ private:
     // The field list of signal `id` (null when its description is not a structure);
     // false, with m_strError set, when the signal has no description.
     const Described* Describe(bool toGKI, unsigned int id);
+    const Described* DescribeAgain(bool toGKI, unsigned int id);  // not the last one described
     static void Plan(Described& d);
     static void PlanStraight(bool toGKI, Described& d);
     // The straight walk of `d` when it applies to this input: true with `size` set.
