@@ -90,7 +90,7 @@ bool CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in
 }
 
 inline bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
-                                       std::span<const BYTE>& out)
+                                              std::span<const BYTE>& out)
 {
     size_t size = 0;
     if (!Convert(toGKI, id, in, inLength, size)) return false;
@@ -265,7 +265,8 @@ inline bool CEnumSizeConverter::WalkStraight(const Described& d, const unsigned 
     return true;
 }
 
-inline bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size)
+inline bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                        size_t& size)
 {
     TakeServices();
     m_nInLength = inLength;

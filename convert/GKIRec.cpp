@@ -70,6 +70,32 @@ std::unique_ptr<CGKIRec> MakeSlot(int slot)
     }
 }
 
+// A native image being filled: `size` bytes at `image`. Inline: the loaders put six
+// fields a record.
+struct ImageWriter {
+    BYTE* image;
+    uint32_t size;
+    // Puts `width` little-endian bytes of `value`; bytes past the image are dropped.
+    void Put(int64_t at, uint32_t value, int width) const
+    {
+        if (at >= 0 && width <= 4 && at + width <= size) [[likely]] {
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(image + at, &value, static_cast<size_t>(width));  // the low bytes first
+            } else {
+                for (int i = 0; i < width; ++i) image[at + i] = static_cast<BYTE>(value >> (8 * i));
+            }
+            return;
+        }
+        for (int i = 0; i < width && i < 4; ++i)
+            if (at + i >= 0 && at + i < size) image[at + i] = static_cast<BYTE>(value >> (8 * i));
+    }
+    // A leading header field: one byte at width 1, else its low 16 bits.
+    void Field(int64_t at, uint32_t value, int width) const
+    {
+        Put(at, width == 1 ? value & 0xFF : value & 0xFFFF, width == 1 ? 1 : 2);
+    }
+};
+
 // A native signal header in message data. Bytes past the end of the data read as 0.
 class NativeBytes {
 public:
@@ -212,24 +238,14 @@ void CGKIRec::NewImage(uint32_t headerSize)
     if (m_pBody && m_nBodySize) std::memcpy(image + headerSize, m_pBody.get(), m_nBodySize);
 }
 
-// Inline: the loaders put six fields a record, and a call each would cost more.
-inline void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
+void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
 {
-    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) [[likely]] {
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(m_pImage.get() + at, &value, static_cast<size_t>(width));  // the low bytes first
-        } else {
-            for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
-        }
-        return;
-    }
-    for (int i = 0; i < width && i < 4; ++i)
-        if (at + i >= 0 && at + i < m_nImageSize) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+    ImageWriter{m_pImage.get(), m_nImageSize}.Put(at, value, width);
 }
 
-inline void CGKIRec::PutImageField(int64_t at, uint32_t value, int width)
+void CGKIRec::PutImageField(int64_t at, uint32_t value, int width)
 {
-    PutImage(at, width == 1 ? value & 0xFF : value & 0xFFFF, width == 1 ? 1 : 2);
+    ImageWriter{m_pImage.get(), m_nImageSize}.Field(at, value, width);
 }
 
 // ---- command ----
@@ -286,7 +302,7 @@ void CGKICommandRec::Serialize(CArchive& ar)
     // Image: the identifier's low 16 bits, then two zero bytes that stand for the body.
     m_nImageHeaderSize = 2;
     std::memset(ImageOfSize(4), 0, 4);
-    PutImage(0, m_nId & 0xFFFF, 2);
+    ImageWriter{m_pImage.get(), m_nImageSize}.Put(0, m_nId & 0xFFFF, 2);
 }
 
 // ---- signal ----
@@ -343,10 +359,11 @@ void CGKISignalRec::Serialize(CArchive& ar)
     const int64_t H = 2 * int64_t{v.S} + 2;
     const int64_t P = Align(H, v.I) - H;
     NewImage(static_cast<uint32_t>(H + P + v.I));
-    PutImageField(0, m_nHeaderField1, v.S);
-    PutImageField(v.S, m_nHeaderField2, v.S);
-    PutImage(2 * int64_t{v.S}, m_wBodyLength, 2);
-    PutImage(H + P, m_nId, v.I == 4 ? 4 : 2);
+    const ImageWriter image{m_pImage.get(), m_nImageSize};
+    image.Field(0, m_nHeaderField1, v.S);
+    image.Field(v.S, m_nHeaderField2, v.S);
+    image.Put(2 * int64_t{v.S}, m_wBodyLength, 2);
+    image.Put(H + P, m_nId, v.I == 4 ? 4 : 2);
 }
 
 // ---- logged signal ----
@@ -422,12 +439,13 @@ void CGKILoggedSignalRec::Serialize(CArchive& ar)
     const int64_t H = fields + 10;
     const int64_t P = Align(H, v.I) - H;
     NewImage(static_cast<uint32_t>(H + P + v.I));
-    PutImageField(0, m_nHeaderField1, v.S);
-    PutImageField(v.S, m_nHeaderField2, v.S);
-    PutImage(fields, m_nLogWord1, 4);
-    PutImage(fields + 4, m_nLogWord2, 4);
-    PutImage(fields + 8, m_wBodyLength, 2);
-    PutImage(H + P, m_nId, v.I == 4 ? 4 : 2);
+    const ImageWriter image{m_pImage.get(), m_nImageSize};
+    image.Field(0, m_nHeaderField1, v.S);
+    image.Field(v.S, m_nHeaderField2, v.S);
+    image.Put(fields, m_nLogWord1, 4);
+    image.Put(fields + 4, m_nLogWord2, 4);
+    image.Put(fields + 8, m_wBodyLength, 2);
+    image.Put(H + P, m_nId, v.I == 4 ? 4 : 2);
 }
 
 // ---- the pool ----

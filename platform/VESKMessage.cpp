@@ -39,6 +39,12 @@ void CVESKMessage::SetDataLength(int length)
     m_nDataLength = length;
 }
 
+WORD CVESKMessage::GetMessageType() const
+{
+    if (m_data.size() < 2) return 0;
+    return static_cast<WORD>(m_data[0] | (m_data[1] << 8));
+}
+
 const BYTE* CVESKMessage::GetBody() const
 {
     return m_data.size() > static_cast<size_t>(kHeaderSize) ? m_data.data() + kHeaderSize : nullptr;

@@ -52,11 +52,7 @@ public:
     void SwapData(std::vector<BYTE>& data);
     void SetDataLength(int length);  // a negative length marks the message unreadable
     // 16-bit message type at the start of the data block (0 when the block is shorter).
-    WORD GetMessageType() const
-    {
-        if (m_data.size() < 2) return 0;
-        return static_cast<WORD>(m_data[0] | (m_data[1] << 8));
-    }
+    WORD GetMessageType() const;
     // The payload after the 8-byte message header.
     const BYTE* GetBody() const;
     int GetBodyLength() const;
