@@ -89,8 +89,8 @@ bool CEnumSizeConverter::ConvertFromGKI(unsigned int id, const unsigned char* in
     return ConvertToView(/*toGKI=*/false, id, in, inLength, out);
 }
 
-bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
-                                       std::span<const BYTE>& out)
+inline bool CEnumSizeConverter::ConvertToView(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                              std::span<const BYTE>& out)
 {
     size_t size = 0;
     if (!Convert(toGKI, id, in, inLength, size)) return false;
@@ -104,15 +104,13 @@ NativeLayoutValues CEnumSizeConverter::GetLayoutValues()
     return m_recoder ? m_recoder->GetLayoutValues() : NativeLayoutValues();
 }
 
-void CEnumSizeConverter::TakeServices()
+void CEnumSizeConverter::TakeNewServices(uint64_t generation)
 {
-    // The generation first: services installed after it make the next call look again.
-    const uint64_t generation = Services::Generation();
-    if (m_bServices && generation == m_nServices) return;
     m_recoder = Services::Recoder();
     m_db = Services::SignalDb();
     m_described[0].Clear();
     m_described[1].Clear();
+    m_lastDescribed[0] = m_lastDescribed[1] = LastDescribed();
     m_widths.Clear();
     m_enums.Clear();
     m_nServices = generation;
@@ -131,10 +129,20 @@ bool CEnumSizeConverter::FindName(bool toGKI, unsigned int id, CString& name)
     return false;
 }
 
-const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
+inline const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, unsigned int id)
 {
+    const LastDescribed& last = m_lastDescribed[toGKI ? 1 : 0];
+    return last.d && last.id == id ? last.d : DescribeAgain(toGKI, id);
+}
+
+const CEnumSizeConverter::Described* CEnumSizeConverter::DescribeAgain(bool toGKI, unsigned int id)
+{
+    LastDescribed& last = m_lastDescribed[toGKI ? 1 : 0];
     FlatMemo<uint32_t, Described>& described = m_described[toGKI ? 1 : 0];
-    if (const Described* known = described.Find(id)) return known;
+    if (const Described* known = described.Find(id)) {
+        last = {id, known};
+        return known;
+    }
     CString name;
     if (!FindName(toGKI, id, name)) return nullptr;
     // The first structure the database gives for the name is the body.
@@ -151,8 +159,10 @@ const CEnumSizeConverter::Described* CEnumSizeConverter::Describe(bool toGKI, un
     Described d;
     if (list[0] && list[0]->GetKind() == CSvmObject::Kind::node) d.fields = &static_cast<CSvmNode*>(list[0])->m_fields;
     Plan(d);
+    PlanStraight(toGKI, d);
     described.Add(id, std::move(d));
-    return described.Find(id);
+    last = {id, described.Find(id)};  // the memo's entries may have moved
+    return last.d;
 }
 
 // A plan for a field list of basic fields, arrays of a basic type and enumerations only.
@@ -188,7 +198,75 @@ void CEnumSizeConverter::Plan(Described& d)
     d.planned = true;
 }
 
-bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength, size_t& size)
+// The plan walked once over an input that holds every field, as the field-by-field walk
+// goes: where each field is read and written, and how long an input must be.
+void CEnumSizeConverter::PlanStraight(bool toGKI, Described& d)
+{
+    constexpr int64_t kMost = 1 << 20;  // longer bodies walk field by field
+    if (!d.planned) return;
+    Straight st;
+    int64_t in = 0, out = 0;
+    for (const Planned& p : d.plan) {
+        StraightStep step{};
+        int64_t inAt = in, outAt = out, need = 0, inNext = 0, outNext = 0;
+        if (p.kind == CSvmObject::Kind::parms || p.kind == CSvmObject::Kind::paramArray) {
+            if (p.width < 0) return;
+            const int64_t n = p.kind == CSvmObject::Kind::parms ? p.width : p.count * p.width;
+            (toGKI ? inAt : outAt) = Align(toGKI ? in : out, p.width);
+            need = inAt + n, inNext = inAt + n, outNext = outAt + n;
+            step.width = static_cast<int32_t>(std::min(n, kMost));
+        } else {
+            const int s = EnumWidth(p.e);
+            (toGKI ? inAt : outAt) = Align(toGKI ? in : out, s);
+            // Towards native all four bytes of the field are read.
+            need = toGKI ? inAt + s : inAt + std::max(p.recordedSize, 4);
+            step.inWidth = toGKI ? s : 4;
+            step.outWidth = toGKI ? 4 : s;
+            inNext = inAt + step.inWidth, outNext = outAt + step.outWidth;
+            step.enumWidth = s;
+            step.e = p.e;
+        }
+        if (need > kMost || outNext > kMost) return;
+        st.gaps = st.gaps || outAt > out;
+        st.inNeed = std::max(st.inNeed, need);
+        step.in = static_cast<int32_t>(inAt);
+        step.out = static_cast<int32_t>(outAt);
+        StraightStep* last = st.steps.empty() ? nullptr : &st.steps.back();
+        if (last && step.width && last->width && last->in + last->width == step.in &&
+            last->out + last->width == step.out)
+            last->width += step.width;  // one copy for fields back to back on both sides
+        else if (step.width || step.e || step.inWidth)
+            st.steps.push_back(step);
+        in = inNext, out = outNext;
+    }
+    st.outEnd = out;
+    st.usable = true;
+    d.straight = std::move(st);
+}
+
+// Enumerations must still be as wide as planned; a shorter input or a smaller capacity
+// walks field by field.
+inline bool CEnumSizeConverter::WalkStraight(const Described& d, const unsigned char* in, int inLength, size_t& size)
+{
+    const Straight& st = d.straight;
+    if (!st.usable || inLength < st.inNeed || st.outEnd > m_nOutCapacity) return false;
+    for (const StraightStep& s : st.steps)
+        if (!s.width && EnumWidth(s.e) != s.enumWidth) return false;
+    m_pOut = nullptr;
+    BYTE* out = Room(0, st.outEnd);
+    if (st.gaps) std::memset(out, 0, static_cast<size_t>(st.outEnd));
+    for (const StraightStep& s : st.steps) {
+        if (s.width)
+            CopyField(out + s.out, in + s.in, s.width);
+        else
+            WriteLE(out + s.out, ReadLE(in + s.in, s.inWidth), s.outWidth);
+    }
+    size = static_cast<size_t>(st.outEnd);
+    return true;
+}
+
+inline bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
+                                        size_t& size)
 {
     TakeServices();
     m_nInLength = inLength;
@@ -198,6 +276,7 @@ bool CEnumSizeConverter::Convert(bool toGKI, unsigned int id, const unsigned cha
     m_nOutCapacity = ClampToInt(static_cast<int64_t>(toGKI ? 4 : 10) * std::max(inLength, 0));
     if (!toGKI) m_nInLimit = inLength;
     m_nWorkUsed = 0;
+    if (WalkStraight(*d, in, inLength, size)) return true;
     int inPos = 0, outPos = 0;
     struct DatabaseWalk {
         bool& on;

@@ -21,6 +21,7 @@
 #include "framework/String.h"
 #include "framework/Types.h"
 #include "platform/Recoder.h"
+#include "platform/Services.h"
 #include "platform/SignalDb.h"
 
 class CEnumSizeConverter : public CObject {
@@ -76,10 +77,28 @@ private:
         const CEnum* e;    // enumerations
         int recordedSize;  // enumerations
     };
+    // One step of a straight walk: `width` bytes copied, or an enumeration of `e` (taken
+    // as `inWidth` bytes wide when planned) read and written `outWidth` bytes wide.
+    struct StraightStep {
+        int32_t in, out;
+        int32_t width;  // a copy: its bytes; an enumeration: 0
+        int32_t inWidth, outWidth, enumWidth;
+        const CEnum* e;
+    };
+    // A plan's walk over an input that holds every field, worked out once: the same
+    // bytes at the same places, for an input of at least `inNeed` bytes.
+    struct Straight {
+        bool usable = false;
+        bool gaps = false;  // alignment gaps in the output, zero-filled
+        int64_t inNeed = 0;
+        int64_t outEnd = 0;
+        std::vector<StraightStep> steps;
+    };
     struct Described {
         CObList* fields = nullptr;  // null when the description is not a structure
         bool planned = false;       // the walk goes by `plan`
         std::vector<Planned> plan;
+        Straight straight;
     };
 
     // Converts into the work buffer: its first `size` bytes are the result.
@@ -88,11 +107,21 @@ private:
     BOOL ConvertToBuffer(bool toGKI, unsigned int id, const unsigned char* in, int inLength,
                          std::unique_ptr<unsigned char[]>& out, unsigned int& outLength);
     // The Recoder and the database as installed now; what was found in others is dropped.
-    void TakeServices();
+    void TakeServices()
+    {
+        // The generation first: services installed after it make the next call look again.
+        const uint64_t generation = Services::Generation();
+        if (!m_bServices || generation != m_nServices) TakeNewServices(generation);
+    }
+    void TakeNewServices(uint64_t generation);
     // The field list of signal `id` (null when its description is not a structure);
     // false, with m_strError set, when the signal has no description.
     const Described* Describe(bool toGKI, unsigned int id);
+    const Described* DescribeAgain(bool toGKI, unsigned int id);  // not the last one described
     static void Plan(Described& d);
+    static void PlanStraight(bool toGKI, Described& d);
+    // The straight walk of `d` when it applies to this input: true with `size` set.
+    bool WalkStraight(const Described& d, const unsigned char* in, int inLength, size_t& size);
     bool FindName(bool toGKI, unsigned int id, CString& name);
     bool Walk(bool toGKI, const unsigned char* in, unsigned char* out, int& inPos, int& outPos, CObList* fields,
               const std::vector<Planned>* plan = nullptr);
@@ -123,6 +152,11 @@ private:
     bool m_bServices = false;
     // Signals described so far, by identifier, towards native [0] and towards GKI [1].
     FlatMemo<uint32_t, Described> m_described[2];
+    // The last signal described in each direction (valid until its memo changes).
+    struct LastDescribed {
+        uint32_t id = 0;
+        const Described* d = nullptr;
+    } m_lastDescribed[2];
     // What the walks found out about the database's descriptors (true while one runs
     // over them): widths of basic types, enumerations of union variants.
     bool m_bDatabaseWalk = false;

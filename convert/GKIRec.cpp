@@ -70,12 +70,43 @@ std::unique_ptr<CGKIRec> MakeSlot(int slot)
     }
 }
 
+// A native image being filled: `size` bytes at `image`. Inline: the loaders put six
+// fields a record.
+struct ImageWriter {
+    BYTE* image;
+    uint32_t size;
+    // Puts `width` little-endian bytes of `value`; bytes past the image are dropped.
+    void Put(int64_t at, uint32_t value, int width) const
+    {
+        if (at >= 0 && width <= 4 && at + width <= size) [[likely]] {
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(image + at, &value, static_cast<size_t>(width));  // the low bytes first
+            } else {
+                for (int i = 0; i < width; ++i) image[at + i] = static_cast<BYTE>(value >> (8 * i));
+            }
+            return;
+        }
+        for (int i = 0; i < width && i < 4; ++i)
+            if (at + i >= 0 && at + i < size) image[at + i] = static_cast<BYTE>(value >> (8 * i));
+    }
+    // A leading header field: one byte at width 1, else its low 16 bits.
+    void Field(int64_t at, uint32_t value, int width) const
+    {
+        Put(at, width == 1 ? value & 0xFF : value & 0xFFFF, width == 1 ? 1 : 2);
+    }
+};
+
 // A native signal header in message data. Bytes past the end of the data read as 0.
 class NativeBytes {
 public:
     NativeBytes(const BYTE* data, int length) : m_data(data), m_length(data ? std::max(length, 0) : 0) {}
     uint32_t Read(int64_t at, int width) const
     {
+        if (at >= 0 && width >= 0 && width <= 4 && at + width <= m_length) [[likely]] {
+            uint32_t v = 0;
+            for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(m_data[at + i]) << (8 * i);
+            return v;
+        }
         uint32_t v = 0;
         for (int i = 0; i < width && i < 4; ++i)
             if (at + i >= 0 && at + i < m_length) v |= static_cast<uint32_t>(m_data[at + i]) << (8 * i);
@@ -209,17 +240,12 @@ void CGKIRec::NewImage(uint32_t headerSize)
 
 void CGKIRec::PutImage(int64_t at, uint32_t value, int width)
 {
-    if (at >= 0 && width <= 4 && at + width <= m_nImageSize) {
-        for (int i = 0; i < width; ++i) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
-        return;
-    }
-    for (int i = 0; i < width && i < 4; ++i)
-        if (at + i >= 0 && at + i < m_nImageSize) m_pImage[at + i] = static_cast<BYTE>(value >> (8 * i));
+    ImageWriter{m_pImage.get(), m_nImageSize}.Put(at, value, width);
 }
 
 void CGKIRec::PutImageField(int64_t at, uint32_t value, int width)
 {
-    PutImage(at, width == 1 ? value & 0xFF : value & 0xFFFF, width == 1 ? 1 : 2);
+    ImageWriter{m_pImage.get(), m_nImageSize}.Field(at, value, width);
 }
 
 // ---- command ----
@@ -229,6 +255,11 @@ CGKICommandRec::~CGKICommandRec() = default;
 void CGKICommandRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nId;
+}
+
+int64_t CGKICommandRec::StoredBodyBytes() const
+{
+    return static_cast<int64_t>(m_wLength) - 2;
 }
 
 void CGKICommandRec::BuildHeaderImage()
@@ -255,7 +286,7 @@ int CGKICommandRec::FromMessage(const unsigned char* data, int length, CEnumSize
 void CGKICommandRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, static_cast<int64_t>(m_wLength) - 2);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nId;
@@ -271,7 +302,7 @@ void CGKICommandRec::Serialize(CArchive& ar)
     // Image: the identifier's low 16 bits, then two zero bytes that stand for the body.
     m_nImageHeaderSize = 2;
     std::memset(ImageOfSize(4), 0, 4);
-    PutImage(0, m_nId & 0xFFFF, 2);
+    ImageWriter{m_pImage.get(), m_nImageSize}.Put(0, m_nId & 0xFFFF, 2);
 }
 
 // ---- signal ----
@@ -282,6 +313,11 @@ void CGKISignalRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_wBodyLength
       << m_nId;
+}
+
+int64_t CGKISignalRec::StoredBodyBytes() const
+{
+    return m_wBodyLength;
 }
 
 void CGKISignalRec::BuildHeaderImage()
@@ -312,7 +348,7 @@ int CGKISignalRec::FromMessage(const unsigned char* data, int length, CEnumSizeC
 void CGKISignalRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, m_wBodyLength);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nHeaderField1 >> m_nHeaderField2 >> m_wBodyLength >> m_nId;
@@ -323,10 +359,11 @@ void CGKISignalRec::Serialize(CArchive& ar)
     const int64_t H = 2 * int64_t{v.S} + 2;
     const int64_t P = Align(H, v.I) - H;
     NewImage(static_cast<uint32_t>(H + P + v.I));
-    PutImageField(0, m_nHeaderField1, v.S);
-    PutImageField(v.S, m_nHeaderField2, v.S);
-    PutImage(2 * int64_t{v.S}, m_wBodyLength, 2);
-    PutImage(H + P, m_nId, v.I == 4 ? 4 : 2);
+    const ImageWriter image{m_pImage.get(), m_nImageSize};
+    image.Field(0, m_nHeaderField1, v.S);
+    image.Field(v.S, m_nHeaderField2, v.S);
+    image.Put(2 * int64_t{v.S}, m_wBodyLength, 2);
+    image.Put(H + P, m_nId, v.I == 4 ? 4 : 2);
 }
 
 // ---- logged signal ----
@@ -337,6 +374,11 @@ void CGKILoggedSignalRec::WriteHeader(Header& h) const
 {
     h << static_cast<uint32_t>(m_nTypeCode) << m_wLength << m_nHeaderField1 << m_nHeaderField2 << m_nLogWord1
       << m_nLogWord2 << m_wBodyLength << m_nId;
+}
+
+int64_t CGKILoggedSignalRec::StoredBodyBytes() const
+{
+    return m_wBodyLength;
 }
 
 void CGKILoggedSignalRec::BuildHeaderImage()
@@ -385,7 +427,7 @@ int CGKILoggedSignalRec::FromLayout(int messageType, const unsigned char* data, 
 void CGKILoggedSignalRec::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {
-        Store(ar, m_wBodyLength);
+        Store(ar, StoredBodyBytes());
         return;
     }
     ar >> m_wLength >> m_nHeaderField1 >> m_nHeaderField2 >> m_nLogWord1 >> m_nLogWord2 >> m_wBodyLength >> m_nId;
@@ -397,12 +439,13 @@ void CGKILoggedSignalRec::Serialize(CArchive& ar)
     const int64_t H = fields + 10;
     const int64_t P = Align(H, v.I) - H;
     NewImage(static_cast<uint32_t>(H + P + v.I));
-    PutImageField(0, m_nHeaderField1, v.S);
-    PutImageField(v.S, m_nHeaderField2, v.S);
-    PutImage(fields, m_nLogWord1, 4);
-    PutImage(fields + 4, m_nLogWord2, 4);
-    PutImage(fields + 8, m_wBodyLength, 2);
-    PutImage(H + P, m_nId, v.I == 4 ? 4 : 2);
+    const ImageWriter image{m_pImage.get(), m_nImageSize};
+    image.Field(0, m_nHeaderField1, v.S);
+    image.Field(v.S, m_nHeaderField2, v.S);
+    image.Put(fields, m_nLogWord1, 4);
+    image.Put(fields + 4, m_nLogWord2, 4);
+    image.Put(fields + 8, m_wBodyLength, 2);
+    image.Put(H + P, m_nId, v.I == 4 ? 4 : 2);
 }
 
 // ---- the pool ----

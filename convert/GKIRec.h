@@ -17,6 +17,7 @@
 // Serialize; or loaded by Serialize (the type code already read) into a native image:
 // the native signal header of message type 6, 5 or 67 followed by the GKI body, which the
 // reader (CGKISignalRecReader) then converts to the native layout.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -51,6 +52,11 @@ public:
     // The record's header as Serialize stores it (type code to identifier) as the image.
     virtual void BuildHeaderImage() = 0;
     virtual CString GetErrorText() const { return m_strError; }
+    // Storing: Serialize writes no more bytes than this.
+    uint64_t StoredSizeAtMost() const
+    {
+        return sizeof(Header::bytes) + static_cast<uint64_t>(std::max<int64_t>(StoredBodyBytes(), 0));
+    }
     virtual unsigned char* GetImage() const { return m_pImage.get(); }
     virtual unsigned int GetImageSize() const { return m_nImageSize; }
 
@@ -98,6 +104,8 @@ protected:
 
     explicit CGKIRec(int32_t typeCode) : m_nTypeCode(typeCode) {}
     virtual void WriteHeader(Header& h) const = 0;
+    // The body bytes that storing writes after the header.
+    virtual int64_t StoredBodyBytes() const = 0;
     // S, I, E, L from the layout source or the Recoder, widths kept small so no image can
     // grow without bound.
     NativeLayoutValues LayoutValues(CEnumSizeConverter* converter) const;
@@ -144,6 +152,7 @@ public:
 
 protected:
     void WriteHeader(Header& h) const override;
+    int64_t StoredBodyBytes() const override;
 };
 
 class CGKISignalRec : public CGKIRec {
@@ -160,6 +169,7 @@ public:
 
 protected:
     void WriteHeader(Header& h) const override;
+    int64_t StoredBodyBytes() const override;
 };
 
 class CGKILoggedSignalRec : public CGKIRec {
@@ -180,6 +190,7 @@ public:
 
 protected:
     void WriteHeader(Header& h) const override;
+    int64_t StoredBodyBytes() const override;
 
 private:
     int FromLayout(int messageType, const unsigned char* data, int length, CEnumSizeConverter& converter);

@@ -52,7 +52,9 @@ void CGKISignalRecReader::Serialize(CArchive& ar)
 
 void CGKISignalRecReader::SetMessage(const BYTE* image, uint32_t headerSize, std::span<const BYTE> body)
 {
-    m_block.assign(CVESKMessage::kHeaderSize + headerSize + body.size(), 0);
+    // Every byte is written below: the message header, the image header, the body.
+    m_block.resize(CVESKMessage::kHeaderSize + headerSize + body.size());
+    std::memset(m_block.data(), 0, CVESKMessage::kHeaderSize);
     m_block[0] = static_cast<BYTE>(m_wMsgType);
     m_block[1] = static_cast<BYTE>(m_wMsgType >> 8);
     std::memcpy(m_block.data() + CVESKMessage::kHeaderSize, image, headerSize);
@@ -63,7 +65,7 @@ void CGKISignalRecReader::SetMessage(const BYTE* image, uint32_t headerSize, std
     message.SetKind(1);
     message.SetDeviceNumber(0);
     message.SetPCTimeStamp(CSystemTime());
-    message.SetData(m_block.data(), static_cast<int>(m_block.size()));
+    message.SwapData(m_block);  // the message's old block is the next one's storage
     message.SetMessageIndex(static_cast<uint64_t>(static_cast<int64_t>(m_nNextIndex)));
     m_nNextIndex = static_cast<int32_t>(static_cast<uint32_t>(m_nNextIndex) + 1);
     message.SetFurther(1);

@@ -15,9 +15,8 @@ void GkiCounts::Reset()
 
 namespace Gki {
 
-void ProgressSteps::Turn(CConverterState& s, uint64_t position)
+void ProgressSteps::Post(CConverterState& s, uint64_t position)
 {
-    if (position <= m_step * m_next) return;
     ++m_next;
     s.PostProgress(position);
 }

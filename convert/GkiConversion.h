@@ -10,6 +10,10 @@
 // file, an import that fails leaves no log (a log without records is deleted by its close).
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+
+#include "framework/Archive.h"
+#include "framework/Sync.h"
 
 namespace ConvertTexts {
 
@@ -63,11 +67,48 @@ constexpr int kWriteBufferSize = 64 * 1024;
 class ProgressSteps {
 public:
     explicit ProgressSteps(uint64_t length) : m_step(length / 100) {}
-    void Turn(CConverterState& s, uint64_t position);
+    // Whether a turn at `position` posts.
+    bool Due(uint64_t position) const { return position > m_step * m_next; }
+    void Turn(CConverterState& s, uint64_t position)
+    {
+        if (Due(position)) Post(s, position);
+    }
 
 private:
+    void Post(CConverterState& s, uint64_t position);
+
     uint64_t m_step;
     uint64_t m_next = 1;
+};
+
+// A worker's hold on m_lock: taken for the read of a record and kept across the records
+// that follow (one lock a record would cost more than the conversion of many), let go
+// before anything that may wait: a write that reaches the file, a progress post, a
+// message box, the end. The worker's stop test stays one a record.
+class RecordLock {
+public:
+    explicit RecordLock(CCriticalSection& lock) : m_lock(lock, std::defer_lock) {}
+    void Take()
+    {
+        if (!m_lock.owns_lock()) m_lock.lock();
+    }
+    void Release()
+    {
+        if (m_lock.owns_lock()) m_lock.unlock();
+    }
+    // Before `bytes` are written through `ar`: let go when they would reach the file.
+    void BeforeWrite(const CArchive& ar, uint64_t bytes)
+    {
+        if (bytes > ar.StoreRoom()) Release();
+    }
+    // Before the progress step's turn at `position`: let go when it posts.
+    void BeforeProgress(const ProgressSteps& progress, uint64_t position)
+    {
+        if (progress.Due(position)) Release();
+    }
+
+private:
+    std::unique_lock<CCriticalSection> m_lock;
 };
 
 // Drops everything written so far: the archive's buffer is flushed and the file cut back

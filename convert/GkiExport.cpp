@@ -1,6 +1,5 @@
 // Export to GKI: every signal and logged-signal message of a log becomes one GKI record,
 // written in message order as it is made (docs/FORMAT.md, "GKI log").
-#include <mutex>
 #include <new>
 
 #include "convert/ConversionOutcome.h"
@@ -22,6 +21,7 @@ class GkiExport {
 public:
     explicit GkiExport(CConverterState& s)
         : m_s(s),
+          m_lock(s.m_lock),
           m_end(s.m_logFile.GetHeaderPosition()),
           m_progress(m_end),
           m_out(&s.m_gkiOutFile, CArchive::store, Gki::kWriteBufferSize)
@@ -38,6 +38,7 @@ private:
     void ReadError();
 
     CConverterState& m_s;
+    Gki::RecordLock m_lock;
     const DWORD m_end;
     Gki::ProgressSteps m_progress;
     CArchive m_out;
@@ -49,16 +50,21 @@ private:
 void GkiExport::Run()
 {
     try {
-        while (m_s.m_logFile.GetPosition() < m_end && !m_s.IsStopRequested()) {
-            m_progress.Turn(m_s, m_s.m_logFile.GetPosition());
+        for (uint64_t at = m_s.m_logFile.GetPosition(); at < m_end && !m_s.IsStopRequested();
+             at = m_s.m_logFile.GetPosition()) {
+            m_lock.BeforeProgress(m_progress, at);
+            m_progress.Turn(m_s, at);
             CGKIRec* record = nullptr;
             if (ReadOne(record) == Turn::end) break;
             if (!record) continue;
+            m_lock.BeforeWrite(m_out, record->StoredSizeAtMost());
             record->Serialize(m_out);
             GkiCounts::Add(m_s.m_gkiCounts.written);
         }
+        m_lock.Release();
         m_out.Close();
     } catch (...) {
+        m_lock.Release();
         m_out.Abort();
         throw;
     }
@@ -68,7 +74,7 @@ void GkiExport::Run()
 // message that is left out or that failed to read inside the records.
 GkiExport::Turn GkiExport::ReadOne(CGKIRec*& record)
 {
-    std::unique_lock<CCriticalSection> lock(m_s.m_lock);
+    m_lock.Take();
     if (m_s.IsAbandoned()) return Turn::end;
     try {
         ReadLogRecord(m_s.m_logFile, m_message);
@@ -76,7 +82,7 @@ GkiExport::Turn GkiExport::ReadOne(CGKIRec*& record)
         throw;
     } catch (const CArchiveException&) {
         if (!IsReadErrorPosition(m_s.m_logFile.GetPosition(), m_end)) return Turn::end;
-        lock.unlock();
+        m_lock.Release();
         ReadError();
         return Turn::next;
     }

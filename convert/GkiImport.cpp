@@ -1,7 +1,6 @@
 // Import from GKI: every record of a GKI file becomes one message of a new log, numbered
 // from 1 in file order and written as it is read.
 #include <algorithm>
-#include <mutex>
 #include <new>
 
 #include "convert/ConversionOutcome.h"
@@ -24,6 +23,7 @@ class GkiImport {
 public:
     explicit GkiImport(CConverterState& s)
         : m_s(s),
+          m_lock(s.m_lock),
           m_length(s.m_gkiInFile.GetLength()),
           m_progress(m_length),
           m_out(&s.m_importLog, CArchive::store, Gki::kWriteBufferSize)
@@ -39,6 +39,7 @@ private:
     bool Write(CVESKMessage& message);
 
     CConverterState& m_s;
+    Gki::RecordLock m_lock;
     const uint64_t m_length;
     Gki::ProgressSteps m_progress;
     CArchive m_out;
@@ -49,19 +50,22 @@ private:
 void GkiImport::Run()
 {
     try {
-        while (m_s.m_gkiInFile.GetPosition() < m_length) {
+        for (uint64_t at = m_s.m_gkiInFile.GetPosition(); at < m_length; at = m_s.m_gkiInFile.GetPosition()) {
             if (m_s.IsStopRequested()) {
                 m_s.m_bImporting = 0;
                 break;
             }
-            m_progress.Turn(m_s, m_s.m_gkiInFile.GetPosition());
+            m_lock.BeforeProgress(m_progress, at);
+            m_progress.Turn(m_s, at);
             CVESKMessage* message = nullptr;
             if (ReadOne(message) == Turn::end) break;
             if (message && !Write(*message)) break;
         }
+        m_lock.Release();
         m_s.m_gkiCounts.notConverted = m_reader.m_nBodiesNotConverted;
         m_out.Close();
     } catch (...) {
+        m_lock.Release();
         m_s.m_gkiCounts.notConverted = m_reader.m_nBodiesNotConverted;
         m_out.Abort();
         throw;
@@ -72,7 +76,7 @@ void GkiImport::Run()
 // error inside the file.
 GkiImport::Turn GkiImport::ReadOne(CVESKMessage*& message)
 {
-    std::unique_lock<CCriticalSection> lock(m_s.m_lock);
+    m_lock.Take();
     if (m_s.IsAbandoned()) return Turn::end;
     try {
         ReadThroughFreshArchive(m_s.m_gkiInFile, [this](CArchive& ar) { m_reader.Serialize(ar); });
@@ -81,7 +85,7 @@ GkiImport::Turn GkiImport::ReadOne(CVESKMessage*& message)
             ++m_s.m_gkiCounts.cutShort;  // a last record cut short: dropped
             return Turn::end;
         }
-        lock.unlock();
+        m_lock.Release();
         Gki::CutBack(m_out, m_s.m_importLog, CLogFile::kFirstRecord);
         m_recordsEnd = CLogFile::kFirstRecord;
         m_s.m_gkiCounts.dropped += m_s.m_gkiCounts.written.exchange(0);
@@ -104,6 +108,7 @@ bool GkiImport::Write(CVESKMessage& message)
         m_s.m_gkiCounts.sizeLimit = true;
         return false;
     }
+    m_lock.BeforeWrite(m_out, size);
     message.Serialize(m_out);
     m_recordsEnd += size;
     GkiCounts::Add(m_s.m_gkiCounts.written);

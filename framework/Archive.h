@@ -64,6 +64,8 @@ public:
         WriteSlow(buf, count);
     }
     void Flush();
+    // Storing: how many bytes writes can take before one goes to the file.
+    UINT StoreRoom() const { return m_storeBuf ? m_nBufSize - m_storeLen : 0; }
     // Loading: gives back the read-ahead. Storing: writes the buffer. Either way the
     // archive is detached from the file afterwards, even when that fails.
     void Close()

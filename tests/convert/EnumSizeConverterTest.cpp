@@ -24,6 +24,10 @@ TEST_F(ConverterTest, StructureOfCharShortEnumIntBothWays)
     // A 2-byte enumeration is widened to 4 and narrowed back.
     EXPECT_EQ(ToGKI(kEnum16, {0x34, 0x12}).bytes, (Bytes{0x34, 0x12, 0, 0}));
     EXPECT_EQ(FromGKI(kEnum16, {0x34, 0x12, 0, 0}).bytes, (Bytes{0x34, 0x12}));
+    // A signal walked before goes by the width its enumeration has now.
+    db->FindEnumByName("E2")->m_nSize = 1;
+    EXPECT_EQ(ToGKI(kEnum16, {0x34, 0x12}).bytes, (Bytes{0x34, 0, 0, 0}));
+    EXPECT_EQ(FromGKI(kEnum16, {0x34, 0x12, 0, 0}).bytes, (Bytes{0x34}));
 }
 
 TEST_F(ConverterTest, BodiesShorterThanTheirDescriptionConvertWhatFits)
