@@ -1,7 +1,5 @@
 // The converter's dialogs over the module's templates: the column dialog over the host's
 // real column table, the two progress windows, and the switch to the module's resources.
-#include <climits>
-
 #include "convert/ChangePageProgressDlg.h"
 #include "convert/ConvertTexts.h"
 #include "convert/SelectColumnsDlg.h"
@@ -13,7 +11,7 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
+using Names = Texts;
 
 // A main window of 1000 x 800 pixels of client area.
 class MainWindow : public CQueueWnd {
@@ -23,7 +21,6 @@ public:
 
 class ConvertDialogsTest : public ConvertFixture {
 protected:
-    // The tree's items, and those marked.
     static std::pair<Names, Names> Tree(const CDialog& dlg)
     {
         const CDialogControl* tree = dlg.GetDlgItem(IDC_COLUMNS_TREE);
@@ -49,7 +46,7 @@ const Names kAlphabetical = {"Index",  "Data",         "Decoded",       "Device"
 
 }  // namespace
 
-TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarks)
+TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarksAndWithoutItsDatabase)
 {
     conv.m_astrColumns = {"Index", "Signal", "Data"};
     dialogs->run = [](CDialog& dlg) {
@@ -61,10 +58,7 @@ TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarks)
         dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 5);  // Length
         dlg.Click(IDOK);
     };
-    {
-        CSelectColumnsDlg dlg(&conv);
-        EXPECT_EQ(dlg.DoModal(), IDOK);
-    }
+    EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
     EXPECT_EQ(Selection(conv), (Names{"Index", "Data", "Length", "Signal"}));  // in tree order
     EXPECT_EQ(settings->GetInt(SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, -1), 1);
 
@@ -80,6 +74,16 @@ TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarks)
     };
     EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDCANCEL);
     EXPECT_EQ(Selection(conv), (Names{"Data", "Index"}));  // a cancel changes nothing
+
+    // A broken column database: an empty tree, and saving selects nothing.
+    WriteAll(CColumnsRecordset::DatabasePath().str(), {'n', 'o', 't', ' ', 'd', 'b'});
+    dialogs->run = [](CDialog& dlg) {
+        EXPECT_EQ(Tree(dlg).first, Names{});
+        dlg.Click(IDOK);
+    };
+    EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
+    EXPECT_EQ(boxes.Texts(), Names{ConvertTexts::kDatabaseError});
+    EXPECT_EQ(Selection(conv), Names{});
 }
 
 TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
@@ -90,13 +94,8 @@ TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
         bool saved;
     };
     const Case cases[] = {
-        {"5", "5", 5, 5, true},
-        {"0", "0", 0, 0, true},
-        {"7", "3", 7, 3, false},
-        {" -1", "0", UINT64_MAX, 0, false},
-        {" -1", " -1", UINT64_MAX, UINT64_MAX, true},
-        {"+7x", "abc", 7, 0, false},
-        {"abc", "+7x", 0, 7, true},
+        {"5", "5", 5, 5, true},      {" -1", "0", UINT64_MAX, 0, false}, {" -1", " -1", UINT64_MAX, UINT64_MAX, true},
+        {"+7x", "abc", 7, 0, false}, {"abc", "+7x", 0, 7, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.from) + "~" + c.to);
@@ -116,20 +115,9 @@ TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
     EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kRangeError);
 }
 
-TEST_F(ConvertDialogsTest, ABrokenDatabaseLeavesAnEmptyTree)
-{
-    WriteAll(CColumnsRecordset::DatabasePath().str(), {'n', 'o', 't', ' ', 'a', ' ', 'd', 'b'});
-    conv.m_astrColumns = {"Index"};
-    dialogs->run = [](CDialog& dlg) {
-        EXPECT_EQ(Tree(dlg).first, Names{});
-        dlg.Click(IDOK);
-    };
-    EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
-    EXPECT_EQ(boxes.Texts(), Names{ConvertTexts::kDatabaseError});
-    EXPECT_EQ(Selection(conv), Names{});
-}
-
-TEST_F(ConvertDialogsTest, TheProgressWindowSitsAtTheMainWindowsCornerAndFollowsThePosts)
+// The progress window sits at the main window's corner and follows the posts; the
+// processing dialog is centred and cycles.
+TEST_F(ConvertDialogsTest, TheTwoProgressWindows)
 {
     MainWindow main;
     AfxSetMainWnd(&main);
@@ -139,46 +127,32 @@ TEST_F(ConvertDialogsTest, TheProgressWindowSitsAtTheMainWindowsCornerAndFollows
     ASSERT_TRUE(wnd.Create(IDD_CONVERT_PROGRESS, &main));
     CRect r;
     wnd.GetWindowRect(r);
-    EXPECT_EQ(r.left, 1000 - 20 - r.Width());
-    EXPECT_EQ(r.top, 800 - r.Height());
-    EXPECT_EQ(r.Width(), 309);  // its own client size: 206 x 68 dialog units
-    EXPECT_EQ(r.Height(), 111);
+    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(1000 - 20 - r.Width(), 800 - r.Height()));
+    EXPECT_EQ(std::make_pair(r.Width(), r.Height()), std::make_pair(309, 111));  // its 206 x 68 dialog units
     EXPECT_EQ(wnd.GetWindowText(), "Converting x.vkl");
     EXPECT_EQ(wnd.GetDlgItemText(IDC_CONVERT_TEXT), "Converting x.vkl");
 
     CDialogControl* bar = wnd.GetDlgItem(IDC_CONVERT_BAR);
     int lower = -1, upper = -1;
     bar->GetRange(lower, upper);
-    EXPECT_EQ(lower, 0);
-    EXPECT_EQ(upper, static_cast<int>((3ull << 30) >> 1));
+    EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(0, static_cast<int>((3ull << 30) >> 1)));
     conv.GetState().PostProgress(1ull << 30);
     while (wnd.PumpMessage(0)) {
     }
     EXPECT_EQ(bar->GetPos(), 1 << 29);
     wnd.PressKey(VK_ESCAPE);  // swallowed
     wnd.PressKey(VK_RETURN);
-    EXPECT_TRUE(wnd.IsWindow());
-    EXPECT_FALSE(wnd.IsEnded());
+    EXPECT_TRUE(wnd.IsWindow() && !wnd.IsEnded());
     conv.CloseProgressWindow();
     EXPECT_TRUE(wnd.PumpMessage(0));
     EXPECT_FALSE(wnd.IsWindow());
     EXPECT_FALSE(wnd.PostMessage(CLogConvertProgressWnd::WM_CONVERT_PROGRESS, 0, 5));  // gone: nothing happens
 
-    AfxSetMainWnd(nullptr);  // with no main window it goes to 0,0
-    ASSERT_TRUE(wnd.Create(IDD_CONVERT_PROGRESS));
-    wnd.GetWindowRect(r);
-    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(0, 0));
-}
-
-TEST_F(ConvertDialogsTest, TheProcessingDialogCyclesAndCentres)
-{
-    MainWindow main;
-    AfxSetMainWnd(&main);
+    // The processing dialog: centred, its bar cycling.
     CChangePageProgressDlg dlg("", &main);
     ASSERT_TRUE(CChangePageProgressDlg::CreateMe(&dlg, &main));
     EXPECT_TRUE(dlg.IsWindowVisible());
     EXPECT_EQ(dlg.GetWindowText(), dlg.GetTemplate().strCaption);  // "" keeps the template's
-    CRect r;
     dlg.GetWindowRect(r);
     EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair((1000 - r.Width()) / 2, (800 - r.Height()) / 2));
     std::vector<int> positions;
@@ -189,7 +163,11 @@ TEST_F(ConvertDialogsTest, TheProcessingDialogCyclesAndCentres)
     EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
     EXPECT_TRUE(dlg.PumpMessage(INFINITE));  // the 100 ms timer steps it too
     EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), 2);
-    AfxSetMainWnd(nullptr);
+
+    AfxSetMainWnd(nullptr);  // with no main window the progress window goes to 0,0
+    ASSERT_TRUE(wnd.Create(IDD_CONVERT_PROGRESS));
+    wnd.GetWindowRect(r);
+    EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair(0, 0));
 
     CChangePageProgressDlg titled("Converting SD Logs", nullptr);
     titled.SetProgressSize(0);  // taken as 1

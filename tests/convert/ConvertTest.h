@@ -1,17 +1,25 @@
 #pragma once
 // Shared set-up of the converter tests: logs laid out byte by byte, a Recoder whose
-// answers the test chooses, and a dialog host that plays the user.
+// answers the test chooses, a dialog host that plays the user; for the GKI tests a small
+// signal database installed with a Recoder over it, conversions as byte vectors, records
+// stored into and read back from files.
 #include <array>
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "convert/EnumSizeConverter.h"
+#include "convert/GKIRec.h"
+#include "convert/GKISignalRecReader.h"
 #include "convert/LogFileConverter.h"
+#include "framework/Archive.h"
 #include "framework/Dialog.h"
+#include "framework/File.h"
 #include "framework/SeTranslator.h"
+#include "platform/Recoder.h"
+#include "platform/SignalDb.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
 
@@ -32,13 +40,10 @@ inline Bytes RecordBytes(uint64_t index, const Bytes& data, int kind = 1, std::a
 // A log file: the header position, the records as given, a header (fresh by default).
 inline Bytes LogBytes(const std::vector<Bytes>& records, const Bytes& header = FreshHeader())
 {
-    Bytes body;
+    Bytes body, b;
     for (const Bytes& r : records) Append(body, r);
-    Bytes b;
     Put32(b, static_cast<uint32_t>(4 + body.size()));
-    Append(b, body);
-    Append(b, header);
-    return b;
+    return Cat({b, body, header});
 }
 
 // Data blocks of a given message type (the first WORD), padded to the 8-byte header.
@@ -54,19 +59,14 @@ inline Bytes TypedData(uint16_t type, Bytes payload = {})
 // Decodes every message the same way, as the test says: "Signal" through the local map
 // (after "from-callback" through the callback, which the map must win over), "Extra"
 // through the callback only, "Decoded" and "Data". At the message of index `failAt` it
-// returns false, at `faultAt` it meets a processor fault; at `holdAt` it waits for `gate`.
+// returns false, at `faultAt` it meets a processor fault.
 class FakeRecoder : public CConverter {
 public:
     FakeRecoder() : CConverter(nullptr) {}
     bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection& selection) override
     {
         const CVESKMessage& m = *request.message;
-        ++calls;
         if (m.GetMessageIndex() == faultAt) RaiseProcessorFault(EXCEPTION_ACCESS_VIOLATION);
-        if (m.GetMessageIndex() == holdAt) {
-            reached.SetEvent();
-            gate.Wait();
-        }
         auto put = [&](const char* name, const CString& text, bool viaMap) {
             if (!selection.count(name)) return;
             if (viaMap) values[name] = text;
@@ -80,9 +80,7 @@ public:
         put("Data", data, true);
         return m.GetMessageIndex() != failAt;
     }
-    uint64_t failAt = 0, faultAt = 0, holdAt = 0;
-    std::atomic<int> calls{0};
-    CEvent reached{false, true}, gate{false, true};
+    uint64_t failAt = 0, faultAt = 0;
 };
 
 // Plays the user of the modal dialogs and counts what reaches the progress window (then
@@ -103,7 +101,6 @@ public:
     }
 };
 
-// The bytes of a message's data block.
 inline Bytes DataOf(const CVESKMessage& m)
 {
     return Bytes(m.GetData(), m.GetData() + m.GetDataLength());
@@ -120,6 +117,18 @@ inline std::vector<CVESKMessage> LogRecords(const std::string& path)
     return out;
 }
 
+using Texts = std::vector<std::string>;
+
+// One way a worker ends: the records, the messages at which the Recoder fails and faults,
+// the boxes shown and the output written.
+struct WorkerEnd {
+    const char* what;
+    std::vector<Bytes> records;
+    uint64_t failAt, faultAt;
+    Texts texts;
+    std::string output;
+};
+
 // A converter test over `Base` (the host fixture, or one that also installs a database).
 template <class Base>
 class ConvertFixtureOn : public Base {
@@ -127,18 +136,22 @@ protected:
     ConvertFixtureOn() : m_previous(SetDialogHost(dialogs)) {}
     ~ConvertFixtureOn() override { SetDialogHost(m_previous); }
 
+    std::string File(const std::string& name, const Bytes& bytes)
+    {
+        WriteAll(this->Path(name), bytes);
+        return this->Path(name);
+    }
     std::string Log(const std::string& name, const std::vector<Bytes>& records)
     {
-        WriteAll(this->Path(name), LogBytes(records));
-        return this->Path(name);
+        return File(name, LogBytes(records));
     }
     static std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
     std::string Output(const std::string& name) const { return Text(ReadAll(this->Path(name))); }
     // The texts of the boxes shown since there were `before`.
-    std::vector<std::string> BoxesSince(size_t before) const
+    Texts BoxesSince(size_t before) const
     {
-        const std::vector<std::string> texts = this->boxes.Texts();
-        return std::vector<std::string>(texts.begin() + static_cast<long>(before), texts.end());
+        const Texts texts = this->boxes.Texts();
+        return Texts(texts.begin() + static_cast<long>(before), texts.end());
     }
     // Handles the progress window's messages until the conversion has ended.
     static void RunToEnd(CLogFileConverter& conv)
@@ -156,3 +169,119 @@ private:
     std::shared_ptr<IDialogHost> m_previous;
 };
 using ConvertFixture = ConvertFixtureOn<HostFixture>;
+
+// Layout S 2, I 4, alignment mode 1 (E 2), L 2.
+inline const char* kGkiTestSignals = R"({
+  "layout": {"header_field_size": 2, "signal_id_size": 4, "alignment_mode": 1, "layout_shift": 2},
+  "enums": [
+    {"name": "E1", "size": 1, "values": {"A": 68}},
+    {"name": "E2", "size": 2, "values": {"B": 4660}}
+  ],
+  "signals": [
+    {"id": 4096, "name": "STRUCT_IND", "fields": [
+      {"name": "a", "type": "char"}, {"name": "b", "type": "short"},
+      {"name": "e", "enum": "E1"}, {"name": "c", "type": "int"}]},
+    {"id": 4097, "name": "ENUM16_IND", "fields": [{"name": "v", "enum": "E2"}]},
+    {"id": 4098, "name": "SHORTS_IND", "fields": [{"name": "s", "array": {"type": "short", "count": 10}}]},
+    {"id": 4099, "name": "NESTED_IND", "alt_name": "NESTED_ALT", "fields": [
+      {"name": "a", "type": "char"},
+      {"name": "inner", "struct": {"alignment": 1, "fields": [{"name": "b", "type": "char"}]}}]},
+    {"id": 4100, "name": "UNION_IND", "fields": [
+      {"name": "a", "type": "int"},
+      {"name": "u", "union": {"size": 4, "members": [{"name": "x", "type": "int"}]}}]},
+    {"id": 4101, "name": "THREE_IND", "fields": [{"name": "t", "array": {"type": "char", "count": 3}}]},
+    {"id": 42, "name": "ARGS_IND", "fields": [{"name": "args", "array": {"type": "char", "count": 8}}]}
+  ]
+})";
+
+// Knows NESTED_IND only by its alternative name, and names 0x2000 "GHOST", which the
+// database does not hold.
+class CPartialRecoder : public CConverter {
+public:
+    using CConverter::CConverter;
+    bool GetSignalName(uint32_t id, CString& name) override
+    {
+        if (id == kGhostId) name = "GHOST";
+        return id == kGhostId || (id != kAltOnlyId && CConverter::GetSignalName(id, name));
+    }
+    static constexpr uint32_t kAltOnlyId = 4099, kGhostId = 0x2000;
+};
+
+class GkiFixture : public HostFixture {
+protected:
+    GkiFixture() { Install(std::make_shared<CConverter>(db)); }
+
+    void Install(std::shared_ptr<CConverter> recoder)
+    {
+        m_scoped.reset();
+        HostServices s = Services::Current();
+        s.signalDb = db;
+        s.recoder = std::move(recoder);
+        m_scoped = std::make_unique<CScopedServices>(s);
+    }
+    void SetLayout(int S, int I, int mode, int L)
+    {
+        db->m_nHeaderFieldSize = S, db->m_nSignalIdSize = I, db->m_nAlignmentMode = mode, db->m_nLayoutShift = L;
+    }
+
+    // A conversion either way: the bytes, or the error text (the outputs left as they were).
+    struct Converted {
+        Bytes bytes;
+        CString error;
+    };
+    Converted Convert(bool toGKI, uint32_t id, const Bytes& in)
+    {
+        std::unique_ptr<unsigned char[]> out;
+        unsigned int length = 12345;
+        const int n = static_cast<int>(in.size());
+        if (toGKI ? converter.ConvertToGKI(id, in.data(), n, out, length, 0)
+                  : converter.ConvertFromGKI(id, in.data(), n, out, length, 0))
+            return {Bytes(out.get(), out.get() + length), ""};
+        EXPECT_TRUE(out == nullptr && length == 12345u);
+        return {{}, converter.m_strError};
+    }
+    Converted ToGKI(uint32_t id, const Bytes& in) { return Convert(/*toGKI=*/true, id, in); }
+    Converted FromGKI(uint32_t id, const Bytes& in) { return Convert(/*toGKI=*/false, id, in); }
+
+    // The bytes that storing records write.
+    Bytes Stored(const std::vector<CGKIRec*>& records)
+    {
+        const std::string path = Path("out.gki");
+        {
+            CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+            CArchive ar(&file, CArchive::store);
+            for (CGKIRec* r : records) r->Serialize(ar);
+            ar.Close();
+        }
+        return ReadAll(path);
+    }
+    // Reads a GKI file with one fresh archive per record, as an import does.
+    std::vector<std::unique_ptr<CVESKMessage>> ReadBack(const Bytes& gki, CGKISignalRecReader& reader)
+    {
+        const std::string path = Path("in.gki");
+        WriteAll(path, gki);
+        CFile file(path.c_str(), CFile::modeRead);
+        std::vector<std::unique_ptr<CVESKMessage>> out;
+        while (file.GetPosition() < file.GetLength()) {
+            CArchive ar(&file, CArchive::load);
+            reader.Serialize(ar);
+            ar.Close();
+            out.push_back(reader.GetMessage());
+        }
+        return out;
+    }
+
+    std::shared_ptr<CSvmDb> db = CSvmDb::LoadFromText(kGkiTestSignals, "GKI test signals");
+    CEnumSizeConverter converter;
+
+private:
+    std::unique_ptr<CScopedServices> m_scoped;
+};
+
+// Little-endian bytes of a value, for writing expected bytes by hand.
+inline Bytes LE(uint64_t v, int width)
+{
+    Bytes b;
+    for (int i = 0; i < width; ++i) b.push_back(static_cast<BYTE>(i < 8 ? v >> (8 * i) : 0));
+    return b;
+}

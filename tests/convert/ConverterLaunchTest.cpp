@@ -1,7 +1,6 @@
 // The asynchronous export: its launch, the worker's progress and ends, the filter and
-// the range, and the converter going away while its worker runs.
-#include <thread>
-
+// the range, and a worker held past the converter's end (its stop when the converter goes
+// away: VklConvertTest.CtrlCStopsAfterWholeLines, where Ctrl-C ends the converter).
 #include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
 #include "resources/resource.h"
@@ -23,9 +22,10 @@ protected:
             dlg.Click(IDOK);
         };
     }
-    // Runs a whole conversion of `log` into out.txt.
+    // Runs a whole conversion of `log` into a new out.txt.
     void Convert(const std::string& log, CAllFilters* filter = nullptr)
     {
+        std::remove(Path("out.txt").c_str());
         CLogFileConverter conv(&recoder);
         conv.m_pFilter = filter;
         conv.ConvertLogToHTML(log.c_str(), Path("out.txt").c_str(), true);
@@ -56,12 +56,11 @@ protected:
 TEST_F(ConverterLaunchTest, RowsRangeAndProgress)
 {
     Convert(Log("log.vkl", Messages(1, 2500)));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});
+    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kFinished});
     EXPECT_EQ(Output("out.txt"), Table(1, 2500));
     EXPECT_EQ(dialogs->posted, 2 + 1);  // before rows 1000 and 2000, then the end
 
     // The range, both ends included.
-    std::remove(Path("out.txt").c_str());
     from = "5", to = "+6x";
     Convert(Path("log.vkl"));
     EXPECT_EQ(Output("out.txt"), Table(5, 6));
@@ -93,7 +92,7 @@ TEST_F(ConverterLaunchTest, NothingStarts)
         bool outputExists, save;
         std::vector<int> marks;
         CString from, to;
-        std::vector<std::string> texts;
+        Texts texts;
     };
     const Case cases[] = {
         {"cancelled", log, false, false, {0}, "0", "0", {}},
@@ -123,48 +122,20 @@ TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
 {
     Bytes huge = RecordBytes(3, {});
     huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
-    const std::vector<std::string> readError{ConvertTexts::kReadError, ConvertTexts::kFinished},
-        corrupt{ConvertTexts::kFailedCorrupt};
-    struct Case {
-        const char* what;
-        std::vector<Bytes> records;
-        uint64_t failAt, faultAt;
-        std::vector<std::string> texts;
-        std::string output;
-    };
-    const Case cases[] = {
+    const Texts readError{ConvertTexts::kReadError, ConvertTexts::kFinished}, corrupt{ConvertTexts::kFailedCorrupt};
+    const WorkerEnd cases[] = {
         {"a read error inside the records", {RecordBytes(1, {0xAA}), huge}, 0, 0, readError, Table(1, 1)},
         {"a message the Recoder cannot decode", Messages(1, 3), 2, 0, corrupt, Table(1, 1)},
         {"a processor fault", Messages(1, 3), 0, 3, corrupt, Table(1, 2)},
     };
-    for (const Case& c : cases) {
+    for (const WorkerEnd& c : cases) {
         SCOPED_TRACE(c.what);
-        std::remove(Path("out.txt").c_str());
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         const size_t before = boxes.Count();
         Convert(Log("log.vkl", c.records));
         EXPECT_EQ(BoxesSince(before), c.texts);
         EXPECT_EQ(Output("out.txt"), c.output);
     }
-}
-
-TEST_F(ConverterLaunchTest, DestroyedMidRunTheWorkerEndsAtItsNextRecordWithWholeLines)
-{
-    recoder.holdAt = 40;
-    std::thread releaser;
-    {
-        CLogFileConverter conv(&recoder);
-        conv.ConvertLogToHTML(Log("log.vkl", Messages(1, 100)).c_str(), Path("out.txt").c_str(), true);
-        ASSERT_TRUE(recoder.reached.Wait(10000));
-        // The worker is inside message 40; it may go on once the converter asks it to stop.
-        releaser = std::thread([&state = conv.GetState(), this] {
-            while (!state.IsStopRequested()) std::this_thread::yield();
-            recoder.gate.SetEvent();
-        });
-    }
-    releaser.join();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{ConvertTexts::kFinished});  // its normal end path
-    EXPECT_EQ(Output("out.txt"), Table(1, 40));
 }
 
 TEST_F(ConverterLaunchTest, AWorkerHeldPastTheWaitIsLetGoAndFinishesOnItsOwn)

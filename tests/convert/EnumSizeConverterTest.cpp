@@ -1,7 +1,7 @@
 // The enum-size converter against bodies written out by hand.
 #include <gtest/gtest.h>
 
-#include "tests/convert/GkiTest.h"
+#include "tests/convert/ConvertTest.h"
 
 namespace {
 using ConverterTest = GkiFixture;
@@ -30,12 +30,15 @@ TEST_F(ConverterTest, StructureOfCharShortEnumIntBothWays)
     EXPECT_EQ(FromGKI(kEnum16, {0x34, 0x12, 0, 0}).bytes, (Bytes{0x34}));
 }
 
-TEST_F(ConverterTest, BodiesShorterThanTheirDescriptionConvertWhatFits)
+// Bodies shorter than their description convert what fits; a nested structure under both
+// alignment modes.
+TEST_F(ConverterTest, ShortBodiesAndNestedStructures)
 {
     struct Case {
         bool toGKI;
         uint32_t id;
         Bytes in, out;
+        int mode = 1;
     } cases[] = {
         // 6 native bytes of a 12-byte description: a, b and e fit, c does not.
         {true, kStruct, {0x11, G, 0x22, 0x33, 0x44, G}, {0x11, 0x22, 0x33, 0x44, 0, 0, 0}},
@@ -47,15 +50,23 @@ TEST_F(ConverterTest, BodiesShorterThanTheirDescriptionConvertWhatFits)
         {false, kShorts, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
         // A union whose designated member finds no input copies nothing towards native.
         {false, kUnion, {1, 2, 3, 4}, {1, 2, 3, 4}},
+        // Mode 1: a structure of alignment 1 follows at once; any other mode: the next multiple of 4.
+        {true, kNested, {0xAA, 0xBB}, {0xAA, 0xBB}},
+        {false, kNested, {0xAA, 0xBB}, {0xAA, 0xBB}},
+        {true, kNested, {0xAA, G, G, G, 0xBB}, {0xAA, 0xBB}, 0},
+        {false, kNested, {0xAA, 0xBB}, {0xAA, 0, 0, 0, 0xBB}, 0},
     };
     for (const Case& c : cases) {
+        db->m_nAlignmentMode = c.mode;
         const Converted r = Convert(c.toGKI, c.id, c.in);
         EXPECT_EQ(r.bytes, c.out) << r.error << c.id << (c.toGKI ? " to GKI" : " to native") << ", " << c.in.size()
                                   << " bytes in";
     }
 }
 
-TEST_F(ConverterTest, FailuresSayWhyAndLeaveTheOutputsAlone)
+// Failures say why and leave the outputs alone; the signals are looked up again after other
+// services are installed.
+TEST_F(ConverterTest, FailuresSayWhyAndSignalsAreLookedUpAgainUnderOtherServices)
 {
     // Towards GKI a union that consumes nothing fails (here the body ends before it).
     EXPECT_EQ(ToGKI(kUnion, {1, 2, 3, 4}).error, "Error converting signal body for signal ID - 0x00001004");
@@ -64,35 +75,19 @@ TEST_F(ConverterTest, FailuresSayWhyAndLeaveTheOutputsAlone)
     EXPECT_EQ(FromGKI(0x1234, {1}).error, "No such ID : 0x1234");
     db->m_nSignalIdSize = 4;
 
-    // Towards native only, a signal the Recoder knows by its alternative name alone.
+    // Found through the first Recoder; then, towards native only, through one that knows it
+    // by its alternative name alone.
+    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
     Install(std::make_shared<CPartialRecoder>(db));
     EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).error, "No such ID : 0x00001003");
     EXPECT_EQ(FromGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
     EXPECT_EQ(ToGKI(CPartialRecoder::kGhostId, {1}).error, "Cannot locate 'GHOST' in Signals Database");
-}
-
-TEST_F(ConverterTest, SignalsAreLookedUpAgainAfterOtherServicesAreInstalled)
-{
-    // Found through the first Recoder, then through one that does not know the name.
-    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
-    Install(std::make_shared<CPartialRecoder>(db));
-    EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {0xAA, 0xBB}).error, "No such ID : 0x00001003");
     // A database with another description under the same identifier.
     db = CSvmDb::LoadFromText(R"({"signals": [{"id": 4099, "name": "NESTED_IND", "fields": [
                                    {"name": "w", "type": "int"}]}]})",
                               "other");
     Install(std::make_shared<CConverter>(db));
     EXPECT_EQ(ToGKI(CPartialRecoder::kAltOnlyId, {1, 2, 3, 4, 5}).bytes, (Bytes{1, 2, 3, 4}));
-}
-
-TEST_F(ConverterTest, NestedStructureUnderBothAlignmentModes)
-{
-    // Mode 1: a structure of alignment 1 follows at once; any other mode: the next multiple of 4.
-    EXPECT_EQ(ToGKI(kNested, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
-    EXPECT_EQ(FromGKI(kNested, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
-    db->m_nAlignmentMode = 0;
-    EXPECT_EQ(ToGKI(kNested, {0xAA, G, G, G, 0xBB}).bytes, (Bytes{0xAA, 0xBB}));
-    EXPECT_EQ(FromGKI(kNested, {0xAA, 0xBB}).bytes, (Bytes{0xAA, 0, 0, 0, 0xBB}));
 }
 
 TEST_F(ConverterTest, WalksOfHandMadeDescriptors)

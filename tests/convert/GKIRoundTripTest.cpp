@@ -6,7 +6,7 @@
 
 #include "platform/Services.h"
 #include "sim/SimDevice.h"
-#include "tests/convert/GkiTest.h"
+#include "tests/convert/ConvertTest.h"
 
 namespace {
 class GKIRoundTripTest : public GkiFixture {
@@ -53,44 +53,35 @@ protected:
 TEST_F(GKIRoundTripTest, EverySignalUnderEveryLayout)
 {
     std::mt19937 rng(20);
-    for (int S : {2, 4})
-        for (int I : {2, 4})
-            for (int mode : {0, 1})
-                for (int L : {0, 2}) {
-                    SCOPED_TRACE(testing::Message() << "S " << S << ", I " << I << ", mode " << mode << ", L " << L);
-                    SetLayout(S, I, mode, L);
-                    CSimDevice sim({.seed = 5}, db);
-                    std::vector<std::unique_ptr<CGKIRec>> records;
-                    std::vector<Bytes> expected;
-                    for (int type : {5, 6, 7})
-                        for (const SignalInfo& info : db->Signals()) {
-                            Bytes block = sim.SignalBlock(type, info);
-                            // Random body bytes, and random bytes in the leading fields of types 5 and 6.
-                            const size_t bodyStart = block.size() - static_cast<size_t>(db->BodySize(*info.body));
-                            for (size_t i = bodyStart; i < block.size(); ++i) block[i] = static_cast<BYTE>(rng());
-                            if (type != 7)
-                                for (int i = 0; i < 2 * S; ++i)
-                                    block[CVESKMessage::kHeaderSize + i] = static_cast<BYTE>(rng());
-                            NativeSignal sig;
-                            ASSERT_TRUE(
-                                Services::Recoder()->ParseSignal(block.data(), static_cast<int>(block.size()), sig));
-                            const CVESKMessage message(1, 2, block.data(), static_cast<int>(block.size()), 0);
-                            records.push_back(CGKIRec::ForMessage(message));
-                            ASSERT_NE(records.back(), nullptr);
-                            ASSERT_EQ(records.back()->FromMessage(block.data() + 8, static_cast<int>(block.size()) - 8,
-                                                                  converter),
-                                      1)
-                                << info.name << ": " << records.back()->GetErrorText();
-                            expected.push_back(Expected(type == 6 ? 6 : 5, sig, info, block));
-                        }
-                    std::vector<CGKIRec*> raw;
-                    for (auto& r : records) raw.push_back(r.get());
-                    CGKISignalRecReader reader;
-                    const auto messages = ReadBack(Stored(raw), reader);
-                    ASSERT_EQ(messages.size(), expected.size());
-                    for (size_t i = 0; i < messages.size(); ++i) {
-                        const CVESKMessage& m = *messages[i];
-                        ASSERT_EQ(Bytes(m.GetData(), m.GetData() + m.GetDataLength()), expected[i]) << "message " << i;
-                    }
-                }
+    for (int n = 0; n < 16; ++n) {
+        const int S = n & 1 ? 4 : 2, I = n & 2 ? 4 : 2, mode = n >> 2 & 1, L = n & 8 ? 2 : 0;
+        SCOPED_TRACE(testing::Message() << "S " << S << ", I " << I << ", mode " << mode << ", L " << L);
+        SetLayout(S, I, mode, L);
+        CSimDevice sim({.seed = 5}, db);
+        std::vector<std::unique_ptr<CGKIRec>> records;
+        std::vector<CGKIRec*> raw;
+        std::vector<Bytes> expected;
+        for (int type : {5, 6, 7})
+            for (const SignalInfo& info : db->Signals()) {
+                Bytes block = sim.SignalBlock(type, info);
+                // Random body bytes, and random bytes in the leading fields of types 5 and 6.
+                const size_t bodyStart = block.size() - static_cast<size_t>(db->BodySize(*info.body));
+                for (size_t i = bodyStart; i < block.size(); ++i) block[i] = static_cast<BYTE>(rng());
+                for (int i = 0; type != 7 && i < 2 * S; ++i)
+                    block[CVESKMessage::kHeaderSize + i] = static_cast<BYTE>(rng());
+                NativeSignal sig;
+                ASSERT_TRUE(Services::Recoder()->ParseSignal(block.data(), static_cast<int>(block.size()), sig));
+                records.push_back(
+                    CGKIRec::ForMessage(CVESKMessage(1, 2, block.data(), static_cast<int>(block.size()), 0)));
+                raw.push_back(records.back().get());
+                ASSERT_NE(raw.back(), nullptr);
+                ASSERT_EQ(raw.back()->FromMessage(block.data() + 8, static_cast<int>(block.size()) - 8, converter), 1)
+                    << info.name << ": " << raw.back()->GetErrorText();
+                expected.push_back(Expected(type == 6 ? 6 : 5, sig, info, block));
+            }
+        CGKISignalRecReader reader;
+        const auto messages = ReadBack(Stored(raw), reader);
+        ASSERT_EQ(messages.size(), expected.size());
+        for (size_t i = 0; i < messages.size(); ++i) ASSERT_EQ(DataOf(*messages[i]), expected[i]) << "message " << i;
+    }
 }

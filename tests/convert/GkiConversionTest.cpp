@@ -5,10 +5,8 @@
 #include "convert/ConversionOutcome.h"
 #include "convert/ConvertTexts.h"
 #include "framework/Launcher.h"
-#include "platform/Services.h"
-#include "sim/SimDevice.h"
 #include "tests/convert/ConvertTest.h"
-#include "tests/convert/GkiTest.h"
+#include "tests/support/SdDumpBytes.h"
 
 namespace {
 
@@ -72,20 +70,15 @@ protected:
     }
     ~GkiConversionTest() override { SetProgramLauncher(std::move(m_previousLauncher)); }
 
-    std::string Gki(const Bytes& bytes)
-    {
-        WriteAll(Path("in.gki"), bytes);
-        return Path("in.gki");
-    }
-    // A whole export of `log` to `out`.
-    void Export(const std::string& log, const char* out = "out.gki")
+    std::string Gki(const Bytes& bytes) { return File("in.gki", bytes); }
+    void Export(const std::string& log)
     {
         CLogFileConverter conv(nullptr);
-        conv.ConvertLogToGKI(log.c_str(), Path(out).c_str());
+        conv.ConvertLogToGKI(log.c_str(), Path("out.gki").c_str());
         RunToEnd(conv);
         EXPECT_TRUE(conv.m_errors.empty());
     }
-    // A whole import of `gki` to out.vkl; m_bImportOk.
+    // m_bImportOk.
     int Import(const std::string& gki)
     {
         CLogFileConverter conv(nullptr);
@@ -102,44 +95,15 @@ private:
     ProgramLauncher m_previousLauncher;
 };
 
-using Texts = std::vector<std::string>;
-
-// The records of a GKI file, each as its bytes.
-std::vector<Bytes> SplitRecords(const Bytes& gki)
-{
-    std::vector<Bytes> records;
-    for (size_t at = 0; at + 4 <= gki.size();) {
-        const bool logged = gki[at] == '2';
-        const size_t lengthAt = at + (logged ? 22 : 14), header = logged ? 28 : 20;
-        if (lengthAt + 2 > gki.size()) break;
-        const size_t size = header + (gki[lengthAt] | gki[lengthAt + 1] << 8);
-        records.emplace_back(gki.begin() + static_cast<long>(at),
-                             gki.begin() + static_cast<long>(std::min(at + size, gki.size())));
-        at += size;
-    }
-    return records;
-}
-
 }  // namespace
 
-TEST_F(GkiConversionTest, ExportWritesSignalRecordsInMessageOrderAndLeavesOutTheRest)
-{
-    Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kThree), /*kind=*/2),
-                          RecordBytes(3, TypedData(67, {1, 2})), RecordBytes(4, Native5(kThree)),
-                          RecordBytes(5, TypedData(9)), RecordBytes(6, Native7(kThree))}));
-    EXPECT_EQ(ReadAll(Path("out.gki")), Cat({GkiS(kThree), Gki2(kThree), Gki2(kThree)}));
-    // A records area that is empty: an empty GKI file.
-    std::remove(Path("out.gki").c_str());
-    Export(Log("empty.vkl", {}));
-    EXPECT_TRUE(FileExists(Path("out.gki")) && ReadAll(Path("out.gki")).empty());
-    EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kSucceeded));
-    EXPECT_TRUE(launched.empty());
-}
-
-TEST_F(GkiConversionTest, ExportErrorsAndTheErrorFile)
+// Signal records in message order; other kinds, commands and other types left out.
+TEST_F(GkiConversionTest, ExportWritesSignalRecordsErrorsAndTheErrorFile)
 {
     const std::string log = Log("in.vkl", {RecordBytes(1, Native7(kThree, {})), RecordBytes(2, Native6(kThree)),
-                                           RecordBytes(3, Native6(kUnknown))});
+                                           RecordBytes(3, Native6(kThree), /*kind=*/2), RecordBytes(4, TypedData(67)),
+                                           RecordBytes(5, Native6(kUnknown)), RecordBytes(6, Native5(kThree)),
+                                           RecordBytes(7, TypedData(9)), RecordBytes(8, Native7(kThree))});
     const std::string errorFile = LogDir() + "GKIConversion.err";
     const std::string lines = "No such ID : 0x00003000\r\nNo Signal Body for Signal ID - 0x00001005\r\n";
     const Texts question{ConvertTexts::kCompletedWithErrors}, noFile{question[0], ConvertTexts::kNoErrorsFile};
@@ -167,12 +131,17 @@ TEST_F(GkiConversionTest, ExportErrorsAndTheErrorFile)
         boxes.Answer(c.answer);
         Export(log);  // the list is emptied whatever the answer
         EXPECT_EQ(BoxesSince(before), c.texts);
-        EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the good message only
+        EXPECT_EQ(ReadAll(Path("out.gki")), Cat({GkiS(kThree), Gki2(kThree), Gki2(kThree)}));
         EXPECT_EQ(std::filesystem::is_regular_file(errorFile) ? Output("Bin Logs/GKIConversion.err") : "-", c.file);
         using Launches = std::vector<std::vector<std::string>>;
         const Launches notepad{{"Notepad.exe", tmp.path() + "\\Bin Logs\\GKIConversion.err"}};
         EXPECT_EQ(launched, c.file == "-" ? Launches{} : notepad);
     }
+    // A records area that is empty: an empty GKI file.
+    std::remove(Path("out.gki").c_str());
+    Export(Log("empty.vkl", {}));
+    EXPECT_TRUE(FileExists(Path("out.gki")) && ReadAll(Path("out.gki")).empty());
+    EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kSucceeded);
 }
 
 TEST_F(GkiConversionTest, ExportReadErrorDropsWhatCameBeforeAndGoesOn)
@@ -190,22 +159,27 @@ TEST_F(GkiConversionTest, OpenFailuresStartNothing)
     WriteAll(Path("out.gki"), {9});
     WriteAll(Path("out.vkl"), {9});
     const auto reading = ConvertTexts::kOpenLogForReading, writing = ConvertTexts::kOpenLogForWriting;
+    enum Way { exportGki, importGki, importSd };
     struct Case {
-        bool exportToGki;
+        Way way;
         std::string in;
         const char* text;
     };
-    for (const Case& c : {Case{true, Path("missing.vkl"), reading}, Case{true, Log("in.vkl", {}), writing},
-                          Case{false, Path("missing.gki"), reading}, Case{false, Gki({}), writing}}) {
+    for (const Case& c :
+         {Case{exportGki, Path("missing.vkl"), reading}, Case{exportGki, Log("in.vkl", {}), writing},
+          Case{importGki, Path("missing.gki"), reading}, Case{importGki, Gki({}), writing},
+          Case{importSd, Path("missing.bin"), reading}, Case{importSd, File("in.bin", SdHeader(0)), writing}}) {
         const size_t before = boxes.Count();
         CLogFileConverter conv(nullptr);
-        if (c.exportToGki)
+        if (c.way == exportGki)
             conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
-        else
+        else if (c.way == importGki)
             EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+        else
+            EXPECT_FALSE(conv.ConvertSDLogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
         EXPECT_FALSE(conv.IsConverting());
         EXPECT_EQ(BoxesSince(before), Texts{c.text});
-        EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen());
+        EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen() || conv.m_sdInFile.IsOpen());
     }
     // The files that were there are as they were.
     EXPECT_EQ(ReadAll(Path("out.gki")), Bytes{9});
@@ -310,51 +284,4 @@ TEST_F(GkiConversionTest, DestroyingTheConverterWritesWhatWasConvertedAndSaysNot
     EXPECT_EQ(ReadAll(Path("out.gki")), GkiS(kThree));  // the unknown one failed, the third is not read
     EXPECT_EQ(Imported().size(), 2u);
     EXPECT_EQ(boxes.Count(), 0u);
-}
-
-// native -> GKI -> native -> GKI: logged-signal records come back byte for byte, and so do
-// signal records whose native bodies are no longer than their packed ones.
-TEST_F(GkiConversionTest, ARecordedSessionRoundTrips)
-{
-    db = CSvmDb::LoadFromFile(CString(VKL_SOURCE_DIR) + "/data/signals.json");
-    Install(std::make_shared<CConverter>(db));
-    CSimDevice sim({.seed = 7}, db);
-    std::vector<int> nativeBodies;  // of the kind 1 messages of types 5, 6 and 7, in order
-    {
-        CLogFile log;
-        ASSERT_TRUE(log.Open(Path("in.vkl").c_str(), 1, 1, 0));
-        CArchive ar(&log, CArchive::store);
-        for (int i = 0; i < 3000; ++i) {
-            CVESKMessage m = sim.Next();
-            m.Serialize(ar);
-            NativeSignal sig;
-            const int type = m.GetMessageType();
-            if (m.GetKind() == 1 && type >= 5 && type <= 7 &&
-                Services::Recoder()->ParseSignal(m.GetData(), m.GetDataLength(), sig))
-                nativeBodies.push_back(sig.bodyLength);
-        }
-        ar.Close();
-        log.Close();
-    }
-    Export(Path("in.vkl"), "a.gki");
-    EXPECT_EQ(Import(Path("a.gki")), 1);
-    Export(Path("out.vkl"), "b.gki");
-    EXPECT_EQ(boxes.Texts(), Texts(3, ConvertTexts::kSucceeded));
-    const std::vector<Bytes> first = SplitRecords(ReadAll(Path("a.gki"))),
-                             second = SplitRecords(ReadAll(Path("b.gki")));
-    ASSERT_EQ(first.size(), nativeBodies.size());
-    ASSERT_EQ(second.size(), first.size());
-    EXPECT_EQ(Imported().size(), first.size());
-    size_t same = 0, kept = 0;
-    for (size_t i = 0; i < first.size(); ++i) {
-        const size_t packed = first[i][14] | first[i][15] << 8;
-        const bool mustKeep = first[i][0] == '2' || nativeBodies[i] <= static_cast<int>(packed);
-        kept += mustKeep;
-        if (mustKeep) {
-            EXPECT_EQ(second[i], first[i]) << "record " << i;
-        }
-        same += second[i] == first[i];
-    }
-    EXPECT_GT(kept, first.size() / 2);  // the session holds enough of both to mean something
-    EXPECT_GE(same, kept);
 }

@@ -1,8 +1,7 @@
 // The HTML page of the asynchronous export against pages written out by hand: the
 // skeleton, widths and text areas, colours from the settings and the shared Recoder,
-// bookmarks, range and filter, and every way the worker ends.
-#include <thread>
-
+// bookmarks, range and filter, and the ways the worker ends (its stop on Ctrl-C:
+// VklConvertTest.CtrlCStopsAfterWholeLines).
 #include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
 #include "platform/SettingsKeys.h"
@@ -35,7 +34,6 @@ const std::string kHead =
 const std::string kTable =
     "</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\r\n<tr>\r\n";
 const std::string kTail = "</table>\r\n</body>\r\n</html>\r\n";
-using Texts = std::vector<std::string>;
 
 class HtmlExportTest : public ConvertFixture {
 protected:
@@ -47,10 +45,8 @@ protected:
     }
 
     // The converter's worker on `log`, started as the launch does once the dialog has
-    // left these columns; the page is out.html. With `whileRunning`, runs it instead of
-    // waiting for the end, as the converter goes away.
-    void Convert(const std::string& log, const std::vector<CString>& columns, CAllFilters* filter = nullptr,
-                 const std::function<void(CLogFileConverter&)>& whileRunning = nullptr)
+    // left these columns; the page is out.html.
+    void Convert(const std::string& log, const std::vector<CString>& columns, CAllFilters* filter = nullptr)
     {
         std::remove(Path("out.html").c_str());
         CLogFileConverter conv(&recoder);
@@ -61,11 +57,9 @@ protected:
         ASSERT_TRUE(conv.m_logFile.Open(log.c_str(), 0, 0, 0));
         ASSERT_TRUE(OpenNewOutput(conv.m_outFile, Path("out.html").c_str(), CFile::typeText));
         conv.StartWorker("Converting", conv.m_logFile.GetLength(), &CConverterState::HtmlWriterThread);
-        if (whileRunning) return whileRunning(conv);
         RunToEnd(conv);
         EXPECT_EQ(conv.m_pThread.load(), nullptr);
     }
-    // The header row.
     static std::string Th(std::initializer_list<const char*> names)
     {
         std::string out;
@@ -110,10 +104,10 @@ TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutReco
     };
     Header header;
     header.bookmarks = {{4, "first"}};
-    WriteAll(Path("ex.vkl"), LogBytes({RecordBytes(12, {})}, header.Current()));
     // The example row: the bookmarked message 12 with no "Data" text.
     const std::pair<std::string, std::string> cases[] = {
-        {Path("ex.vkl"), Page("ex.vkl", Th({"Index", "Data"}), Row(Td("33", "b7faff"), {"12", "&nbsp"}))},
+        {File("ex.vkl", LogBytes({RecordBytes(12, {})}, header.Current())),
+         Page("ex.vkl", Th({"Index", "Data"}), Row(Td("33", "b7faff"), {"12", "&nbsp"}))},
         {Log("empty.vkl", {}), Page("empty.vkl", Th({"Index", "Data"}), "")},
     };
     for (const auto& [log, page] : cases) {
@@ -125,7 +119,7 @@ TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutReco
         RunToEnd(conv);
         EXPECT_EQ(Output("out.html"), page);
     }
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, ConvertTexts::kFinished));
+    EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kFinished));
 }
 
 TEST_F(HtmlExportTest, CellWidthsTextAreasAndEmptyCells)
@@ -162,7 +156,7 @@ TEST_F(HtmlExportTest, ColoursFromTheSettingsAndTheSharedRecoderAndNothingEscape
     Header header;
     header.bookmarks = {{5, "inside the first record"}, {47, "the second"}};
     const std::string log = "a<b&c.vkl";
-    WriteAll(Path(log), LogBytes({RecordBytes(1, {'<', '&', '>'}), RecordBytes(2, {'x'})}, header.Current()));
+    File(log, LogBytes({RecordBytes(1, {'<', '&', '>'}), RecordBytes(2, {'x'})}, header.Current()));
     struct Case {
         int setting;  // 0: none
         DWORD text;
@@ -202,45 +196,19 @@ TEST_F(HtmlExportTest, EveryEndOfTheWorker)
     huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
     const std::string head = kHead + "log.vkl" + kTable + Th({"Index"});
     const std::string rows = Row(Td("50"), {"1"}) + Row(Td("50"), {"2"});
-    std::vector<Bytes> records;
-    for (uint64_t i = 1; i <= 100; ++i) records.push_back(RecordBytes(i, {}));
-    const std::vector<Bytes> three(records.begin(), records.begin() + 3);
-    struct Case {
-        const char* what;
-        std::vector<Bytes> records;
-        uint64_t failAt, faultAt;
-        Texts texts;
-        std::string page;
-    };
+    const std::vector<Bytes> three = {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {})};
     const Texts readError{ConvertTexts::kReadError, ConvertTexts::kFinished}, done{ConvertTexts::kFinished};
-    const Case cases[] = {
+    const WorkerEnd cases[] = {
         {"a bad record in mid-file: the page closed", {three[0], three[1], huge}, 0, 0, readError, head + rows + kTail},
         {"a message that does not decode is written", three, 1, 0, done, head + rows + Row(Td("50"), {"3"}) + kTail},
         {"a processor fault: no closing tags", three, 0, 3, {ConvertTexts::kFailedCorrupt}, head + rows},
     };
-    for (const Case& c : cases) {
+    for (const WorkerEnd& c : cases) {
         SCOPED_TRACE(c.what);
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         const size_t before = boxes.Count();
         Convert(Log("log.vkl", c.records), {"Index"});
         EXPECT_EQ(BoxesSince(before), c.texts);
-        EXPECT_EQ(Output("out.html"), c.page);
+        EXPECT_EQ(Output("out.html"), c.output);
     }
-
-    // The converter going away while the worker is inside message 40: the worker may go on
-    // once the converter asks it to stop, and finishes the page.
-    recoder.failAt = recoder.faultAt = 0;
-    recoder.holdAt = 40;
-    std::thread releaser;
-    const size_t before = boxes.Count();
-    Convert(Log("log.vkl", records), {"Index"}, nullptr, [&](CLogFileConverter& conv) {
-        ASSERT_TRUE(recoder.reached.Wait(10000));
-        releaser = std::thread([&state = conv.GetState(), this] {
-            while (!state.IsStopRequested()) std::this_thread::yield();
-            recoder.gate.SetEvent();
-        });
-    });
-    if (releaser.joinable()) releaser.join();
-    EXPECT_EQ(BoxesSince(before), done);
-    EXPECT_TRUE(Output("out.html").ends_with(Row(Td("50"), {"40"}) + kTail));
 }

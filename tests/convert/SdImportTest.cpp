@@ -1,6 +1,6 @@
 // SD-card import: the packet index over hand-written dumps, the single conversion's
-// records and time stamps, the stop on destruction, the batch, the outcome routine.
-#include <filesystem>
+// records and time stamps, the stop on destruction, the batch, the outcome routine (its
+// refusals: GkiConversionTest.OpenFailuresStartNothing).
 #include <thread>
 
 #include "convert/DiagLogHeaderReader.h"
@@ -73,16 +73,10 @@ TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
 
 class SdImportFixture : public ConvertFixture {
 protected:
-    std::string Sd(const std::string& name, const Bytes& bytes)
-    {
-        WriteAll(Path(name), bytes);
-        return Path(name);
-    }
-    // Converts `dump` to out.vkl and returns its records.
     std::vector<CVESKMessage> Import(const Bytes& dump)
     {
         CLogFileConverter conv(nullptr);
-        EXPECT_TRUE(conv.ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
+        EXPECT_TRUE(conv.ConvertSDLogToVkl(File("in.bin", dump).c_str(), Path("out.vkl").c_str()));
         RunToEnd(conv);
         EXPECT_EQ(conv.m_bSdImportOk.load(), 1);
         return LogRecords(Path("out.vkl"));
@@ -102,7 +96,7 @@ TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBodyAndAHeaderAloneLea
     std::remove(Path("out.vkl").c_str());
     EXPECT_TRUE(Import(Dump({})).empty());
     EXPECT_FALSE(FileExists(Path("out.vkl")));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, "Conversion Succeeded!"));
+    EXPECT_EQ(boxes.Texts(), Texts(2, "Conversion Succeeded!"));
 }
 
 TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
@@ -124,18 +118,6 @@ TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
     EXPECT_EQ(r[5].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 8, 29, 0));
 }
 
-TEST_F(SdImportFixture, RefusedFilesSayWhy)
-{
-    CLogFileConverter conv(nullptr);
-    EXPECT_FALSE(conv.ConvertSDLogToVkl(Path("missing.bin").c_str(), Path("a.vkl").c_str()));
-    WriteAll(Path("taken.vkl"), {1, 2, 3});
-    EXPECT_FALSE(conv.ConvertSDLogToVkl(Sd("in.bin", Dump({})).c_str(), Path("taken.vkl").c_str()));
-    EXPECT_EQ(ReadAll(Path("taken.vkl")), (Bytes{1, 2, 3}));  // never replaced
-    EXPECT_EQ(boxes.Texts(),
-              (std::vector<std::string>{"Error opening log file for reading.", "Error opening log file for writing."}));
-    EXPECT_FALSE(conv.IsConverting());
-}
-
 TEST_F(SdImportFixture, DestroyingTheConverterWritesWhatWasReadAndSaysNothing)
 {
     // 400 packets: progress is posted once per percent; the first post holds the worker.
@@ -150,7 +132,7 @@ TEST_F(SdImportFixture, DestroyingTheConverterWritesWhatWasReadAndSaysNothing)
     std::thread releaser;
     {
         CLogFileConverter conv(nullptr);
-        ASSERT_TRUE(conv.ConvertSDLogToVkl(Sd("in.bin", dump).c_str(), Path("out.vkl").c_str()));
+        ASSERT_TRUE(conv.ConvertSDLogToVkl(File("in.bin", dump).c_str(), Path("out.vkl").c_str()));
         ASSERT_TRUE(reached.Wait(kGenerous));
         releaser = std::thread([&run = conv.m_evRun, &gate] {
             while (run.IsSignalled()) std::this_thread::yield();  // the destructor has asked to stop
@@ -169,7 +151,7 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
     // In sequence: a protocol-1 packet is stepped over (said once), a damaged length ends nothing
     // before it; nothing is indexed, so even a single packet converts.
     const Bytes ab = Dump({Pkt(1), SdPacket(SdBody(1, 0, 20), 1), SdPacket({}), Pkt(2, 12)});
-    std::list<CString> inputs{CString(Sd("AB.bin", ab)), CString(Path("none.bin")), CString(Path("AB.bin"))};
+    std::list<CString> inputs{CString(File("AB.bin", ab)), CString(Path("none.bin")), CString(Path("AB.bin"))};
     std::list<CString> outputs{"earlier"};
     CLogFileConverter conv(nullptr);
     EXPECT_TRUE(conv.ConvertSDLogsToVkl(inputs, outputs, nullptr));
@@ -186,7 +168,7 @@ TEST_F(SdImportFixture, BatchNamesOutputsByTimeReadsInSequenceAndGoesOn)
     EXPECT_EQ(LogRecords(second).size(), 3u);
     const std::string missing = "Error opening \"" + Path("none.bin") + "\" for reading.";
     const std::string proto = "The packets are in protokol ID 2 and it is not implemented";
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{proto, missing, proto}));
+    EXPECT_EQ(boxes.Texts(), (Texts{proto, missing, proto}));
 }
 
 }  // namespace

@@ -17,9 +17,10 @@ protected:
         CLogFileConverter conv(&recoder);
         return ConvertWith(conv, log, columns, csv, raw);
     }
-    std::pair<int, std::string> ConvertWith(CLogFileConverter& conv, const std::string& log,
-                                            const std::vector<CString>& columns, int csv = 0, int raw = 0)
+    Result ConvertWith(CLogFileConverter& conv, const std::string& log, const std::vector<CString>& columns,
+                       int csv = 0, int raw = 0)
     {
+        std::remove(Path("out.txt").c_str());
         conv.m_bCsv = csv;
         conv.m_bRawData = raw;
         CString text;
@@ -37,12 +38,14 @@ protected:
 
 }  // namespace
 
-TEST_F(TextExportTest, TablesByHand)
+// The log is read-only: it is converted, and left writable with its bytes.
+TEST_F(TextExportTest, TablesByHandFromAReadOnlyLog)
 {
     const std::string log = TwoMessages();
+    const Bytes before = ReadAll(log);
+    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
     const auto table = [&](std::vector<CString> columns, int csv, int raw, const std::string& expected) {
         SCOPED_TRACE(expected);
-        std::remove(Path("out.txt").c_str());
         EXPECT_EQ(Convert(log, std::move(columns), csv, raw), Result(1, ConvertTexts::kFinished));
         EXPECT_EQ(Output("out.txt"), expected);
     };
@@ -63,9 +66,12 @@ TEST_F(TextExportTest, TablesByHand)
     table({"Index", "", "Data"}, /*csv=*/1, /*raw=*/1,
           "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n");
     EXPECT_EQ(boxes.Count(), 0u);  // this path answers through its outcome text only
+    struct stat st {};
+    ASSERT_EQ(::stat(log.c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IWUSR);
+    EXPECT_EQ(ReadAll(log), before);
 
     // A log with no record: the header and one empty line.
-    std::remove(Path("out.txt").c_str());
     EXPECT_EQ(Convert(Log("empty.vkl", {}), {"Index", "Data"}).first, 1);
     EXPECT_EQ(Output("out.txt"), "Index\tData\t\r\n\r\n");
 }
@@ -99,7 +105,6 @@ TEST_F(TextExportTest, EveryEnd)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::remove(Path("out.txt").c_str());
         recoder.failAt = c.failAt, recoder.faultAt = c.faultAt;
         EXPECT_EQ(Convert(Log("log.vkl", c.records), {"Index", "Data"}), c.result);
         EXPECT_EQ(Output("out.txt"), c.output);
@@ -108,25 +113,14 @@ TEST_F(TextExportTest, EveryEnd)
 
     // Nothing to start: no log, an output that exists (left as it was), no column.
     EXPECT_EQ(Convert(Path("missing.vkl"), {"Index"}), Result(0, ConvertTexts::kOpenLogForReading));
-    WriteAll(Path("out.txt"), {'k', 'e', 'e', 'p'});
-    EXPECT_EQ(Convert(Log("log.vkl", {good}), {"Index"}), Result(0, ConvertTexts::kOpenForWriting));
-    EXPECT_EQ(Output("out.txt"), "keep");
-    std::remove(Path("out.txt").c_str());
+    WriteAll(Path("keep.txt"), {'k'});
+    CString text;
+    CLogFileConverter conv(&recoder);
+    EXPECT_EQ(conv.ConvertLogToText({"Index"}, Log("log.vkl", {good}).c_str(), Path("keep.txt").c_str(), text), 0);
+    EXPECT_EQ(text, ConvertTexts::kOpenForWriting);
+    EXPECT_EQ(Output("keep.txt"), "k");
     EXPECT_EQ(Convert(Path("log.vkl"), {}), Result(0, ""));
     EXPECT_FALSE(FileExists(Path("out.txt")));
-}
-
-TEST_F(TextExportTest, AReadOnlyLogIsConvertedAndLeftWritableWithItsBytes)
-{
-    const std::string log = TwoMessages();
-    const Bytes before = ReadAll(log);
-    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
-    EXPECT_EQ(Convert(log, {"Index"}).first, 1);
-    struct stat st {};
-    ASSERT_EQ(::stat(log.c_str(), &st), 0);
-    EXPECT_TRUE(st.st_mode & S_IWUSR);
-    EXPECT_EQ(ReadAll(log), before);
-    EXPECT_EQ(Output("out.txt"), "Index\t\r\n\r\n7\t\r\n18446744073709551615\t\r\n");
 }
 
 // The default Recoder's texts go straight into the row values; a Recoder of its own class
@@ -154,25 +148,16 @@ TEST_F(TextExportTest, TheDefaultRecodersRowsAreThoseOfItsMap)
     CConverter fast(db);
     OwnClass byMap(db);
     CLogFileConverter fastConv(&fast), byMapConv(&byMap);
-    const std::vector<CString> every = {"Index",  "PC Time Stamp", "Device",  "Kind",   "Message Type", "Symbol",
-                                        "Signal", "Signal ID",     "Decoded", "Length", "Data"};
-    struct Case {
-        std::vector<CString> columns;
-        int csv, raw;
-    };
-    const Case cases[] = {{every, 1, 0},
-                          {{"Index", "Signal ID", "Decoded"}, 0, 0},
-                          {{"Data", "Symbol", "Index", "Signal"}, 2, 0},
-                          {{"Index", "PC Time Stamp", "Data", "Signal"}, 0, 1},
-                          {{"Signal", "Kind", "", "Decoded"}, 0, 0}};
-    for (const Case& c : cases) {
-        std::remove(Path("out.txt").c_str());
-        ASSERT_EQ(ConvertWith(byMapConv, Path("sim.vkl"), c.columns, c.csv, c.raw).first, 1);
+    using Columns = std::vector<CString>;
+    const Columns every = {"Index",  "PC Time Stamp", "Device",  "Kind",   "Message Type", "Symbol",
+                           "Signal", "Signal ID",     "Decoded", "Length", "Data"};
+    for (const Columns& columns :
+         {every, Columns{"Data", "Symbol", "Index", "Signal"}, Columns{"Signal", "Kind", "", "Decoded"}}) {
+        ASSERT_EQ(ConvertWith(byMapConv, Path("sim.vkl"), columns).first, 1);
         const std::string expected = Output("out.txt");
-        std::remove(Path("out.txt").c_str());
-        ASSERT_EQ(ConvertWith(fastConv, Path("sim.vkl"), c.columns, c.csv, c.raw).first, 1);
-        EXPECT_EQ(Output("out.txt"), expected) << c.columns.size() << " columns, raw " << c.raw;
-        EXPECT_GT(expected.size(), 400u * c.columns.size());
+        ASSERT_EQ(ConvertWith(fastConv, Path("sim.vkl"), columns).first, 1);
+        EXPECT_EQ(Output("out.txt"), expected) << columns.size() << " columns";
+        EXPECT_GT(expected.size(), 400u * columns.size());
     }
 }
 
@@ -200,7 +185,6 @@ TEST_F(TextExportTest, RowsFollowTheNamesTheRecoderGives)
               "Index\tSignal\tLate\tn5\t\r\n\r\n1\ts1\t\t\t\r\n2\ts2\tL2\t\t\r\n3\ts3\t\tv3\t\r\n"
               "4\t\tL4\t\t\r\n5\ts5\t\t\t\r\n");
     // The same converter again, the columns in another order.
-    std::remove(Path("out.txt").c_str());
     ASSERT_EQ(ConvertWith(conv, log, {"Late", "Signal"}).first, 1);
     EXPECT_EQ(Output("out.txt"), "Late\tSignal\t\r\n\r\n\ts1\t\r\nL2\ts2\t\r\n\ts3\t\r\nL4\t\t\r\n\ts5\t\r\n");
 }

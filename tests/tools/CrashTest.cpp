@@ -1,5 +1,6 @@
-// vkl killed at a write call (through the preloaded shim) while it records, appends,
-// describes or repairs; the repair of every file keeps each whole record and invents none.
+// vkl killed at a write call (through the preloaded shim) while it records, appends, merges,
+// describes or repairs; the repair of every file keeps each whole record and invents none,
+// and a file added to keeps its old records.
 // With a fixed clock an unkilled run writes the very bytes a killed one was writing: it is
 // the reference. A sample of kill points runs; VKL_CRASH_SWEEP=full takes every one.
 #include <algorithm>
@@ -9,14 +10,11 @@
 
 #include "logfile/LogFile.h"
 #include "platform/VESKMessage.h"
-#include "tests/support/Process.h"
-#include "tests/support/TestEnv.h"
+#include "tests/tools/VklRun.h"
 
 namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-const char* kClock = "2011-03-03 14:05:09";
 
 struct Record {
     uint32_t offset = 0;
@@ -57,47 +55,36 @@ size_t WholeRecords(const std::vector<Record>& reference, const Bytes& bytes)
 
 struct Scenario {
     const char* name;
-    std::vector<std::string> setup;  // a vkl command run before, not killed ({} for none)
-    std::vector<std::string> run;    // the command killed
-    bool repairsInput = false;       // the command is itself a repair of a damaged file
+    std::vector<std::vector<std::string>> setup;  // vkl commands run before, not killed
+    std::vector<std::string> run;                 // the command killed
+    bool repairsInput = false;                    // the command is itself a repair of a damaged file
 };
 
-class CrashTest : public ::testing::Test {
+class CrashTest : public VklRunTest {
 protected:
+    CrashTest() { global = {"--clock", "2011-03-03 14:05:09", "-q", "--yes"}; }
     std::string Dir() const { return tmp / "logs"; }
 
-    ProcessResult Vkl(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {})
-    {
-        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home", "--clock", kClock, "-q", "--yes"});
-        for (auto& a : args)
-            if (a.rfind("DIR", 0) == 0) a = Dir() + a.substr(3);
-        return RunProcess(args, tmp.path(), env);
-    }
-    static std::vector<std::pair<std::string, std::string>> Shim(const std::string& name, long value)
-    {
-        return WithShim({{"VKL_SHIM_FREE_MB", "100000"}, {name, std::to_string(value)}});
-    }
     // Runs the setup and the command in a fresh directory; with kill > 0 the command is
     // killed before its kill-th write call. Returns the command's write-call count.
     long Play(const Scenario& s, long kill)
     {
         fs::remove_all(Dir());
         fs::create_directories(Dir());
-        if (!s.setup.empty()) {
-            EXPECT_EQ(Vkl(s.setup).status, 0) << s.name;
-        }
+        for (const auto& command : s.setup) EXPECT_EQ(Vkl(InDir(command)).status, 0) << s.name;
         if (s.repairsInput) DamageForRepair();
-        const std::string countFile = tmp / "count";
-        auto env = Shim(kill > 0 ? "VKL_SHIM_KILL_AT" : "VKL_SHIM_COUNT", kill);
-        if (kill <= 0) env[1].second = countFile;
-        const ProcessResult r = Vkl(s.run, env);
-        if (kill > 0) {
-            EXPECT_EQ(r.status, 128 + SIGKILL) << s.name << " at " << kill << ": " << r.err;
-            return 0;
-        }
-        EXPECT_EQ(r.status, 0) << s.name << ": " << r.err;
-        const Bytes text = ReadAll(countFile);
-        return std::atol(std::string(text.begin(), text.end()).c_str());
+        oldRecords = RecordsOf(Dir() + "/r.vkl").size();  // of a sound file the command adds to
+        const ProcessResult r = Vkl(InDir(s.run), WithShim({{"VKL_SHIM_FREE_MB", "100000"},
+                                                            {kill > 0 ? "VKL_SHIM_KILL_AT" : "VKL_SHIM_COUNT",
+                                                             kill > 0 ? std::to_string(kill) : tmp / "count"}}));
+        EXPECT_EQ(r.status, kill > 0 ? 128 + SIGKILL : 0) << s.name << " at " << kill << ": " << r.err;
+        return kill > 0 ? 0 : std::atol(Read("count").c_str());
+    }
+    std::vector<std::string> InDir(std::vector<std::string> args) const
+    {
+        for (auto& a : args)
+            if (a.rfind("DIR", 0) == 0) a = Dir() + a.substr(3);
+        return args;
     }
     // The input of the repair scenario: a recording cut off part-way through a record.
     void DamageForRepair()
@@ -115,7 +102,7 @@ protected:
         return out;
     }
 
-    TempDir tmp;
+    size_t oldRecords = 0;
 };
 
 // The kill points. A sample for CI: a dozen spread over the run, the last few, and a few
@@ -150,12 +137,18 @@ const Scenario kScenarios[] = {
      {"record", "-o", "r", "--dir", "DIR", "--messages", "300", "--assert-every", "70", "--cut-asserts",
       "--bookmark-asserts"}},
     {"append",
-     {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--description", "before"},
+     {{"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--description", "before"}},
      {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--append", "--seed", "7"}},
+    // Each record its own write call: kills land between any two records.
+    {"merge",
+     {{"record", "-o", "r", "--dir", "DIR", "--messages", "200"},
+      {"record", "-o", "a", "--dir", "DIR", "--messages", "150", "--seed", "3"},
+      {"record", "-o", "b", "--dir", "DIR", "--messages", "150", "--seed", "4"}},
+     {"merge", "-o", "DIR/r.vkl", "--append", "--seams", "sources", "--each-record", "DIR/a.vkl", "DIR/b.vkl"}},
     {"describe",
-     {"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--bookmark-asserts", "--assert-every", "50"},
+     {{"record", "-o", "r", "--dir", "DIR", "--messages", "200", "--bookmark-asserts", "--assert-every", "50"}},
      {"describe", "DIR/r.vkl", "a longer description than before"}},
-    {"repair", {"record", "-o", "r", "--dir", "DIR", "--messages", "300"}, {"repair", "DIR/r.vkl"}, true},
+    {"repair", {{"record", "-o", "r", "--dir", "DIR", "--messages", "300"}}, {"repair", "DIR/r.vkl"}, true},
 };
 
 }  // namespace
@@ -170,17 +163,21 @@ TEST_F(CrashTest, AKillAtAnyWriteLosesNoWholeRecordAndRepairEndsSound)
         std::vector<long> boundaries;  // about where each file's writes end (names sort in creation order)
         for (const auto& [name, bytes] : Files()) {
             reference[name] = RecordsOf(Dir() + "/" + name);
-            boundaries.push_back((boundaries.empty() ? 0 : boundaries.back()) + static_cast<long>(reference[name].size()) + 3);
+            boundaries.push_back((boundaries.empty() ? 0 : boundaries.back()) +
+                                 static_cast<long>(reference[name].size()) + 3);
         }
         for (const long kill : KillPoints(calls, boundaries)) {
             Play(s, kill);
             ++kills;
             for (const auto& [name, bytes] : Files()) {
-                ASSERT_TRUE(reference.count(name)) << s.name << " at " << kill << ": a file the reference lacks: " << name;
+                ASSERT_TRUE(reference.count(name))
+                    << s.name << " at " << kill << ": a file the reference lacks: " << name;
                 const std::vector<Record>& ref = reference[name];
                 // A file killed before its header position word was written holds nothing.
                 if (bytes.size() < LogFormat::kHeaderPosSize) continue;
                 const size_t whole = WholeRecords(ref, bytes);
+                // A file added to keeps its old records whole.
+                ASSERT_GE(whole, name == "r.vkl" ? oldRecords : 0) << s.name << " at " << kill;
                 const ProcessResult repair = Vkl({"repair", Dir() + "/" + name});
                 ASSERT_EQ(repair.status, 0) << s.name << " at " << kill << ", " << name << ": " << repair.err;
                 ASSERT_EQ(Vkl({"info", Dir() + "/" + name}).status, 0) << s.name << " at " << kill << ", " << name;

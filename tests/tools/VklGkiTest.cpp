@@ -1,32 +1,9 @@
 // vkl export-gki and vkl import-gki as a process: the round trip of a recorded session,
 // the errors question answered from the flags, and each end with its exit status.
 #include "tests/convert/ConvertTest.h"
-#include "tests/convert/GkiTest.h"
-#include "tests/support/Process.h"
+#include "tests/tools/VklRun.h"
 
-namespace {
-
-class VklGkiTest : public ::testing::Test {
-protected:
-    ProcessResult Vkl(std::vector<std::string> args, const std::vector<std::pair<std::string, std::string>>& env = {})
-    {
-        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home"});
-        return RunProcess(args, tmp.path(), env);
-    }
-    static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-    TempDir tmp;
-};
-
-// A type-6 message of the bundled database's layout (S 2, I 4) for an identifier it does
-// not know, behind one of a kind other than 1.
-Bytes UnknownSignalLog()
-{
-    const Bytes data = Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(1, 2), LE(0, 2), LE(0x3000, 4), {7}});
-    return LogBytes({RecordBytes(1, TypedData(6), /*kind=*/2), RecordBytes(2, data)});
-}
-
-}  // namespace
+using VklGkiTest = VklRunTest;
 
 TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBackAndAFailedImportLeavesNoLog)
 {
@@ -57,7 +34,10 @@ TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBackAndAFailedImportLeavesNoLog)
 
 TEST_F(VklGkiTest, TheErrorsQuestion)
 {
-    WriteAll(tmp / "u.vkl", UnknownSignalLog());
+    // A type-6 message of the bundled database's layout (S 2, I 4) for an identifier it does
+    // not know, behind one of a kind other than 1.
+    const Bytes data = Cat({LE(6, 8), LE(1, 2), LE(2, 2), LE(1, 2), LE(0, 2), LE(0x3000, 4), {7}});
+    WriteAll(tmp / "u.vkl", LogBytes({RecordBytes(1, TypedData(6), /*kind=*/2), RecordBytes(2, data)}));
     const std::string errorLine = "No such ID : 0x00003000";
     struct Case {
         std::vector<std::string> flags;  // the answer, then export-gki's own

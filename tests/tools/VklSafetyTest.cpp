@@ -1,6 +1,5 @@
 // The command line keeps the user's files safe and says clearly what is wrong: run as a
 // process, grouped by cause.
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -9,46 +8,40 @@
 
 #include "framework/File.h"
 #include "tests/support/LogFileBytes.h"
-#include "tests/support/Process.h"
-#include "tests/support/TestEnv.h"
+#include "tests/tools/VklRun.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-class VklSafetyTest : public ::testing::Test {
+class VklSafetyTest : public VklRunTest {
 protected:
-    ProcessResult Vkl(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {})
-    {
-        args.insert(args.begin(), {VklProgram(), "--home", tmp / "home", "--clock", "2011-03-03 14:05:09"});
-        return RunProcess(args, tmp.path(), env);
-    }
+    VklSafetyTest() { global = {"--clock", "2011-03-03 14:05:09"}; }
     // A small recorded log, as the user would have one.
-    std::string Small(const std::string& name = "s", const std::string& extra = "")
+    std::string Small(const std::string& name = "s")
     {
-        std::vector<std::string> args = {"-q", "record", "-o", name, "--dir", tmp / "logs", "--messages", "22",
-                                         "--assert-every", "7", "--bookmark-asserts", "--description", "small test"};
-        if (!extra.empty()) args.push_back(extra);
-        EXPECT_EQ(Vkl(args).status, 0);
+        EXPECT_EQ(Vkl({"-q", "record", "-o", name, "--dir", tmp / "logs", "--messages", "22", "--assert-every", "7",
+                       "--bookmark-asserts", "--description", "small test"})
+                      .status,
+                  0);
         return tmp / ("logs/" + name + ".vkl");
     }
-    static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-    TempDir tmp;
 };
 
 }  // namespace
 
-TEST_F(VklSafetyTest, NoExistingFileIsReplacedUnlessAsked)
+// No existing file is replaced unless asked; inspection changes nothing and tells damage
+// from a recording in progress.
+TEST_F(VklSafetyTest, FilesChangeOnlyWhenAsked)
 {
     const std::string log = Small("day1");
     const Bytes original = ReadAll(log);
-    ProcessResult r = Vkl({"record", "-o", "day1", "--dir", tmp / "logs", "--messages", "10"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "exists; not replaced (--force replaces it)")) << r.err;
-    EXPECT_EQ(ReadAll(log), original);
-    r = Vkl({"replay", log, "--into", log});
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_EQ(ReadAll(log), original);
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"info", log}, {"messages", log, "--json"}, {"replay", log}})
+        EXPECT_EQ(Vkl(args).status, 0) << args[0];
+    ExpectFails({"record", "-o", "day1", "--dir", tmp / "logs", "--messages", "10"}, 1,
+                "exists; not replaced (--force replaces it)");
+    EXPECT_EQ(Vkl({"replay", log, "--into", log}).status, 2);
+    EXPECT_EQ(ReadAll(log), original);  // inspected, and refused as an output: unchanged
 
     // A link planted at the output name is never followed, not even with --force.
     ASSERT_EQ(::symlink(log.c_str(), (tmp / "logs/planted.vkl").c_str()), 0);
@@ -60,20 +53,6 @@ TEST_F(VklSafetyTest, NoExistingFileIsReplacedUnlessAsked)
     ASSERT_EQ(Vkl({"-q", "record", "-o", "day1", "--dir", tmp / "logs", "--messages", "5", "--append"}).status, 0);
     EXPECT_TRUE(Has(Vkl({"info", log}).out, "records          10")) << Vkl({"info", log}).out;
 
-    // Two date-named recordings in the same second: the second takes "~2".
-    for (int i = 0; i < 2; ++i) ASSERT_EQ(Vkl({"-q", "record", "--dir", tmp / "dated", "--messages", "3"}).status, 0);
-    EXPECT_TRUE(FileExists(tmp / "dated/Log 03-Mar-11 14;05;09.vkl"));
-    EXPECT_TRUE(FileExists(tmp / "dated/Log 03-Mar-11 14;05;09~2.vkl"));
-}
-
-TEST_F(VklSafetyTest, InspectionChangesNothingAndTellsDamageFromRecording)
-{
-    const std::string log = Small();
-    const Bytes original = ReadAll(log);
-    for (const auto& args : std::vector<std::vector<std::string>>{{"info", log}, {"messages", log, "--json"}, {"replay", log}})
-        EXPECT_EQ(Vkl(args).status, 0) << args[0];
-    EXPECT_EQ(ReadAll(log), original);
-
     // A file another process has open for writing is being recorded, not damaged.
     Bytes killed = original;
     killed[0] = killed[1] = killed[2] = killed[3] = 0;
@@ -81,27 +60,22 @@ TEST_F(VklSafetyTest, InspectionChangesNothingAndTellsDamageFromRecording)
     {
         CFile writer;
         ASSERT_TRUE(writer.Open((tmp / "rec.vkl").c_str(), CFile::modeReadWrite | CFile::shareDenyWrite));
-        ProcessResult r = Vkl({"info", tmp / "rec.vkl"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(Has(r.err, "is being recorded by another process")) << r.err;
-        r = Vkl({"describe", tmp / "rec.vkl", "x"});
-        EXPECT_TRUE(Has(r.err, "is being recorded by another process")) << r.err;
+        ExpectFails({"info", tmp / "rec.vkl"}, 1, "is being recorded by another process");
+        ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "is being recorded by another process");
         EXPECT_EQ(Vkl({"repair", tmp / "rec.vkl"}).status, 1);
     }
     EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
     // Closed: now it needs repair, and describe refuses it untouched.
-    const ProcessResult r = Vkl({"describe", tmp / "rec.vkl", "x"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "needs repair")) << r.err;
+    ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "needs repair");
     EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
 }
 
-TEST_F(VklSafetyTest, HostileFilesGetOneClearLineQuickly)
+TEST_F(VklSafetyTest, HostileAndDamagedFilesGetOneClearLineQuickly)
 {
     // Header texts are Windows-1252 bytes: JSON gets UTF-8, plain output stops at a NUL.
-    const std::string log = Small("latin", "");
+    const std::string log = Small("latin");
     ASSERT_EQ(Vkl({"describe", log, std::string("caf\xe9") + '\0' + "hidden"}).status, 0);
-    ProcessResult r = Vkl({"info", "--json", log});
+    const ProcessResult r = Vkl({"info", "--json", log});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto doc = nlohmann::json::parse(r.out);
     EXPECT_EQ(doc["files"][0]["description"], "caf\xc3\xa9");
@@ -109,36 +83,24 @@ TEST_F(VklSafetyTest, HostileFilesGetOneClearLineQuickly)
 
     // A pipe, a directory, a sparse file of 5 GiB.
     ASSERT_EQ(::mkfifo((tmp / "p.vkl").c_str(), 0600), 0);
-    r = Vkl({"info", tmp / "p.vkl"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "not a regular file")) << r.err;
+    ExpectFails({"info", tmp / "p.vkl"}, 1, "not a regular file");
     EXPECT_EQ(Vkl({"messages", tmp.path()}).status, 1);
-    {
-        std::ofstream(tmp / "big.vkl").close();
-        fs::resize_file(tmp / "big.vkl", 5ull << 30);
-    }
-    r = Vkl({"info", tmp / "big.vkl"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "not a log file")) << r.err;
+    std::ofstream(tmp / "big.vkl").close();
+    fs::resize_file(tmp / "big.vkl", 5ull << 30);
+    ExpectFails({"info", tmp / "big.vkl"}, 1, "not a log file");
 
     // A record with data length -1 is a record to every command.
     WriteAll(tmp / "neg.vkl", LogBytes(4 + 43 + 40, {1}, Cat({UnreadableRecord(), FreshHeader()})));
     EXPECT_TRUE(Has(Vkl({"info", tmp / "neg.vkl"}).out, "records          2,"));
     EXPECT_EQ(Vkl({"messages", tmp / "neg.vkl"}).status, 0);
     EXPECT_EQ(Vkl({"replay", tmp / "neg.vkl"}).status, 0);
-}
 
-TEST_F(VklSafetyTest, BadRecordsAreNamedAtOneOffsetByEveryCommand)
-{
-    const std::string log = Small();
+    // A record that cannot be read is named at its offset by every command.
     Bytes bytes = ReadAll(log);
     bytes[4 + 4] = 9;  // the first record's device number: no such slot
     WriteAll(log, bytes);
-    const ProcessResult info = Vkl({"info", log}), messages = Vkl({"messages", log});
-    EXPECT_EQ(info.status, 1);
-    EXPECT_EQ(messages.status, 1);
-    EXPECT_TRUE(Has(info.err, "record at offset 4 cannot be read: implausible record: device number")) << info.err;
-    EXPECT_TRUE(Has(messages.err, "record at offset 4 cannot be read: implausible record: device number")) << messages.err;
+    for (const char* command : {"info", "messages"})
+        ExpectFails({command, log}, 1, "record at offset 4 cannot be read: implausible record: device number");
     EXPECT_EQ(Vkl({"replay", log}).status, 1);
 }
 
@@ -157,46 +119,39 @@ TEST_F(VklSafetyTest, AFullDiskStopsTheRecordingAtOnceAndTheFileRepairsCleanly)
     EXPECT_TRUE(Has(r.out, "49 records kept")) << r.out;
 
     // No room at all: refused before anything is made, with the guard's own words.
-    r = Vkl({"record", "-o", "none", "--dir", tmp / "low", "--messages", "50"}, WithShim({{"VKL_SHIM_FREE_MB", "100"}}));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "The Recorder requires at least 250 MB free")) << r.err;
+    ExpectFails({"record", "-o", "none", "--dir", tmp / "low", "--messages", "50"}, 1,
+                "The Recorder requires at least 250 MB free", WithShim({{"VKL_SHIM_FREE_MB", "100"}}));
     EXPECT_TRUE(fs::is_empty(tmp / "low"));
 }
 
 TEST_F(VklSafetyTest, TheCommandLineSaysWhatIsWrong)
 {
+    const std::string text = "just some text, not a log\n", notes = tmp / "notes.txt";
+    WriteAll(notes, Bytes(text.begin(), text.end()));
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* says;
+        std::string says;
         int lines = 1;  // the library's own text, where it has one, comes first
     } cases[] = {
         {{"bogus"}, 2, "unknown command 'bogus'"},
         {{"messages", "x.vkl", "--from", "-1"}, 2, "'-1' is not a whole number"},
         {{"record", "--messages", "0"}, 2, "'0' is out of range (1 to "},
         {{"record", "--messages", "99999999999999999999999"}, 2, "is too large"},
-        {{"record", "--max-size", "-1"}, 2, "not a whole number"},
-        {{"record", "--assert-every", "-1"}, 2, "not a whole number"},
         {{"record", "-o", "../x", "--messages", "1"}, 2, "-o takes a file name, not a path"},
         {{"record", "-o", "a\\b", "--messages", "1"}, 2, "-o takes a file name, not a path"},
-        {{"record", "-o", std::string(300, 'n'), "--dir", "DIR", "--messages", "1"}, 1, "File name too long", 2},
-        {{"info", "DIR/missing.vkl"}, 1, "DIR/missing.vkl: cannot open: No such file or directory"},
-        {{"info", "DIR/notes.txt"}, 1, "not a log file"},
-        {{"repair", "DIR/notes.txt"}, 1, "notes.txt"},
-        {{"info", "--no-such-flag", "DIR/notes.txt"}, 2, "--no-such-flag"},
+        {{"record", "-o", std::string(300, 'n'), "--dir", tmp.path(), "--messages", "1"}, 1, "File name too long", 2},
+        {{"info", tmp / "missing.vkl"}, 1, tmp / "missing.vkl: cannot open: No such file or directory"},
+        {{"info", notes}, 1, "not a log file"},
+        {{"repair", notes}, 1, "notes.txt"},
+        {{"info", "--no-such-flag", notes}, 2, "--no-such-flag"},
         {{}, 2, ""},
     };
-    const std::string text = "just some text, not a log\n";
-    WriteAll(tmp / "notes.txt", Bytes(text.begin(), text.end()));
-    for (auto& c : cases) {
-        for (auto& a : c.args)
-            if (a.rfind("DIR", 0) == 0) a = tmp.path() + a.substr(3);
+    for (const Case& c : cases) {
         const ProcessResult r = Vkl(c.args);
         EXPECT_EQ(r.status, c.status) << r.err;
-        std::string says = c.says;
-        if (says.rfind("DIR", 0) == 0) says = tmp.path() + says.substr(3);
-        EXPECT_TRUE(Has(r.err, says)) << r.err;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.lines) << r.err;
     }
-    EXPECT_EQ(ReadAll(tmp / "notes.txt"), Bytes(text.begin(), text.end()));
+    EXPECT_EQ(ReadAll(notes), Bytes(text.begin(), text.end()));
 }
