@@ -108,7 +108,8 @@ TEST_F(LogFileTest, HeaderCountLimits)
 {
     CLogFileHeader h;
     LoadHeader(HeaderWith(1000, 5), h);
-    EXPECT_EQ(std::tuple(h.m_bookmarks.size(), h.m_astrDevices.size(), h.m_astrDeviceOsTypes.size()), std::tuple(1000u, 5u, 10u));
+    EXPECT_EQ(std::tuple(h.m_bookmarks.size(), h.m_astrDevices.size(), h.m_astrDeviceOsTypes.size()),
+              std::tuple(1000u, 5u, 10u));
     EXPECT_EQ(h.m_bookmarks.back().m_strDescription, "bm999");
     EXPECT_TRUE(h.m_bookmarks.back().m_strFileName.IsEmpty());
     EXPECT_EQ(std::tuple(h.m_nNumOfPages, h.GetAnchorPosition()), std::tuple(3, 4u));
@@ -171,7 +172,8 @@ TEST_F(LogFileTest, DevicesConnectedAtFirstWriteAreRecorded)
     CLogFile f;
     ASSERT_TRUE(f.OpenForInspection(path.c_str()));
     const CLogFileHeader* h = f.GetLogFileHeader();
-    EXPECT_EQ(h->m_astrDevices, (std::vector<CString>{"Device#1-IMEI:356938035643809", "Device#3-IMEI:490154203237518"}));
+    EXPECT_EQ(h->m_astrDevices,
+              (std::vector<CString>{"Device#1-IMEI:356938035643809", "Device#3-IMEI:490154203237518"}));
     EXPECT_EQ(h->m_astrDeviceOsTypes,
               (std::vector<CString>{"Device#1-Com OS Type:RTOS", "Device#1-App OS Type:NO APP VERSION",
                                     "Device#3-Com OS Type:NO COM OS TYPE", "Device#3-App OS Type:NO APP OS TYPE"}));
@@ -206,7 +208,8 @@ TEST_F(LogFileTest, KilledRecordingIsInspectedAsItIsAndRepairedOnlyWhenAllowed)
     // Auto-repair off, answer No: nothing changes.
     boxes.Answer(IDNO);
     EXPECT_FALSE(f.Open(path.c_str(), 0, 0, 0));
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"File might be corrupt - Do you want to repair it?"});  // none before
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"File might be corrupt - Do you want to repair it?"});  // none before
     EXPECT_EQ(boxes.Shown()[0].type & MB_TYPEMASK, MB_YESNO);
     EXPECT_FALSE(f.IsOpen());
     EXPECT_EQ(ReadAll(path), damaged);
@@ -271,36 +274,5 @@ TEST_F(LogFileTest, SeekBeyondTwoGigabytes)
     EXPECT_EQ(f.GetLength(), 3000000001ull);
     EXPECT_EQ(f.Seek(-1, CFile::current), 3000000000ull);
     f.SetLength(4);
-    f.Close();
-}
-
-TEST_F(LogFileTest, ClearAndCopyHeader)
-{
-    CLogFile f;
-    ASSERT_TRUE(f.Open(Path("clr.vkl").c_str(), 1, 1, 0));
-    f.SetAnchorPosition(4);
-    f.SetAnchorDescription("a");
-    f.GetBookmarks()->push_back(CLogBookmark(4, "b", "clr.vkl"));
-    f.SetNextLogFileName("n");
-    f.SetPrevLogFileName("p");
-    f.SetFileDescription("d");
-    f.SetNumOfPages(3);
-    EXPECT_TRUE(f.IsBookmark(4) && !f.IsBookmark(5));
-    EXPECT_EQ(f.FindBookMarkByFilePos(4), &f.GetBookmarks()->front());
-
-    // A copy takes the texts and drops the target's anchor and bookmarks; pages stay.
-    CLogFileHeader target;
-    target.m_nNumOfPages = 9;
-    target.SetAnchorPosition(8);
-    target.m_bookmarks.push_back(CLogBookmark(8, "x"));
-    f.CopyHeaderTo(&target);
-    EXPECT_EQ(std::tuple(target.m_strFileDescription, target.GetAnchorPosition(), target.m_bookmarks.size(), target.m_nNumOfPages),
-              std::tuple(CString("d"), 0xFFFFFFFFu, 0u, 9));
-
-    // Clearing drops the marks and the links, and keeps the description and the pages.
-    f.ClearHeader();
-    EXPECT_EQ(std::tuple(f.GetBookmarks()->size(), f.GetAnchorPosition(), f.GetFileDescription(), f.GetNumOfPages()),
-              std::tuple(0u, 0xFFFFFFFFu, CString("d"), 3));
-    EXPECT_EQ(f.GetAnchorDescription() + f.GetNextLogFileName() + f.GetPrevLogFileName(), "");
     f.Close();
 }
