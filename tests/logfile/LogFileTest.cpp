@@ -1,5 +1,3 @@
-#include <numeric>
-
 #include "framework/Archive.h"
 #include "logfile/LogFile.h"
 #include "platform/VESKMessage.h"
@@ -58,7 +56,6 @@ protected:
         CArchive ar(&f, CArchive::load);
         h.Serialize(ar);
     }
-    void AutoRepair() { settings->WriteInt("Viewer Settings", "Auto Repair Log File", 1); }
 };
 
 // A current-layout header with the given bookmark and device counts.
@@ -193,8 +190,7 @@ TEST_F(LogFileTest, KilledRecordingIsInspectedAsItIsAndRepairedOnlyWhenAllowed)
             ar.Flush();
         }
     }
-    std::vector<uint64_t> all(500);
-    std::iota(all.begin(), all.end(), 1);
+    const std::vector<uint64_t> all = Range(1, 500);
     const Bytes damaged = LogBytes(0, all, {});
     ASSERT_EQ(ReadAll(path), damaged);
     CLogFile f;
@@ -221,7 +217,7 @@ TEST_F(LogFileTest, KilledRecordingIsInspectedAsItIsAndRepairedOnlyWhenAllowed)
     f.Close();
     // Auto-repair on: no question.
     WriteAll(path, damaged);
-    AutoRepair();
+    settings->WriteInt("Viewer Settings", "Auto Repair Log File", 1);
     ASSERT_TRUE(f.Open(path.c_str(), 0, 0, 0));
     EXPECT_EQ(std::tuple(boxes.Count(), f.GetPosition()), std::tuple(2u, 4ull));
     f.Close();

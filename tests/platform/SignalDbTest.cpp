@@ -21,8 +21,7 @@ std::string Layout(const CSvmDb& db, const char* signal)
     std::vector<NativeField> fields;
     const int size = db.NativeLayout(*s->body, fields);
     std::string out;
-    for (const NativeField& f : fields)
-        out += f.path.str() + "@" + std::to_string(f.offset) + "/" + std::to_string(f.size) + " ";
+    for (const NativeField& f : fields) out += f.path.str() + "@" + std::to_string(f.offset) + "/" + std::to_string(f.size) + " ";
     return out + "= " + std::to_string(size);
 }
 
@@ -33,10 +32,12 @@ std::string Fields(const std::string& fields, const std::string& extra = "")
 }
 }  // namespace
 
-TEST(SignalDb, DescriptorsForTheEnumSizeConverter)
+TEST(SignalDb, StructureExampleLaysOutNatively)
 {
-    // The descriptors the enum-size converter walks, looked up by name or alternative name.
     auto db = BundledDb();
+    EXPECT_EQ(Layout(*db, "TEST_STRUCT_IND"), "a@0/1 b@2/2 e@4/1 c@8/4 = 12");
+
+    // The descriptors the enum-size converter walks, looked up by name or alternative name.
     CObList list;
     int scratch = 7;
     db->UpdateStructure(1, "TEST_STRUCT_IND", list, nullptr, scratch, 0, 0);
@@ -58,7 +59,6 @@ TEST(SignalDb, DescriptorsForTheEnumSizeConverter)
 TEST(SignalDb, NativeLayoutOfEveryDescriptorKind)
 {
     auto db = BundledDb();
-    EXPECT_EQ(Layout(*db, "TEST_STRUCT_IND"), "a@0/1 b@2/2 e@4/1 c@8/4 = 12");
     // Nested structures of alignment 4 start on a multiple of 4, array elements too.
     EXPECT_EQ(Layout(*db, "MEAS_REPORT_IND"),
               "count@0/1 serving.rsrp@4/2 serving.rsrq@6/1 serving.sinr@7/1 serving.earfcn@8/4 "
@@ -99,13 +99,10 @@ TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
         big += std::string(R"({"name": ")") + name + R"(", "array": {"type": "int", "count": 4096}}, )";
     const std::pair<std::string, std::string> cases[] = {
         {"{\"signals\": [\n  {\"id\": 1,, }]}",
-         "line 2, column 12: not valid JSON: syntax error while parsing object key - unexpected ','; expected string "
-         "literal"},
+         "line 2, column 12: not valid JSON: syntax error while parsing object key - unexpected ','; expected string literal"},
         {"{}", "/: missing \"signals\""},
-        {R"({"enums": [{"name": "E", "size": 3, "values": {}}], "signals": []})",
-         "/enums/0/size: an enumeration is 1, 2 or 4 bytes, not 3"},
-        {R"({"enums": [{"name": "E", "size": 1, "values": {"BIG": 256}}], "signals": []})",
-         "/enums/0/values/BIG: value does not fit in 1 bytes"},
+        {R"({"enums": [{"name": "E", "size": 3, "values": {}}], "signals": []})", "/enums/0/size: an enumeration is 1, 2 or 4 bytes, not 3"},
+        {R"({"enums": [{"name": "E", "size": 1, "values": {"BIG": 256}}], "signals": []})", "/enums/0/values/BIG: value does not fit in 1 bytes"},
         {Fields(R"({"name": "f", "type": "quad"})"), "/signals/0/fields/0/type: unknown type name 'quad'"},
         {Fields(R"({"name": "f", "type": "int", "enum": "E1"})"),
          "/signals/0/fields/0: field 'f' needs exactly one of type, enum, array, union, struct"},
@@ -117,23 +114,18 @@ TEST(SignalDb, MalformedDescriptionsNameFilePlaceAndProblem)
          "/signals/0/fields/0/array/count: an array holds 0 to 4096 elements, not -2"},
         {Fields(R"({"name": "u", "union": {"size": 1, "members": [{"name": "m", "type": "int"}]}})"),
          "/signals/0/fields/0/union/size: a union of 1 bytes cannot hold its designated member 'm' of 4 bytes"},
-        {Fields(R"({"name": "n", "struct": "R"})",
-                R"("structs": [{"name": "R", "fields": [{"name": "r", "struct": "R"}]}],)"),
+        {Fields(R"({"name": "n", "struct": "R"})", R"("structs": [{"name": "R", "fields": [{"name": "r", "struct": "R"}]}],)"),
          "struct 'R'/fields/0: structures nested more than 16 deep"},
         // Arrays of arrays of structures multiply descriptors; bodies are bounded by their 16-bit lengths.
         {Fields(R"({"name": "a", "array": {"count": 4096, "struct": {"fields": [
                      {"name": "b", "array": {"count": 4096, "struct": {"fields": [{"name": "c", "type": "char"}]}}}]}}})"),
-         "/signals/0/fields/0/array/struct/fields/0/array/struct/fields/0: the description needs more than 200000 "
-         "descriptors"},
-        {Fields(big + R"({"name": "e", "type": "int"})"),
-         "/signals/0/fields: the body of 'S' needs 65540 bytes natively; at most 65535 fit"},
+         "/signals/0/fields/0/array/struct/fields/0/array/struct/fields/0: the description needs more than 200000 descriptors"},
+        {Fields(big + R"({"name": "e", "type": "int"})"), "/signals/0/fields: the body of 'S' needs 65540 bytes natively; at most 65535 fit"},
         {R"({"signals": [], "traces": {"com": {"max_id": 10, "names": [{"group": 1, "id": 11, "name": "T"}]}}})",
          "/traces/com/names/0/id: identifier above max_id 10"},
     };
-    for (const auto& [json, error] : cases)
-        EXPECT_EQ(LoadError([&] { CSvmDb::LoadFromText(json, "test.json"); }), "test.json: " + error);
-    EXPECT_EQ(LoadError([] { CSvmDb::LoadFromFile("/no/such/signals.json"); }),
-              "/no/such/signals.json: file: cannot be read");
+    for (const auto& [json, error] : cases) EXPECT_EQ(LoadError([&] { CSvmDb::LoadFromText(json, "test.json"); }), "test.json: " + error);
+    EXPECT_EQ(LoadError([] { CSvmDb::LoadFromFile("/no/such/signals.json"); }), "/no/such/signals.json: file: cannot be read");
 }
 
 TEST(SignalDb, UnreadableDefaultGivesAnEmptyDatabaseAndOneWarning)
