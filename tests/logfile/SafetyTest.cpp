@@ -84,9 +84,7 @@ TEST_F(SafetyTest, RepairKeepsTheRecordsInPlaceAndOnlyCuts)
 TEST_F(SafetyTest, RepairCountsPagesFromTheRecordsAndKeepsUnreadableMessages)
 {
     // 2,999 records make a second page, as recording counts them.
-    std::vector<uint64_t> many(2999);
-    for (uint64_t i = 0; i < many.size(); ++i) many[i] = i;
-    WriteAll(Path("pages.vkl"), LogBytes(0, many, {}));
+    WriteAll(Path("pages.vkl"), LogBytes(0, Range(1, 2999), {}));
     EXPECT_EQ(Repair("pages.vkl").records, 2999u);
     CLogFile f;
     ASSERT_TRUE(f.OpenForInspection(Path("pages.vkl").c_str()));

@@ -29,6 +29,8 @@ TEST_F(LoggerTest, ClearLeavesFourBytesAndRecordsAgainFromOffsetFour)
     auto logger = MakeLogger("clr");
     Feed(*logger, 1, 1);
     logger->AddBookmark("gone");
+    CString result;
+    logger->AddFileDescription("kept", result, "");
     logger->Clear();
     EXPECT_EQ(logger->GetFileSize(), 4u);
     EXPECT_EQ(ReadAll(Path("clr.vkl")).size(), 4u);
@@ -39,6 +41,7 @@ TEST_F(LoggerTest, ClearLeavesFourBytesAndRecordsAgainFromOffsetFour)
     ASSERT_EQ(c.records.size(), 1u);
     EXPECT_EQ(c.records[0].GetMessageIndex(), 2u);
     EXPECT_TRUE(c.bookmarks.empty());
+    EXPECT_EQ(c.description, "kept");  // the header's marks go, its description stays
 }
 
 TEST_F(LoggerTest, DateNameConventionNameAndDirectories)
@@ -99,14 +102,17 @@ TEST_F(LoggerTest, SizeLimitFromFreeSpace)
         return CLogger::GetMaxFileSizeInMB("D:\\logs", msg);
     };
     const char* lowSpace =
-        "The Recorder requires at least 250 MB free in order to record properly. \nPlease free some disk space, and try again.";
+        "The Recorder requires at least 250 MB free in order to record properly. \nPlease free some disk space, and "
+        "try again.";
     const std::tuple<FreeSpaceResult, unsigned long, const char*> cases[] = {
         {{FreeSpaceResult::ok, 251ull << 20}, 0, lowSpace},
         {{FreeSpaceResult::ok, (252ull << 20) + 5}, 1, ""},
         {{FreeSpaceResult::ok, 10ull << 30}, 4095, ""},
         {{FreeSpaceResult::ok, 1000}, 0, lowSpace},
-        {{FreeSpaceResult::failed, 0}, 0,
-         "Couldn't get the disk's free space for directory 'D:\\logs'! \nPlease make sure that he directory name is valid."},
+        {{FreeSpaceResult::failed, 0},
+         0,
+         "Couldn't get the disk's free space for directory 'D:\\logs'! \nPlease make sure that he directory name is "
+         "valid."},
         {{FreeSpaceResult::queryMissing, 0}, 0, "Operating System Error! Couldn't get the disk's free space !"},
     };
     for (const auto& [free, limit, says] : cases) {

@@ -38,9 +38,11 @@ protected:
         WriteLog(Path(name), indexes, marks, dataBytes);
         return Path(name);
     }
+    // With seams, the target is named with '\\': a bookmark text names the part after the
+    // last separator, '\\' or '/'.
     bool Merge(bool seams, int bBookmark, CString& error)
     {
-        const CString t = Path("t.vkl").c_str(), s = Path("s.vkl").c_str();
+        const CString t = (seams ? tmp.path() + "\\t.vkl" : Path("t.vkl")).c_str(), s = Path("s.vkl").c_str();
         return seams ? CLogger::MergeAndBookmark(t, s, error, bBookmark) : CLogger::MergeFiles(t, s, error);
     }
     std::unique_ptr<CScopedServices> With(std::shared_ptr<IProgressService> progress)
@@ -153,53 +155,37 @@ TEST_F(MergeTest, ExtractionThatWritesNothing)
     EXPECT_EQ(shown[3].type, MB_OK | MB_ICONERROR);
 }
 
-TEST_F(MergeTest, MergeAndBookmarkMarksBothRangesAndMovesTheSourcesBookmarks)
-{
-    BothWays([&] {
-        Log("t.vkl", Range(1, 100), {{At(7), "own"}});
-        Log("s.vkl", Range(101, 150), {{At(10), "a"}, {At(20), "b"}});
-        CString error = "untouched";
-        // The name in a bookmark text is the part after the last separator, '\' or '/'.
-        ASSERT_TRUE(CLogger::MergeAndBookmark((tmp.path() + "\\t.vkl").c_str(), Path("s.vkl").c_str(), error, 1));
-        EXPECT_EQ(error, "untouched");
-        EXPECT_EQ(Indexes(Path("t.vkl")), Range(1, 150));
-        const Marks expected = {{At(7), "own"},
-                                {At(0), "t.vkl Begin Bookmark"},
-                                {At(99), "t.vkl End Bookmark"},
-                                {At(100), "s.vkl Begin Bookmark"},
-                                {At(110), "a"},
-                                {At(120), "b"},
-                                {At(149), "s.vkl End Bookmark"}};
-        EXPECT_EQ(Bookmarks(Path("t.vkl")), expected);
-    });
-}
-
 TEST_F(MergeTest, SeamsOfOneRecordAndSourcesThatFail)
 {
     const std::string missing = "There was problem openning " + Path("s.vkl") + " for reading";
     std::vector<uint64_t> unreadable = Range(101, 110);
     unreadable.insert(unreadable.begin() + 4, kUnreadable);
     const Marks targetSeam = {{At(0), "t.vkl Begin Bookmark"}, {At(99), "t.vkl End Bookmark"}};
+    // Both ranges marked; the source's bookmarks move with its records.
+    const Marks seam = {{At(100), "s.vkl Begin Bookmark"}, {At(149), "s.vkl End Bookmark"}};
+    const Marks both = {{At(7), "own"}, targetSeam[0], targetSeam[1], seam[0], {At(110), "a"}, {At(120), "b"}, seam[1]};
     const struct {
         uint64_t target;
         std::vector<uint64_t> source;  // empty: no source file
         bool ok;
         std::string error;
         Marks marks;
-        size_t records;  // in the target afterwards
+        size_t records;         // in the target afterwards
+        Marks before, sources;  // the target's and the source's own bookmarks
     } cases[] = {
-        {1, Range(101, 150), true, "", {{At(1), "s.vkl Begin Bookmark"}, {At(50), "s.vkl End Bookmark"}}, 51},
-        {100, {101}, true, "", targetSeam, 101},
-        {100, {}, false, missing, targetSeam, 100},                    // the target's seam is still marked
-        {100, unreadable, false, "Error reading log file.", {}, 104},  // the records before it stay
+        {1, Range(101, 150), true, "", {{At(1), "s.vkl Begin Bookmark"}, {At(50), "s.vkl End Bookmark"}}, 51, {}, {}},
+        {100, Range(101, 150), true, "", both, 150, {{At(7), "own"}}, {{At(10), "a"}, {At(20), "b"}}},
+        {100, {101}, true, "", targetSeam, 101, {}, {}},
+        {100, {}, false, missing, targetSeam, 100, {}, {}},                    // the target's seam is still marked
+        {100, unreadable, false, "Error reading log file.", {}, 104, {}, {}},  // the records before it stay
     };
     for (const auto& c : cases)
         BothWays([&] {
-            Log("t.vkl", Range(1, c.target));
-            if (!c.source.empty()) Log("s.vkl", c.source);
-            CString error;
+            Log("t.vkl", Range(1, c.target), c.before);
+            if (!c.source.empty()) Log("s.vkl", c.source, c.sources);
+            CString error = "untouched";
             EXPECT_EQ(Merge(true, 1, error), c.ok);
-            EXPECT_EQ(error, c.error.c_str());
+            EXPECT_EQ(error, c.ok ? "untouched" : c.error.c_str());
             EXPECT_EQ(Bookmarks(Path("t.vkl")), c.marks);
             EXPECT_EQ(Indexes(Path("t.vkl")).size(), c.records);
         });
@@ -318,8 +304,8 @@ TEST_F(MergeTest, MergeTheNextFileOfAnEarlierLayoutPair)
 {
     // Earlier-layout headers, by hand: the next file's name is part of the header.
     auto earlier = [&](const std::string& name, std::vector<uint64_t> indexes, const std::string& next) {
-        const Bytes file = LogBytes(static_cast<uint32_t>(4 + 43 * indexes.size()), indexes,
-                                    Header{}.Earlier(next.c_str(), ""));
+        const Bytes file =
+            LogBytes(static_cast<uint32_t>(4 + 43 * indexes.size()), indexes, Header{}.Earlier(next.c_str(), ""));
         WriteAll(Path(name), file);
         return Bytes(file.begin() + 4, file.begin() + 4 + 43 * static_cast<long>(indexes.size()));
     };

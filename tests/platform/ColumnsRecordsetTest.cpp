@@ -31,26 +31,11 @@ protected:
 };
 }  // namespace
 
-TEST_F(ColumnsRecordsetTest, MadeFromTheShippedListOnFirstUseAndSortedBothWays)
-{
-    const std::vector<std::string> shipped = {"PC Time Stamp", "Device", "Kind",   "Message Type", "Signal",
-                                              "Signal ID",     "Length", "Decoded", "Data",        "Symbol"};
-    EXPECT_FALSE(FileExists(Path("host.db")));
-    EXPECT_EQ(Names("ColumnIndex"), shipped);
-    EXPECT_TRUE(FileExists(Path("host.db")));
-    EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"Data", "Decoded", "Device", "Kind", "Length", "Message Type",
-                                                             "PC Time Stamp", "Signal", "Signal ID", "Symbol"}));
-    EXPECT_EQ(Names("ColumnIndex"), shipped);  // opened again: made once, not filled twice
-    CColumnsRecordset rs;
-    rs.Open("ColumnIndex");
-    rs.MoveNext();
-    EXPECT_EQ(rs.m_nColumnIndex, 1);
-}
-
 TEST_F(ColumnsRecordsetTest, ReadsTheHostsOwnTable)
 {
-    MakeDatabase("CREATE TABLE Columns(ColumnIndex INTEGER, ColumnName TEXT);"
-                 "INSERT INTO Columns VALUES(2,'alpha'),(1,'Zulu'),(3,'Mike'),(0,NULL);");
+    MakeDatabase(
+        "CREATE TABLE Columns(ColumnIndex INTEGER, ColumnName TEXT);"
+        "INSERT INTO Columns VALUES(2,'alpha'),(1,'Zulu'),(3,'Mike'),(0,NULL);");
     EXPECT_EQ(Names("ColumnIndex"), (std::vector<std::string>{"", "Zulu", "alpha", "Mike"}));
     // Alphabetical as a person reads it: case does not order the names.
     EXPECT_EQ(Names("ColumnName"), (std::vector<std::string>{"", "alpha", "Mike", "Zulu"}));

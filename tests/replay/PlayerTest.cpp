@@ -1,6 +1,5 @@
 #include <atomic>
 
-#include "framework/Archive.h"
 #include "replay/LogFilePlayer.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
@@ -17,18 +16,7 @@ protected:
     // Writes a log file of `count` records numbered from 1 and loads it.
     void Load(const char* name, int count, unsigned speedMs = 0)
     {
-        CLogFile f;
-        ASSERT_TRUE(f.Open(Path(name).c_str(), 1, 1, 0));
-        CArchive ar(&f, CArchive::store);
-        for (int i = 1; i <= count; ++i) {
-            const BYTE data[] = {6, 0, 0, 0, 0, 0, 0, 0, static_cast<BYTE>(i)};
-            CVESKMessage m(1, i % 5, data, sizeof data, 0);
-            m.SetPCTimeStamp(CSystemTime(2011, 3, 3, 14, 5, 9, i));
-            m.SetMessageIndex(static_cast<uint64_t>(i));
-            m.Serialize(ar);
-        }
-        ar.Close();
-        f.Close();
+        WriteAll(Path(name), LogBytes(4 + 43 * count, Range(1, count), FreshHeader()));
         ASSERT_TRUE(player->LoadLogFile(Path(name).c_str()));
         player->SetSpeed(speedMs);
     }
@@ -60,8 +48,7 @@ TEST_F(PlayerTest, ReplaysEveryRecordInOrderAndEndsRewound)
     EXPECT_FALSE(player->Pause());
     player->Step();
     EXPECT_EQ(steps, 0);
-    WriteAll(Path("empty.vkl"), LogBytes(4, {}, FreshHeader()));
-    ASSERT_TRUE(player->LoadLogFile(Path("empty.vkl").c_str()));
+    Load("empty.vkl", 0);
     ASSERT_TRUE(player->Play());
     EXPECT_TRUE(Ended());
     EXPECT_EQ(player->GetMessageCounter(), 0u);
@@ -102,7 +89,7 @@ TEST_F(PlayerTest, LoopingKeepsReplayingUntilPausedAndCloseReturnsPromptly)
     EXPECT_EQ(player->GetMessageCounter(), 0u);
     player->SetSpeed(60000);
     ASSERT_TRUE(player->Resume());
-    player->CloseFile();  // the long pause does not hold it up
+    player->CloseFile();                                      // the long pause does not hold it up
     EXPECT_EQ(wnd.Count(CLogFilePlayer::WM_PLAYER_END), 0u);  // closed, not ended
     EXPECT_EQ(player->GetFileSize(), 0);
     // Destroying a looping player stops it too.

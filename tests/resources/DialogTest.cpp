@@ -69,27 +69,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DialogTest, TheSortListGetsExactlyTheTwoItemsInOrder)
-{
-    ColumnsDialog dlg;
-    host->run = [](CDialog& d) {
-        const CDialogControl* sort = d.GetDlgItem(IDC_COLUMNS_SORT_ORDER);
-        ASSERT_NE(sort, nullptr);
-        EXPECT_EQ(Items(*sort), std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
-        EXPECT_EQ(sort->GetCurSel(), 1);  // the member went to the control
-        EXPECT_EQ(d.GetWindowText(), "Select Columns");
-        d.PressKey(VK_RETURN);  // the default button: "Save", the OK button
-    };
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-    EXPECT_EQ(dlg.commands, std::vector<UINT>({IDOK}));
-    EXPECT_FALSE(dlg.IsWindow());
-
-    CDialog again(IDD_SELECT_COLUMNS);  // a second dialog adds them again, to its own list
-    ASSERT_TRUE(again.Create(IDD_SELECT_COLUMNS));
-    EXPECT_EQ(again.GetDlgItem(IDC_COLUMNS_SORT_ORDER)->GetCount(), 2);
-}
-
-TEST_F(DialogTest, ProcessingDialogShowsAtOnceWithItsTemplateCaption)
+TEST_F(DialogTest, ProcessingDialogShowsAtOnceAndTheProgressWindowBindsItsLabelAndBar)
 {
     CDialog dlg(IDD_PROCESSING);
     ASSERT_TRUE(dlg.Create(IDD_PROCESSING));
@@ -104,16 +84,14 @@ TEST_F(DialogTest, ProcessingDialogShowsAtOnceWithItsTemplateCaption)
     EXPECT_EQ(host->destroyed, 1);
     EXPECT_FALSE(dlg.PostMessage(WM_USER));   // the window is gone
     EXPECT_FALSE(dlg.PumpMessage(INFINITE));  // and nothing more comes
-}
 
-TEST_F(DialogTest, ProgressWindowBindsItsLabelAndBar)
-{
-    CDialog dlg(IDD_CONVERT_PROGRESS);
-    ASSERT_TRUE(dlg.Create(IDD_CONVERT_PROGRESS));
-    EXPECT_FALSE(dlg.IsWindowVisible());
-    EXPECT_EQ(dlg.GetWindowText(), "");
+    // The progress window: hidden, no caption, its label and bar bound.
+    CDialog progress(IDD_CONVERT_PROGRESS);
+    ASSERT_TRUE(progress.Create(IDD_CONVERT_PROGRESS));
+    EXPECT_FALSE(progress.IsWindowVisible());
+    EXPECT_EQ(progress.GetWindowText(), "");
     CDialogControl *label = nullptr, *bar = nullptr;
-    CDataExchange dx(&dlg, FALSE);
+    CDataExchange dx(&progress, FALSE);
     DDX_Control(&dx, IDC_CONVERT_TEXT, label);
     DDX_Control(&dx, IDC_CONVERT_BAR, bar);
     EXPECT_EQ(label->GetKind(), ControlKind::staticText);
@@ -150,19 +128,27 @@ TEST_F(DialogTest, ActionsFollowTheStyleBits)
     EXPECT_GT(host->changes, 0);
 }
 
-TEST_F(DialogTest, DataExchangeValidatesBeforeTheDialogEnds)
+TEST_F(DialogTest, SortListAndDataExchangeThatValidatesBeforeTheDialogEnds)
 {
     ColumnsDialog dlg;
     host->run = [](CDialog& d) {
+        const CDialogControl* sort = d.GetDlgItem(IDC_COLUMNS_SORT_ORDER);
+        ASSERT_NE(sort, nullptr);
+        EXPECT_EQ(Items(*sort), std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
+        EXPECT_EQ(sort->GetCurSel(), 1);  // the member went to the control
+        EXPECT_EQ(d.GetWindowText(), "Select Columns");
         EXPECT_TRUE(d.SelectItem(IDC_COLUMNS_SORT_ORDER, 0));
         EXPECT_TRUE(d.EnterText(IDC_COLUMNS_FROM_INDEX, "7"));
         EXPECT_TRUE(d.EnterText(IDC_COLUMNS_TO_INDEX, "3"));
         EXPECT_TRUE(d.Click(IDOK));
         EXPECT_FALSE(d.IsEnded());  // refused: the range runs backwards
         EXPECT_TRUE(d.EnterText(IDC_COLUMNS_TO_INDEX, "9"));
-        EXPECT_TRUE(d.Click(IDOK));
+        d.PressKey(VK_RETURN);  // the default button: "Save", the OK button
     };
     EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.commands, std::vector<UINT>({IDC_COLUMNS_SORT_ORDER, IDC_COLUMNS_FROM_INDEX, IDC_COLUMNS_TO_INDEX,
+                                               IDOK, IDC_COLUMNS_TO_INDEX, IDOK}));  // Enter: the OK button
+    EXPECT_FALSE(dlg.IsWindow());
     EXPECT_EQ(dlg.m_nSortOrder, 0);
     EXPECT_EQ(dlg.m_strFrom, "7");
     EXPECT_EQ(dlg.m_strTo, "9");
@@ -171,6 +157,10 @@ TEST_F(DialogTest, DataExchangeValidatesBeforeTheDialogEnds)
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     SetDialogHost(nullptr);  // nobody to show it to: as if closed
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+
+    CDialog again(IDD_SELECT_COLUMNS);  // a second dialog adds the sort items again, to its own list
+    ASSERT_TRUE(again.Create(IDD_SELECT_COLUMNS));
+    EXPECT_EQ(again.GetDlgItem(IDC_COLUMNS_SORT_ORDER)->GetCount(), 2);
 }
 
 TEST_F(DialogTest, TemplatesComeFromTheCurrentResourceHandleFirst)

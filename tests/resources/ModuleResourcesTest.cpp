@@ -1,6 +1,7 @@
 // The compiled resources against the tables, read through the module's registration and
 // the framework's readers.
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -11,37 +12,6 @@ namespace {
 
 using namespace tables;
 
-Seen ReadThroughModule(const CResourceTable& table)
-{
-    Seen seen;
-    for (const ResourceEntry& e : table.Entries()) {
-        const int id = e.name.GetOrdinal();
-        if (e.type == CResourceName(RT_DIALOG)) {
-            const DialogTemplate t = ReadDialogTemplate(e.data.data(), e.data.size());
-            SeenDialog& d = seen.dialogs[id];
-            d = {t.strCaption.str(), t.strFaceName.str(), t.cx, t.cy, t.nPointSize, t.dwStyle, e.wLanguage, {}};
-            for (const DialogItemTemplate& item : t.items)
-                d.controls.push_back(
-                    ControlAsSeen(item.nID, item.windowClass, item.dwStyle, item.title.GetName().str()));
-        } else if (e.type == CResourceName(RT_MENU)) {
-            const std::vector<MenuItemTemplate> menu = ReadMenuTemplate(e.data.data(), e.data.size());
-            SeenMenu& m = seen.menus[id];
-            m.language = e.wLanguage;
-            m.popup = menu.size() == 1 ? menu[0].strText.str() : "(not one popup)";
-            for (const MenuItemTemplate& item : menu.front().items)
-                m.items.emplace_back(item.IsSeparator() ? "" : item.strText.str(), item.nID);
-        } else if (e.type == CResourceName(RT_DLGINIT)) {
-            for (const DialogInitItem& item : ReadDialogInit(e.data.data(), e.data.size()))
-                seen.sortItems.push_back(SortItem(id, item.nControlId, item.nMessage, item.Text().str()));
-        } else if (e.type == CResourceName(RT_VERSION)) {
-            const VersionInfo v = ReadVersionInfo(e.data.data(), e.data.size());
-            seen.fileVersion = v.FileVersion().str();
-            seen.originalFilename = v.GetString("OriginalFilename").str();
-        }
-    }
-    return seen;
-}
-
 const CResourceTable& ModuleTable()
 {
     const HINSTANCE module = GetModuleHandle("Logger.dll");
@@ -49,36 +19,89 @@ const CResourceTable& ModuleTable()
     return *module->pResources;
 }
 
+size_t CountOfType(const CResourceTable& table, const CResourceName& type)
+{
+    size_t n = 0;
+    for (const ResourceEntry& e : table.Entries()) n += e.type == type;
+    return n;
+}
+
+void ExpectDialog(const CResourceTable& table, const Dialog& want)
+{
+    SCOPED_TRACE("dialog " + std::to_string(want.id));
+    const ResourceEntry* e = table.Find(RT_DIALOG, want.id, kLanguage);
+    ASSERT_NE(e, nullptr);
+    const DialogTemplate d = ReadDialogTemplate(e->data.data(), e->data.size());
+    EXPECT_EQ(
+        std::tuple(d.strCaption.str(), d.cx, d.cy, d.strFaceName.str(), d.nPointSize),
+        std::tuple(std::string(want.caption ? want.caption : ""), want.cx, want.cy, std::string(kFont), kFontPoints));
+    EXPECT_EQ(std::tuple((d.dwStyle & WS_CHILD) != 0, (d.dwStyle & WS_VISIBLE) != 0),
+              std::tuple(want.child, want.visible));
+    ASSERT_EQ(d.items.size(), want.count);
+    for (const Control& w : want.controls) {
+        const DialogItemTemplate& c = d.items.at(w.index);
+        const ControlKind kind = GetControlKind(c);
+        EXPECT_EQ(std::tuple(c.nID, std::string(ControlKindName(kind)), c.title.GetName().str(),
+                             CheckedFlags(kind, GetControlFlags(c))),
+                  std::tuple(w.id, std::string(ControlKindName(w.kind)), std::string(w.text), w.flags))
+            << "control " << w.index;
+    }
+}
+
 }  // namespace
 
 TEST(ModuleResources, TheModuleCarriesTheTablesUnderItsName)
 {
     const CResourceTable& table = ModuleTable();
-    ExpectMatchesTables(ReadThroughModule(table));
+    EXPECT_EQ(CountOfType(table, RT_DIALOG), Dialogs().size());
+    for (const Dialog& want : Dialogs()) ExpectDialog(table, want);
+    EXPECT_EQ(CountOfType(table, RT_MENU), Menus().size());
+    for (const Menu& want : Menus()) {
+        const ResourceEntry* e = table.Find(RT_MENU, want.id, kLanguage);
+        ASSERT_NE(e, nullptr) << want.id;
+        const std::vector<MenuItemTemplate> menu = ReadMenuTemplate(e->data.data(), e->data.size());
+        ASSERT_EQ(menu.size(), 1u);
+        EXPECT_EQ(menu[0].strText, want.popup);
+        std::vector<std::pair<std::string, int>> items, wanted;
+        for (const MenuItemTemplate& item : menu[0].items)
+            items.emplace_back(item.IsSeparator() ? "" : item.strText.str(), item.nID);
+        for (const MenuItem& i : want.items) wanted.emplace_back(i.text ? i.text : "", i.command);
+        EXPECT_EQ(items, wanted);
+    }
+    // The only dialog-init items are the sort list's.
+    ASSERT_EQ(CountOfType(table, RT_DLGINIT), 1u);
+    const ResourceEntry* init = table.Find(RT_DLGINIT, kSortDialog, kLanguage);
+    ASSERT_NE(init, nullptr);
+    std::vector<std::string> sortItems;
+    for (const DialogInitItem& item : ReadDialogInit(init->data.data(), init->data.size())) {
+        EXPECT_EQ(std::tuple(item.nControlId, item.nMessage), std::tuple(kSortList, 0x0403));
+        sortItems.push_back(item.Text().str());
+    }
+    EXPECT_EQ(sortItems, std::vector<std::string>(kSortItems.begin(), kSortItems.end()));
 
     const ResourceEntry* version = table.Find(RT_VERSION, 1);
     ASSERT_NE(version, nullptr);
     const VersionInfo v = ReadVersionInfo(version->data.data(), version->data.size());
     EXPECT_EQ(v.dwFileType, VFT_DLL);
-    EXPECT_EQ(v.ProductVersion(), tables::kFileVersion);
-    EXPECT_EQ(v.GetString("FileVersion"), tables::kFileVersion);
+    EXPECT_EQ(std::tuple(v.FileVersion(), v.ProductVersion(), v.GetString("FileVersion")),
+              std::tuple(CString(kFileVersion), CString(kFileVersion), CString(kFileVersion)));
+    EXPECT_EQ(v.GetString("OriginalFilename"), kOriginalFilename);
     EXPECT_NE(v.GetString("FileDescription").Find("ogger library"), -1);
     EXPECT_EQ(v.GetString("CompanyName") + v.GetString("ProductName") + v.GetString("LegalCopyright"), "");
-    EXPECT_EQ(v.translations, (std::vector<std::pair<WORD, WORD>>{{tables::kLanguage, 1200}}));
+    EXPECT_EQ(v.translations, (std::vector<std::pair<WORD, WORD>>{{kLanguage, 1200}}));
 
     // The pictures: the icon group names images that are there; the bitmaps are glyphs.
-    const ResourceEntry* group = table.Find(RT_GROUP_ICON, tables::kIconGroup);
+    const ResourceEntry* group = table.Find(RT_GROUP_ICON, kIconGroup);
     ASSERT_NE(group, nullptr);
     for (const IconGroupEntry& icon : ReadIconGroup(group->data.data(), group->data.size())) {
         const ResourceEntry* image = table.Find(RT_ICON, icon.nIconId);
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(image->data.size(), icon.dwBytes);
     }
-    for (int id : tables::kBitmaps) {
-        const ResourceEntry* bitmap = table.Find(RT_BITMAP, id, tables::kLanguage);
+    for (int id : kBitmaps) {
+        const ResourceEntry* bitmap = table.Find(RT_BITMAP, id, kLanguage);
         ASSERT_NE(bitmap, nullptr) << id;
         const BitmapHeader h = ReadBitmapHeader(bitmap->data.data(), bitmap->data.size());
-        EXPECT_EQ(h.nWidth, 16);
-        EXPECT_EQ(h.nHeight, 16);
+        EXPECT_EQ(std::tuple(h.nWidth, h.nHeight), std::tuple(16, 16));
     }
 }
