@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -67,29 +68,33 @@ protected:
     }
 };
 
+constexpr UINT WM_PROGRESS = WM_USER + 25;
+
+class ProgressDialog : public CDialog {
+public:
+    ProgressDialog() : CDialog(IDD_CONVERT_PROGRESS) {}
+    ~ProgressDialog() override { DestroyWindow(); }
+    std::vector<LPARAM> positions;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message != WM_PROGRESS) return CDialog::WindowProc(message, wParam, lParam);
+        positions.push_back(lParam);
+        return lParam + 1;
+    }
+};
+
 }  // namespace
 
-TEST_F(DialogTest, ProcessingDialogShowsAtOnceAndTheProgressWindowBindsItsLabelAndBar)
+// The window's size in pixels, shown-at-once and posting after it is gone are in the
+// conversion's progress windows (ConvertDialogsTest.TheTwoProgressWindows).
+TEST_F(DialogTest, TheProgressWindowBindsItsControlsHandlesMessagesFromAnotherThreadAndTellsTheHost)
 {
-    CDialog dlg(IDD_PROCESSING);
-    ASSERT_TRUE(dlg.Create(IDD_PROCESSING));
-    EXPECT_EQ(host->created, 1);
-    EXPECT_TRUE(dlg.IsWindowVisible());
-    EXPECT_EQ(dlg.GetWindowText(), "Processing...");
-    CRect r;
-    dlg.GetWindowRect(r);
-    EXPECT_EQ(r.Width(), 279);  // 186 x 41 dialog units at 6 x 13 pixels per 4 x 8 units
-    EXPECT_EQ(r.Height(), 67);
-    EXPECT_TRUE(dlg.DestroyWindow());
-    EXPECT_EQ(host->destroyed, 1);
-    EXPECT_FALSE(dlg.PostMessage(WM_USER));   // the window is gone
-    EXPECT_FALSE(dlg.PumpMessage(INFINITE));  // and nothing more comes
-
-    // The progress window: hidden, no caption, its label and bar bound.
-    CDialog progress(IDD_CONVERT_PROGRESS);
+    ProgressDialog progress;
     ASSERT_TRUE(progress.Create(IDD_CONVERT_PROGRESS));
-    EXPECT_FALSE(progress.IsWindowVisible());
-    EXPECT_EQ(progress.GetWindowText(), "");
+    EXPECT_EQ(host->created, 1);
+    EXPECT_EQ(std::tuple(progress.IsWindowVisible(), progress.GetWindowText()), std::tuple(false, CString()));
     CDialogControl *label = nullptr, *bar = nullptr;
     CDataExchange dx(&progress, FALSE);
     DDX_Control(&dx, IDC_CONVERT_TEXT, label);
@@ -101,6 +106,18 @@ TEST_F(DialogTest, ProcessingDialogShowsAtOnceAndTheProgressWindowBindsItsLabelA
     EXPECT_EQ(bar->SetPos(6000000), 4096);
     EXPECT_EQ(bar->GetPos(), 5000000);  // clamped to the range
     EXPECT_THROW(DDX_Control(&dx, 4242, bar), CResourceException);
+    LRESULT answer = 0;
+    std::thread worker([&] {
+        for (LPARAM pos : {1000, 2000, 3000}) progress.PostMessage(WM_PROGRESS, 0, pos);
+        answer = progress.SendMessage(WM_PROGRESS, 0, 4000);  // waits until it has been handled
+    });
+    while (progress.positions.size() < 4) ASSERT_TRUE(progress.PumpMessage(10000));
+    worker.join();
+    EXPECT_EQ(progress.positions, std::vector<LPARAM>({1000, 2000, 3000, 4000}));
+    EXPECT_EQ(answer, 4001);
+    EXPECT_TRUE(progress.DestroyWindow());
+    EXPECT_EQ(host->destroyed, 1);
+    EXPECT_FALSE(progress.PumpMessage(INFINITE));  // nothing more comes
 }
 
 TEST_F(DialogTest, ActionsFollowTheStyleBits)
@@ -149,9 +166,7 @@ TEST_F(DialogTest, SortListAndDataExchangeThatValidatesBeforeTheDialogEnds)
     EXPECT_EQ(dlg.commands, std::vector<UINT>({IDC_COLUMNS_SORT_ORDER, IDC_COLUMNS_FROM_INDEX, IDC_COLUMNS_TO_INDEX,
                                                IDOK, IDC_COLUMNS_TO_INDEX, IDOK}));  // Enter: the OK button
     EXPECT_FALSE(dlg.IsWindow());
-    EXPECT_EQ(dlg.m_nSortOrder, 0);
-    EXPECT_EQ(dlg.m_strFrom, "7");
-    EXPECT_EQ(dlg.m_strTo, "9");
+    EXPECT_EQ(std::tuple(dlg.m_nSortOrder, dlg.m_strFrom, dlg.m_strTo), std::tuple(0, CString("7"), CString("9")));
 
     host->run = [](CDialog& d) { d.PressKey(VK_ESCAPE); };
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
@@ -184,51 +199,7 @@ TEST_F(DialogTest, TemplatesComeFromTheCurrentResourceHandleFirst)
     const BOOL created = dlg.Create(IDD_SELECT_COLUMNS);
     AfxSetResourceHandle(previous);
     ASSERT_TRUE(created) << dlg.GetCreateError();
-    EXPECT_EQ(dlg.GetResourceModule(), &other);
-    EXPECT_EQ(dlg.GetWindowText(), "X");
+    EXPECT_EQ(std::tuple(dlg.GetResourceModule(), dlg.GetWindowText()), std::tuple(&other, CString("X")));
     ASSERT_EQ(dlg.GetControls().size(), 1u);
     EXPECT_EQ(dlg.GetDlgItem(IDC_COLUMNS_SORT_ORDER)->GetCount(), 0);
-}
-
-namespace {
-
-constexpr UINT WM_PROGRESS = WM_USER + 25;
-
-class ProgressDialog : public CDialog {
-public:
-    ProgressDialog() : CDialog(IDD_CONVERT_PROGRESS) {}
-    ~ProgressDialog() override { DestroyWindow(); }
-    std::vector<LPARAM> positions;
-    int ticks = 0;
-
-protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        if (message != WM_PROGRESS) return CDialog::WindowProc(message, wParam, lParam);
-        positions.push_back(lParam);
-        return lParam + 1;
-    }
-    void OnTimer(UINT_PTR) override { ++ticks; }
-};
-
-}  // namespace
-
-TEST_F(DialogTest, MessagesFromAnotherThreadAreHandledOnTheDialogsThread)
-{
-    ProgressDialog dlg;
-    ASSERT_TRUE(dlg.Create(IDD_CONVERT_PROGRESS));
-    LRESULT answer = 0;
-    std::thread worker([&] {
-        for (LPARAM pos : {1000, 2000, 3000}) dlg.PostMessage(WM_PROGRESS, 0, pos);
-        answer = dlg.SendMessage(WM_PROGRESS, 0, 4000);  // waits until it has been handled
-    });
-    while (dlg.positions.size() < 4) ASSERT_TRUE(dlg.PumpMessage(10000));
-    worker.join();
-    EXPECT_EQ(dlg.positions, std::vector<LPARAM>({1000, 2000, 3000, 4000}));
-    EXPECT_EQ(answer, 4001);
-
-    ASSERT_EQ(dlg.SetTimer(1, 1), 1u);
-    while (dlg.ticks < 3) ASSERT_TRUE(dlg.PumpMessage(10000));
-    EXPECT_TRUE(dlg.KillTimer(1));
-    EXPECT_FALSE(dlg.KillTimer(1));
 }

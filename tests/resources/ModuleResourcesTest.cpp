@@ -12,13 +12,6 @@ namespace {
 
 using namespace tables;
 
-const CResourceTable& ModuleTable()
-{
-    const HINSTANCE module = GetModuleHandle("Logger.dll");
-    if (!module || !module->pResources) throw std::runtime_error("Logger.dll is not registered with its resources");
-    return *module->pResources;
-}
-
 size_t CountOfType(const CResourceTable& table, const CResourceName& type)
 {
     size_t n = 0;
@@ -52,7 +45,9 @@ void ExpectDialog(const CResourceTable& table, const Dialog& want)
 
 TEST(ModuleResources, TheModuleCarriesTheTablesUnderItsName)
 {
-    const CResourceTable& table = ModuleTable();
+    const HINSTANCE module = GetModuleHandle("Logger.dll");
+    ASSERT_TRUE(module && module->pResources);
+    const CResourceTable& table = *module->pResources;
     EXPECT_EQ(CountOfType(table, RT_DIALOG), Dialogs().size());
     for (const Dialog& want : Dialogs()) ExpectDialog(table, want);
     EXPECT_EQ(CountOfType(table, RT_MENU), Menus().size());
