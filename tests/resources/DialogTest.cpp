@@ -1,5 +1,5 @@
 // The dialog base over the module's own templates: controls, dialog-init items, caption,
-// the host seam, the user's actions, data exchange, messages from other threads, timers.
+// the host seam, the user's actions, data exchange and messages from other threads.
 #include <functional>
 #include <string>
 #include <thread>
