@@ -1,5 +1,3 @@
-// Log-file sets: continuation files at the size limit and at asserts, their names,
-// pages, the walk through a set, bookmarks and descriptions.
 #include <map>
 
 #include "sim/SimDevice.h"
@@ -9,10 +7,9 @@ using LogSetsTest = LoggerFixture;
 
 TEST_F(LogSetsTest, ContinuationNames)
 {
-    clock->Set(CSystemTime(2026, 12, 4, 19, 0, 31));
-    auto logger = MakeLogger("USOR1_IDLE1_0412_1857_R40817");
-    EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl");
     clock->Set(CSystemTime(2026, 12, 4, 19, 7, 2));
+    auto logger = MakeLogger("USOR1_IDLE1_0412_1857_R40817");
+    EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl");
     const std::pair<const char*, const char*> cases[] = {
         {"USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl", "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl"},
         {"plain", "plain_04_Dec_26_19;07;02.vkl"},
@@ -73,16 +70,23 @@ TEST_F(LogSetsTest, PagesStepAfter2999MessagesThenEvery3000)
     EXPECT_EQ(Inspect(Path("pages.vkl")).pages, 3);
 }
 
-TEST_F(LogSetsTest, BookmarksAndDescriptions)
+TEST_F(LogSetsTest, BookmarksAndDescriptionsAndAClearKeepsOnlyTheDescription)
 {
     auto logger = MakeLogger("bm");
-    Feed(*logger, 1, 2);
-    logger->AddBookmark("here");
+    Feed(*logger, 1, 1);
+    logger->AddBookmark("gone");
     CString result;
     logger->AddFileDescription("my session", result, "");
     EXPECT_EQ(result, "Succeeded to add description");
+    logger->Clear();  // the records and the header's marks go, its description stays
+    EXPECT_EQ(logger->GetFileSize(), 4u);
+    EXPECT_EQ(ReadAll(Path("bm.vkl")).size(), 4u);
+    Feed(*logger, 2, 3);
+    logger->AddBookmark("here");
     logger->Close();
     const FileContent c = Inspect(Path("bm.vkl"));
+    ASSERT_EQ(c.offsets, (std::vector<DWORD>{4, 104}));  // recorded again from offset 4
+    EXPECT_EQ(c.records[0].GetMessageIndex(), 2u);
     ASSERT_EQ(c.bookmarks.size(), 1u);
     EXPECT_EQ(c.bookmarks[0].m_dwFilePos, c.offsets[1]);  // the last record when it was set
     EXPECT_EQ(c.bookmarks[0].m_strDescription, "here");

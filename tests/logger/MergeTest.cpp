@@ -278,7 +278,6 @@ TEST_F(MergeTest, NoRecordEndsPastTheLargestPosition)
             ReadLogRecord(f, m);
         EXPECT_EQ(got, Range(1, 2));
     }
-    std::filesystem::remove(Path("t.vkl"));
 }
 
 TEST_F(MergeTest, MergeIntoALoggerFiltersDevicesAndCountsPages)
