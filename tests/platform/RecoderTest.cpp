@@ -21,24 +21,6 @@ std::shared_ptr<CSvmDb> WithLayout(int s, int i, int mode, int l)
 using RecoderTest = SignalsFixture;
 }  // namespace
 
-TEST_F(RecoderTest, TraceRangesAndNamesOfBothSides)
-{
-    int first = 5, last = 0, flag = 0;
-    recoder->GetTraceIdRange(0, 0, first, last);
-    EXPECT_EQ(std::tuple(first, last), std::tuple(0, 700));
-    recoder->GetTraceIdRange(1, 0, first, last);
-    EXPECT_EQ(last, 900);
-    CString name;
-    EXPECT_TRUE(recoder->GetComTraceName(9, 501, name, flag));
-    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString("EE_HANDLER__EE__EE_LOG_RESET"), 1));
-    EXPECT_FALSE(recoder->GetComTraceName(9, 599, name, flag));
-    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString(), 0));
-    EXPECT_FALSE(recoder->GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
-    EXPECT_TRUE(recoder->GetAltSignalName(0x1005, name));
-    EXPECT_EQ(name, "USIM_STATUS_IND");
-    EXPECT_FALSE(recoder->GetAltSignalName(0x1000, name));  // no alternative name
-}
-
 TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
 {
     CSimDevice sim(
@@ -158,8 +140,23 @@ TEST_F(RecoderTest, NativeHeaderLayouts)
                 }
 }
 
-TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
+TEST_F(RecoderTest, TraceNamesAndColumnsOfTracesCommandsAndOddMessages)
 {
+    int first = 5, last = 0, flag = 0;
+    recoder->GetTraceIdRange(0, 0, first, last);
+    EXPECT_EQ(std::tuple(first, last), std::tuple(0, 700));
+    recoder->GetTraceIdRange(1, 0, first, last);
+    EXPECT_EQ(last, 900);
+    CString name;
+    EXPECT_TRUE(recoder->GetComTraceName(9, 501, name, flag));
+    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString("EE_HANDLER__EE__EE_LOG_RESET"), 1));
+    EXPECT_FALSE(recoder->GetComTraceName(9, 599, name, flag));
+    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString(), 0));
+    EXPECT_FALSE(recoder->GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
+    EXPECT_TRUE(recoder->GetAltSignalName(0x1005, name));
+    EXPECT_EQ(name, "USIM_STATUS_IND");
+    EXPECT_FALSE(recoder->GetAltSignalName(0x1000, name));  // no alternative name
+
     CVESKMessage trace = FromBlock(CSimDevice::TraceBlock(4, 9, 501, 180));
     trace.SetPCTimeStamp(CSystemTime(2011, 3, 3, 9, 5, 3, 7));
     ColumnValues v = Decode(trace);
