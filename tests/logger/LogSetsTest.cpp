@@ -28,7 +28,6 @@ TEST_F(LogSetsTest, SizeLimitRollsOverAndContinuationsWithinOneSecondGetTheirOwn
     // 1 MiB limit; records of 10,000 data bytes (10,040 bytes each), about 4.1 MiB at one
     // fixed clock second.
     auto logger = MakeLogger("fast", -1, 1);
-    ASSERT_EQ(logger->GetMaxFileSize(), 1u);
     Feed(*logger, 1, 430, 10000);
     // The open continuation file knows its predecessor; the walk through the set follows
     // that link (on disk the current header layout keeps no link names, so it ends there)
@@ -105,10 +104,8 @@ TEST_F(LogSetsTest, BookmarksAndDescriptionsAndAClearKeepsOnlyTheDescription)
 TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
 {
     // 1 MB files, asserts bookmarked and cut, a description for the set.
-    settings->WriteInt("Logger Settings", "Message Queue MB", 1);
     CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
     ASSERT_NE(logger->GetClient(), nullptr);
-    EXPECT_EQ(logger->GetClient()->GetQueueBound(), 1u << 20);
     // A queue of a few dozen messages: the source outruns the disk and waits for room
     // while the worker rolls over into the next file, which must never deadlock.
     logger->GetClient()->SetQueueBound(8 * 1024);
