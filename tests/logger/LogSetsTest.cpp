@@ -1,5 +1,3 @@
-// Log-file sets: continuation files at the size limit and at asserts, their names,
-// pages, the walk through a set, bookmarks and descriptions.
 #include <map>
 
 #include "sim/SimDevice.h"
@@ -9,10 +7,9 @@ using LogSetsTest = LoggerFixture;
 
 TEST_F(LogSetsTest, ContinuationNames)
 {
-    clock->Set(CSystemTime(2026, 12, 4, 19, 0, 31));
-    auto logger = MakeLogger("USOR1_IDLE1_0412_1857_R40817");
-    EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl");
     clock->Set(CSystemTime(2026, 12, 4, 19, 7, 2));
+    auto logger = MakeLogger("USOR1_IDLE1_0412_1857_R40817");
+    EXPECT_EQ(logger->GetContLogFileName(), "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl");
     const std::pair<const char*, const char*> cases[] = {
         {"USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;00;31.vkl", "USOR1_IDLE1_0412_1857_R40817_04_Dec_26_19;07;02.vkl"},
         {"plain", "plain_04_Dec_26_19;07;02.vkl"},
@@ -31,7 +28,6 @@ TEST_F(LogSetsTest, SizeLimitRollsOverAndContinuationsWithinOneSecondGetTheirOwn
     // 1 MiB limit; records of 10,000 data bytes (10,040 bytes each), about 4.1 MiB at one
     // fixed clock second.
     auto logger = MakeLogger("fast", -1, 1);
-    ASSERT_EQ(logger->GetMaxFileSize(), 1u);
     Feed(*logger, 1, 430, 10000);
     // The open continuation file knows its predecessor; the walk through the set follows
     // that link (on disk the current header layout keeps no link names, so it ends there)
@@ -73,16 +69,23 @@ TEST_F(LogSetsTest, PagesStepAfter2999MessagesThenEvery3000)
     EXPECT_EQ(Inspect(Path("pages.vkl")).pages, 3);
 }
 
-TEST_F(LogSetsTest, BookmarksAndDescriptions)
+TEST_F(LogSetsTest, BookmarksAndDescriptionsAndAClearKeepsOnlyTheDescription)
 {
     auto logger = MakeLogger("bm");
-    Feed(*logger, 1, 2);
-    logger->AddBookmark("here");
+    Feed(*logger, 1, 1);
+    logger->AddBookmark("gone");
     CString result;
     logger->AddFileDescription("my session", result, "");
     EXPECT_EQ(result, "Succeeded to add description");
+    logger->Clear();  // the records and the header's marks go, its description stays
+    EXPECT_EQ(logger->GetFileSize(), 4u);
+    EXPECT_EQ(ReadAll(Path("bm.vkl")).size(), 4u);
+    Feed(*logger, 2, 3);
+    logger->AddBookmark("here");
     logger->Close();
     const FileContent c = Inspect(Path("bm.vkl"));
+    ASSERT_EQ(c.offsets, (std::vector<DWORD>{4, 104}));  // recorded again from offset 4
+    EXPECT_EQ(c.records[0].GetMessageIndex(), 2u);
     ASSERT_EQ(c.bookmarks.size(), 1u);
     EXPECT_EQ(c.bookmarks[0].m_dwFilePos, c.offsets[1]);  // the last record when it was set
     EXPECT_EQ(c.bookmarks[0].m_strDescription, "here");
@@ -101,10 +104,8 @@ TEST_F(LogSetsTest, BookmarksAndDescriptions)
 TEST_F(LogSetsTest, LongSessionLosesAndDuplicatesNothingAcrossTheSeams)
 {
     // 1 MB files, asserts bookmarked and cut, a description for the set.
-    settings->WriteInt("Logger Settings", "Message Queue MB", 1);
     CLogger* logger = Init()->AddNewLogger((tmp.path() + "\\session").c_str(), true, false, -1, 1, 1, 1);
     ASSERT_NE(logger->GetClient(), nullptr);
-    EXPECT_EQ(logger->GetClient()->GetQueueBound(), 1u << 20);
     // A queue of a few dozen messages: the source outruns the disk and waits for room
     // while the worker rolls over into the next file, which must never deadlock.
     logger->GetClient()->SetQueueBound(8 * 1024);

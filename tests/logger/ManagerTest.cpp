@@ -1,4 +1,3 @@
-// The logger manager and the module's entry points; loggers recording from the bus.
 #include <cstdio>
 #include <map>
 
@@ -90,7 +89,8 @@ TEST_F(ManagerTest, MessagesFromSeveralThreadsAreRecordedInOrderPerSource)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, bus = Services::Bus()] {
             // Device number = source thread; index = thread * 1e6 + sequence.
-            for (uint64_t i = 0; i < kPerThread; ++i) bus->Dispatch(MakeMessage(static_cast<uint64_t>(t) * 1000000 + i, t, 20), t, 0);
+            for (uint64_t i = 0; i < kPerThread; ++i)
+                bus->Dispatch(MakeMessage(static_cast<uint64_t>(t) * 1000000 + i, t, 20), t, 0);
         });
     }
     for (auto& th : threads) th.join();

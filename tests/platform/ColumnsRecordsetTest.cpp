@@ -6,7 +6,6 @@
 namespace {
 class ColumnsRecordsetTest : public HostFixture {
 protected:
-    // A database of the host's own, made by hand.
     void MakeDatabase(const char* sql)
     {
         sqlite3* db = nullptr;

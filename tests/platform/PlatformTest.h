@@ -28,13 +28,14 @@ protected:
         s.recoder = recoder;
         m_scoped = std::make_unique<CScopedServices>(s);
     }
-    // Every column of a message (or the selected ones); the decoder must accept it.
-    ColumnValues Decode(const CVESKMessage& m, const ColumnSelection& selection = {})
+    // Every column of a message (or the selected ones); the decoder (the fixture's unless
+    // given) must accept it.
+    ColumnValues Decode(const CVESKMessage& m, const ColumnSelection& selection = {}, CConverter* with = nullptr)
     {
         ColumnValues values;
         DecodeRequest request;
         request.message = &m;
-        EXPECT_TRUE(recoder->DecodeToColumns(request, values, selection));
+        EXPECT_TRUE((with ? with : recoder.get())->DecodeToColumns(request, values, selection));
         return values;
     }
 

@@ -11,39 +11,22 @@ std::shared_ptr<CSvmDb> WithLayout(int s, int i, int mode, int l)
     std::string text(bytes.begin(), bytes.end());
     const size_t from = text.find("\"layout\""), to = text.find('}', from);
     char layout[160];
-    std::snprintf(layout, sizeof layout,
-                  R"("layout": {"header_field_size": %d, "signal_id_size": %d, "alignment_mode": %d, "layout_shift": %d})", s, i,
-                  mode, l);
+    std::snprintf(
+        layout, sizeof layout,
+        R"("layout": {"header_field_size": %d, "signal_id_size": %d, "alignment_mode": %d, "layout_shift": %d})", s, i,
+        mode, l);
     return CSvmDb::LoadFromText(text.replace(from, to + 1 - from, layout), "layout variant");
 }
 
 using RecoderTest = SignalsFixture;
 }  // namespace
 
-TEST_F(RecoderTest, TraceRangesAndNamesOfBothSides)
-{
-    int first = 5, last = 0, flag = 0;
-    recoder->GetTraceIdRange(0, 0, first, last);
-    EXPECT_EQ(std::tuple(first, last), std::tuple(0, 700));
-    recoder->GetTraceIdRange(1, 0, first, last);
-    EXPECT_EQ(last, 900);
-    CString name;
-    EXPECT_TRUE(recoder->GetComTraceName(9, 501, name, flag));
-    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString("EE_HANDLER__EE__EE_LOG_RESET"), 1));
-    EXPECT_FALSE(recoder->GetComTraceName(9, 599, name, flag));
-    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString(), 0));
-    EXPECT_FALSE(recoder->GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
-    EXPECT_TRUE(recoder->GetAppTraceName(6, 300, name, flag));
-    EXPECT_EQ(name, "Diag__comMem__EE_LOG");
-    EXPECT_TRUE(recoder->GetAltSignalName(0x1005, name));
-    EXPECT_EQ(name, "USIM_STATUS_IND");
-    EXPECT_FALSE(recoder->GetAltSignalName(0x1000, name));  // no alternative name
-}
-
 TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
 {
-    CSimDevice sim({.seed = 4, .mix = {.signals = 1, .loggedSignals = 1, .loggedSignals2 = 1, .commands = 0, .traces = 0, .otherKinds = 0}},
-                   db);
+    CSimDevice sim(
+        {.seed = 4,
+         .mix = {.signals = 1, .loggedSignals = 1, .loggedSignals2 = 1, .commands = 0, .traces = 0, .otherKinds = 0}},
+        db);
     std::set<CString> signals;
     for (int i = 0; i < 600; ++i) {
         const CVESKMessage m = sim.Next();
@@ -54,7 +37,9 @@ TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
         DecodeRequest request;
         request.message = &m;
         request.context = &called;
-        request.callback = [](void* ctx, const CString& n, const CString& t) { (*static_cast<ColumnValues*>(ctx))[n] = t; };
+        request.callback = [](void* ctx, const CString& n, const CString& t) {
+            (*static_cast<ColumnValues*>(ctx))[n] = t;
+        };
         ASSERT_TRUE(recoder->DecodeToColumns(request, v, {}));
         EXPECT_EQ(called, v);
 
@@ -64,8 +49,10 @@ TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
         char id[16];
         std::snprintf(id, sizeof id, "0x%X", info->id);
         EXPECT_EQ(v["Signal ID"] + " " + v["Symbol"], CString(id) + (type == 6 ? " SIGNAL" : " LOGGED_SIGNAL"));
-        EXPECT_EQ(v["Device"] + " " + v["Message Type"] + " " + v["Length"],
-                  (std::to_string(m.GetDeviceNumber()) + " " + std::to_string(type) + " " + std::to_string(m.GetDataLength())).c_str());
+        EXPECT_EQ(
+            v["Device"] + " " + v["Message Type"] + " " + v["Length"],
+            (std::to_string(m.GetDeviceNumber()) + " " + std::to_string(type) + " " + std::to_string(m.GetDataLength()))
+                .c_str());
         EXPECT_EQ(v["Data"].GetLength(), 3 * m.GetDataLength() - 1);
 
         // One "name=" per leaf in order, each enumeration by one of its names, levels plausible.
@@ -91,20 +78,22 @@ TEST_F(RecoderTest, NamesEveryFieldAndEnumOfGeneratedSignals)
 TEST_F(RecoderTest, DecodesHandMadeBodiesField_by_Field)
 {
     auto body = [&](const char* signal, std::vector<BYTE> bytes, int length = -1) {
-        return recoder->DecodeBody(*db->FindSignalByName(signal), bytes.data(), length < 0 ? static_cast<int>(bytes.size()) : length);
+        return recoder->DecodeBody(*db->FindSignalByName(signal), bytes.data(),
+                                   length < 0 ? static_cast<int>(bytes.size()) : length);
     };
     // state CONNECTED (2), rat NR (3), gap, cell 262 / 1 / 0x01020304 (cid aligned to 4).
     const std::vector<BYTE> rrc = {2, 3, 0x06, 0x01, 0x01, 0x00, 0, 0, 0x04, 0x03, 0x02, 0x01};
     EXPECT_EQ(body("RRC_STATE_IND", rrc), "state=CONNECTED, rat=NR, cell.mcc=262, cell.mnc=1, cell.cid=16909060");
     EXPECT_EQ(body("RRC_STATE_IND", rrc, 5), "state=CONNECTED, rat=NR, cell.mcc=262");  // cut inside mnc
-    EXPECT_EQ(body("RRC_STATE_IND", {9, 3}), "state=9, rat=NR");                          // unknown enum value
+    EXPECT_EQ(body("RRC_STATE_IND", {9, 3}), "state=9, rat=NR");                        // unknown enum value
 
     // Signed and unsigned widths, a 2-byte enum in a union, floats, arrays and text.
     EXPECT_EQ(body("ERROR_REPORT_IND", {0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12}), "code=-2, detail.cause=T300_EXPIRY");
     EXPECT_EQ(body("PHY_POWER_IND", {0x00, 0x00, 0xC0, 0x3F, 0x00, 0x00, 0x20, 0xC1, 0xF6}),  // 1.5, -10, -10
               "txPower=1.5, pathLoss=-10, headroom=-10");
-    EXPECT_EQ(body("BAND_SCAN_CNF", {78, 0, 0, 0, 0xFF, 0xFF, 0x10, 0x00, 0x20}),  // band 78, rssi -1, 16, half an element
-              "band=BAND_78, rssi=[-1, 16]");
+    EXPECT_EQ(
+        body("BAND_SCAN_CNF", {78, 0, 0, 0, 0xFF, 0xFF, 0x10, 0x00, 0x20}),  // band 78, rssi -1, 16, half an element
+        "band=BAND_78, rssi=[-1, 16]");
     std::vector<BYTE> sms(33, 0);
     sms[0] = 3, sms[1] = 'h', sms[2] = 'i', sms[3] = 0x07;
     EXPECT_EQ(body("SMS_DELIVER_IND", sms), "length=3, text=\"hi\\x07\"");
@@ -143,14 +132,31 @@ TEST_F(RecoderTest, NativeHeaderLayouts)
                             SCOPED_TRACE(testing::Message() << "S" << S << " I" << I << " mode" << mode << " L" << L
                                                             << " type " << type << " " << info.name);
                             ASSERT_TRUE(r.ParseSignal(b.data(), static_cast<int>(b.size()), sig));
-                            EXPECT_EQ(std::tuple(sig.id, sig.bodyOffset % 4, sig.bodyOffset + sig.bodyLength, sig.bodyLength),
-                                      std::tuple(info.id, 0, static_cast<int>(b.size()), static_cast<int>(variant->BodySize(*info.body))));
+                            EXPECT_EQ(
+                                std::tuple(sig.id, sig.bodyOffset % 4, sig.bodyOffset + sig.bodyLength, sig.bodyLength),
+                                std::tuple(info.id, 0, static_cast<int>(b.size()),
+                                           static_cast<int>(variant->BodySize(*info.body))));
                         }
                 }
 }
 
-TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
+TEST_F(RecoderTest, TraceNamesAndColumnsOfTracesCommandsAndOddMessages)
 {
+    int first = 5, last = 0, flag = 0;
+    recoder->GetTraceIdRange(0, 0, first, last);
+    EXPECT_EQ(std::tuple(first, last), std::tuple(0, 700));
+    recoder->GetTraceIdRange(1, 0, first, last);
+    EXPECT_EQ(last, 900);
+    CString name;
+    EXPECT_TRUE(recoder->GetComTraceName(9, 501, name, flag));
+    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString("EE_HANDLER__EE__EE_LOG_RESET"), 1));
+    EXPECT_FALSE(recoder->GetComTraceName(9, 599, name, flag));
+    EXPECT_EQ(std::tuple(name, flag), std::tuple(CString(), 0));
+    EXPECT_FALSE(recoder->GetComTraceName(6, 300, name, flag));  // the App side's, not the Com side's
+    EXPECT_TRUE(recoder->GetAltSignalName(0x1005, name));
+    EXPECT_EQ(name, "USIM_STATUS_IND");
+    EXPECT_FALSE(recoder->GetAltSignalName(0x1000, name));  // no alternative name
+
     CVESKMessage trace = FromBlock(CSimDevice::TraceBlock(4, 9, 501, 180));
     trace.SetPCTimeStamp(CSystemTime(2011, 3, 3, 9, 5, 3, 7));
     ColumnValues v = Decode(trace);
@@ -159,7 +165,8 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
     EXPECT_EQ(Decode(FromBlock(CSimDevice::TraceBlock(0, 6, 300, 0)))["Signal"], "Diag__comMem__EE_LOG");  // App side
     EXPECT_EQ(Decode(FromBlock(CSimDevice::TraceBlock(0, 70, 7, 0)))["Signal"], "");
     // The selection limits the columns.
-    EXPECT_EQ(Decode(trace, {{"Signal", 0}, {"Data", 1}}), (ColumnValues{{"Signal", "EE_HANDLER__EE__EE_LOG_RESET"}, {"Data", v["Data"]}}));
+    EXPECT_EQ(Decode(trace, {{"Signal", 0}, {"Data", 1}}),
+              (ColumnValues{{"Signal", "EE_HANDLER__EE__EE_LOG_RESET"}, {"Data", v["Data"]}}));
 
     v = Decode(FromBlock({67, 0, 0, 0, 0, 0, 0, 0, 0x2A, 0}));
     EXPECT_EQ(v["Symbol"] + "|" + v["Signal ID"] + "|" + v["Data"], "COMMAND|0x2A|43 00 00 00 00 00 00 00 2A 00");
@@ -184,7 +191,8 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
 
     // Every prefix of a signal message decodes without reading past its end.
     block = sim.SignalBlock(7, *db->FindSignalByName("MEAS_REPORT_IND"));
-    for (size_t n = 0; n <= block.size(); ++n) Decode(FromBlock(std::vector<BYTE>(block.begin(), block.begin() + static_cast<long>(n))));
+    for (size_t n = 0; n <= block.size(); ++n)
+        Decode(FromBlock(std::vector<BYTE>(block.begin(), block.begin() + static_cast<long>(n))));
     // Random bytes behind every message type, under two layouts.
     std::mt19937 random(42);
     CConverter narrow(WithLayout(1, 2, 0, 0));
@@ -193,10 +201,7 @@ TEST_F(RecoderTest, ColumnsOfTracesCommandsAndOddMessages)
         for (BYTE& b : junk) b = static_cast<BYTE>(random());
         static const int types[] = {5, 6, 7, 67, CConverter::kTraceMessageType};
         if (junk.size() >= 2) junk[0] = static_cast<BYTE>(types[random() % 5]), junk[1] = 0;
-        const CVESKMessage m = FromBlock(junk);
-        DecodeRequest request;
-        request.message = &m;
-        ASSERT_TRUE((i % 2 ? narrow : *recoder).DecodeToColumns(request, none, {}));
+        Decode(FromBlock(junk), {}, i % 2 ? &narrow : nullptr);
     }
     // A type-7 skip count beyond the data is no signal.
     std::vector<BYTE> skip(40, 0);
