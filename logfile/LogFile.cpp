@@ -22,28 +22,81 @@ void ReadLogRecord(CFile& file, CVESKMessage& message)
     ReadThroughFreshArchive(file, [&message](CArchive& ar) { message.Serialize(ar); });
 }
 
-bool IsPlausibleRecord(const CVESKMessage& message, CString* why)
+namespace {
+// Why a record with these fields is none, or null when they pass the validity rules.
+// The data length's upper bound is the loader's own (CVESKMessage::kMaxDataLength).
+const char* RecordFieldsFault(int32_t kind, int32_t device, const SYSTEMTIME& t)
 {
-    auto implausible = [why](const char* text) {
-        if (why) *why = text;
-        return false;
-    };
-    if (message.GetKind() < 1 || message.GetKind() > 255) return implausible("implausible record: kind out of range");
-    if (message.GetDeviceNumber() < 0 || message.GetDeviceNumber() >= LogFormat::kMaxDevices)
-        return implausible("implausible record: device number out of range");
-    const CSystemTime& t = message.GetPCTimeStamp();
+    if (kind < 1 || kind > 255) return "implausible record: kind out of range";
+    if (device < 0 || device >= LogFormat::kMaxDevices) return "implausible record: device number out of range";
     if (t.wMonth > 12 || t.wDayOfWeek > 6 || t.wDay > 31 || t.wHour > 23 || t.wMinute > 59 || t.wSecond > 59 ||
         t.wMilliseconds > 999)
-        return implausible("implausible record: PC time stamp out of range");
-    // The data length's upper bound is the loader's own (CVESKMessage::kMaxDataLength).
-    return true;
+        return "implausible record: PC time stamp out of range";
+    return nullptr;
+}
+
+// A record's fixed fields: kind, device and PC time before the data length, and the
+// message index and further value after the data.
+constexpr size_t kRecordTimeAt = 8;
+constexpr size_t kRecordLengthAt = kRecordTimeAt + CSystemTime::kStoredSize;
+constexpr size_t kRecordHead = kRecordLengthAt + 4;
+constexpr size_t kRecordTail = 8 + 4;
+}  // namespace
+
+bool IsPlausibleRecord(const CVESKMessage& message, CString* why)
+{
+    const char* fault = RecordFieldsFault(message.GetKind(), message.GetDeviceNumber(), message.GetPCTimeStamp());
+    if (fault && why) *why = fault;
+    return fault == nullptr;
+}
+
+void RecordSkim::Add(ULONGLONG index, const CSystemTime& time)
+{
+    if (records++ == 0) {
+        firstIndex = index;
+        firstTime = time;
+    }
+    lastIndex = index;
+    lastTime = time;
+}
+
+size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim)
+{
+    size_t at = 0, last = 0;
+    ULONGLONG found = 0;
+    while (size - at >= kRecordHead + kRecordTail) {
+        const BYTE* record = data + at;
+        const auto length = static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + kRecordLengthAt));
+        if (length > CVESKMessage::kMaxDataLength) break;
+        const size_t dataBytes = length > 0 ? static_cast<size_t>(length) : 0;
+        if (size - at - kRecordHead - kRecordTail < dataBytes) break;
+        if (RecordFieldsFault(static_cast<int32_t>(LoadLittleEndian<uint32_t>(record)),
+                              static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + 4)),
+                              CSystemTime::Load(record + kRecordTimeAt)))
+            break;
+        if (found++ == 0)
+            skim.Add(LoadLittleEndian<uint64_t>(record + kRecordHead + dataBytes),
+                     CSystemTime::Load(record + kRecordTimeAt));
+        last = at;
+        at += kRecordHead + dataBytes + kRecordTail;
+    }
+    if (found > 1) {
+        // The ones between are only counted; the last one is taken as the first was.
+        const BYTE* record = data + last;
+        const size_t dataBytes = at - last - kRecordHead - kRecordTail;
+        skim.records += found - 2;
+        skim.Add(LoadLittleEndian<uint64_t>(record + kRecordHead + dataBytes),
+                 CSystemTime::Load(record + kRecordTimeAt));
+    }
+    return at;
 }
 
 void ReadCheckedLogRecord(CFile& file, CVESKMessage& message, ULONGLONG limit)
 {
     ReadLogRecord(file, message);
     CString why;
-    if (!IsPlausibleRecord(message, &why)) throw CArchiveException(CArchiveException::badIndex, file.GetFilePath(), why);
+    if (!IsPlausibleRecord(message, &why))
+        throw CArchiveException(CArchiveException::badIndex, file.GetFilePath(), why);
     if (file.GetPosition() > limit)
         throw CArchiveException(CArchiveException::endOfFile, file.GetFilePath(), "record runs into the header");
 }
@@ -301,8 +354,8 @@ int CLogFile::OpenForInspection(const char* path)
         // recorded (or changed) right now.
         CFile probe;
         CFileException error;
-        m_bBeingRecorded = !probe.Open(path, modeRead | shareDenyWrite, &error) &&
-                           error.m_cause == CFileException::sharingViolation;
+        m_bBeingRecorded =
+            !probe.Open(path, modeRead | shareDenyWrite, &error) && error.m_cause == CFileException::sharingViolation;
     }
     m_header.Reset();
     try {

@@ -133,3 +133,19 @@ bool IsPlausibleRecord(const CVESKMessage& message, CString* why = nullptr);
 // ends after `limit` raises an archive exception naming the reason. What repair and
 // inspection read with.
 void ReadCheckedLogRecord(CFile& file, CVESKMessage& message, ULONGLONG limit);
+
+// Counts records without building messages: how many, and the first and last one's
+// message index and PC time.
+struct RecordSkim {
+    ULONGLONG records = 0;
+    ULONGLONG firstIndex = 0, lastIndex = 0;
+    CSystemTime firstTime, lastTime;
+    void Add(ULONGLONG index, const CSystemTime& time);
+};
+
+// Walks the records that lie whole in `data` (which starts at a record) and pass the
+// validity rules, adding them to `skim`; returns the bytes they take. It stops before a
+// record that does not lie whole in `data`, fails a rule or has a data length above the
+// loader's limit: ReadCheckedLogRecord at that record gives its exact outcome. What
+// inspection counts with, at memory speed.
+size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim);

@@ -33,6 +33,16 @@ void CSystemTime::Store(BYTE* out) const
     }
 }
 
+CSystemTime CSystemTime::Load(const BYTE* in)
+{
+    CSystemTime t;
+    for (WORD* w : {&t.wYear, &t.wMonth, &t.wDayOfWeek, &t.wDay, &t.wHour, &t.wMinute, &t.wSecond, &t.wMilliseconds}) {
+        *w = LoadLittleEndian<WORD>(in);
+        in += sizeof(WORD);
+    }
+    return t;
+}
+
 void CSystemTime::Serialize(CArchive& ar)
 {
     if (ar.IsStoring()) {

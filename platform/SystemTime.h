@@ -32,6 +32,8 @@ public:
     // The stored form: kStoredSize bytes at `out`.
     static constexpr int kStoredSize = 16;
     void Store(BYTE* out) const;
+    // The same words read back from `in`.
+    static CSystemTime Load(const BYTE* in);
     friend bool operator==(const CSystemTime& a, const CSystemTime& b)
     {
         return static_cast<const SYSTEMTIME&>(a) == static_cast<const SYSTEMTIME&>(b);

@@ -11,8 +11,8 @@
 #include "platform/VESKMessage.h"
 #include "tools/vkl/Commands.h"
 #include "tools/vkl/Files.h"
-#include "tools/vkl/Options.h"
 #include "tools/vkl/Host.h"
+#include "tools/vkl/Options.h"
 
 namespace vkl {
 namespace {
@@ -54,7 +54,8 @@ void SummariseHeader(CLogFile& file, FileSummary& s)
     s.created = TimeText(h.m_creationTime);
     if (h.GetAnchorPosition() != CLogBookmark::kNoPosition) s.anchorPosition = h.GetAnchorPosition();
     s.anchorDescription = AnsiToUtf8(h.GetAnchorDescription().str());
-    for (const CLogBookmark& b : h.m_bookmarks) s.bookmarks.emplace_back(b.m_dwFilePos, AnsiToUtf8(b.m_strDescription.str()));
+    for (const CLogBookmark& b : h.m_bookmarks)
+        s.bookmarks.emplace_back(b.m_dwFilePos, AnsiToUtf8(b.m_strDescription.str()));
     s.pages = h.m_nNumOfPages;
     for (size_t i = 0; i < h.m_astrDevices.size(); ++i) {
         FileSummary::Device d;
@@ -76,35 +77,43 @@ std::string Reason(const CException& e, const std::string& path)
 }
 
 // Reads the records up to the header position by the same rules a repair applies, so
-// that info, messages and repair name the same offset for the same bad record. Only the
-// first and last times are kept, as structures; they are formatted once at the end.
+// that info, messages and repair name the same offset for the same bad record. The runs
+// of records in the file's read cache are skimmed in place; a record the skim leaves
+// (a long one, or one that ends the records) is read as a message, which gives its
+// exact outcome. Only the first and last times are kept, formatted once at the end.
 void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
 {
     Progress progress("reading " + s.path, s.headerPosition);
-    CSystemTime first, last;
-    uint64_t offset = CLogFile::kFirstRecord;
+    RecordSkim skim;
+    ULONGLONG offset = CLogFile::kFirstRecord;
     try {
         CVESKMessage m;
-        while ((offset = file.GetPosition()) < s.headerPosition) {
-            ReadCheckedLogRecord(file, m, s.headerPosition);
-            ++s.records;
-            if (!s.firstIndex) {
-                s.firstIndex = m.GetMessageIndex();
-                first = m.GetPCTimeStamp();
+        while (offset < s.headerPosition) {
+            file.SeekAbsolute(offset);
+            const BYTE* run = nullptr;
+            const UINT got =
+                file.ReadDirect(run, static_cast<UINT>(std::min<ULONGLONG>(s.headerPosition - offset, 1u << 20)));
+            size_t used = SkimLogRecords(run, got, skim);
+            if (used == 0) {
+                file.SeekAbsolute(offset);
+                ReadCheckedLogRecord(file, m, s.headerPosition);
+                skim.Add(m.GetMessageIndex(), m.GetPCTimeStamp());
+                used = static_cast<size_t>(file.GetPosition() - offset);
             }
-            s.lastIndex = m.GetMessageIndex();
-            last = m.GetPCTimeStamp();
-            if (showProgress && (s.records & 1023) == 0) progress.Update(offset);
+            offset += used;
+            if (showProgress) progress.Update(offset);
         }
-        offset = s.headerPosition;
     } catch (const CException& e) {
         s.readError = Reason(e, s.path);
     }
     progress.Finish();
+    s.records = skim.records;
     s.readEnd = static_cast<uint32_t>(std::min<uint64_t>(offset, 0xFFFFFFFFu));
-    if (s.firstIndex) {
-        s.firstTime = TimeText(first);
-        s.lastTime = TimeText(last);
+    if (skim.records) {
+        s.firstIndex = skim.firstIndex;
+        s.lastIndex = skim.lastIndex;
+        s.firstTime = TimeText(skim.firstTime);
+        s.lastTime = TimeText(skim.lastTime);
     }
 }
 
@@ -158,15 +167,18 @@ std::string SummaryText(const FileSummary& s)
         o << "  state            NEEDS REPAIR (recording ended without a close, or damaged); a repair keeps "
           << s.records << " records" << (s.repairKeepsHeader ? " and the header" : "") << ", cuts " << s.repairDrops
           << " bytes\n";
-    o << "  layout           " << (s.needsRepair ? "unknown" : s.currentLayout ? "current" : "earlier (no header version)") << "\n";
+    o << "  layout           "
+      << (s.needsRepair     ? "unknown"
+          : s.currentLayout ? "current"
+                            : "earlier (no header version)")
+      << "\n";
     auto text = [](const std::string& utf8) { return utf8.substr(0, utf8.find('\0')); };
     if (!s.headerVersion.empty()) o << "  header version   " << text(s.headerVersion) << "\n";
     o << "  tool version     " << text(s.toolVersion) << "\n";
     o << "  device version   " << (s.deviceVersion.empty() ? "-" : text(s.deviceVersion)) << "\n";
     o << "  description      " << (s.description.empty() ? "-" : text(s.description)) << "\n";
     o << "  created          " << s.created << "\n";
-    if (s.anchorPosition)
-        o << "  anchor           " << *s.anchorPosition << " " << text(s.anchorDescription) << "\n";
+    if (s.anchorPosition) o << "  anchor           " << *s.anchorPosition << " " << text(s.anchorDescription) << "\n";
     o << "  pages            " << s.pages << "\n";
     o << "  records          " << s.records;
     if (s.firstIndex) o << ", index " << *s.firstIndex << " .. " << *s.lastIndex;
@@ -190,18 +202,19 @@ nlohmann::json SummaryJson(const FileSummary& s)
     j["header_position"] = s.headerPosition;
     j["needs_repair"] = s.needsRepair;
     j["being_recorded"] = s.beingRecorded;
-    j["repair"] = s.needsRepair && !s.beingRecorded
-                      ? nlohmann::json{{"records_kept", s.records}, {"bytes_cut", s.repairDrops},
-                                       {"header_kept", s.repairKeepsHeader}}
-                      : nlohmann::json(nullptr);
+    j["repair"] = s.needsRepair && !s.beingRecorded ? nlohmann::json{{"records_kept", s.records},
+                                                                     {"bytes_cut", s.repairDrops},
+                                                                     {"header_kept", s.repairKeepsHeader}}
+                                                    : nlohmann::json(nullptr);
     j["layout"] = s.needsRepair ? "unknown" : s.currentLayout ? "current" : "earlier";
     j["header_version"] = s.headerVersion;
     j["tool_version"] = s.toolVersion;
     j["device_version"] = s.deviceVersion;
     j["description"] = s.description;
     j["created"] = s.created;
-    j["anchor"] = s.anchorPosition ? nlohmann::json{{"position", *s.anchorPosition}, {"description", s.anchorDescription}}
-                                   : nlohmann::json(nullptr);
+    j["anchor"] = s.anchorPosition
+                      ? nlohmann::json{{"position", *s.anchorPosition}, {"description", s.anchorDescription}}
+                      : nlohmann::json(nullptr);
     j["bookmarks"] = nlohmann::json::array();
     for (const auto& b : s.bookmarks) j["bookmarks"].push_back({{"position", b.first}, {"description", b.second}});
     j["pages"] = s.pages;
@@ -268,9 +281,12 @@ void PrintMessage(const CVESKMessage& m, uint64_t offset, bool json, bool& first
                     m.GetKind(), m.GetMessageType(), m.GetDataLength());
         return;
     }
-    const nlohmann::json j{{"offset", offset},           {"index", m.GetMessageIndex()},
-                           {"pc_time", time},            {"device", m.GetDeviceNumber()},
-                           {"kind", m.GetKind()},        {"message_type", m.GetMessageType()},
+    const nlohmann::json j{{"offset", offset},
+                           {"index", m.GetMessageIndex()},
+                           {"pc_time", time},
+                           {"device", m.GetDeviceNumber()},
+                           {"kind", m.GetKind()},
+                           {"message_type", m.GetMessageType()},
                            {"data_length", m.GetDataLength()}};
     std::printf("%s\n    %s", firstJson ? "" : ",", j.dump().c_str());
     firstJson = false;
