@@ -91,8 +91,7 @@ void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
         while (offset < s.headerPosition) {
             file.SeekAbsolute(offset);
             const BYTE* run = nullptr;
-            const UINT got =
-                file.ReadDirect(run, static_cast<UINT>(std::min<ULONGLONG>(s.headerPosition - offset, 1u << 20)));
+            const UINT got = file.ReadDirect(run, static_cast<UINT>(s.headerPosition - offset));
             size_t used = SkimLogRecords(run, got, skim);
             if (used == 0) {
                 file.SeekAbsolute(offset);
