@@ -108,7 +108,7 @@ bool CLogger::RollOverDue(bool isAssert)
 {
     if (m_bCutLogInAssert && isAssert) return true;
     const unsigned long long limit = static_cast<unsigned long long>(m_nMaxFileSizeMB) << 20;
-    return m_nMaxFileSizeMB > 0 && GetFileSize() >= limit;
+    return m_nMaxFileSizeMB > 0 && m_logFile.GetLength() >= limit;
 }
 
 // Stops the logger after a failed write: the part of the record that reached the file is
