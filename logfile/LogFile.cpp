@@ -101,6 +101,26 @@ void ReadCheckedLogRecord(CFile& file, CVESKMessage& message, ULONGLONG limit)
         throw CArchiveException(CArchiveException::endOfFile, file.GetFilePath(), "record runs into the header");
 }
 
+void SkimLogFile(CFile& file, ULONGLONG& offset, ULONGLONG limit, RecordSkim& skim,
+                 const std::function<void(ULONGLONG)>& progress)
+{
+    CVESKMessage message;
+    while (offset < limit) {
+        file.SeekAbsolute(offset);
+        const BYTE* run = nullptr;
+        const UINT got = file.ReadDirect(run, static_cast<UINT>(std::min<ULONGLONG>(limit - offset, 0xFFFFFFFFu)));
+        size_t used = SkimLogRecords(run, got, skim);
+        if (used == 0) {
+            file.SeekAbsolute(offset);
+            ReadCheckedLogRecord(file, message, limit);
+            skim.Add(message.GetMessageIndex(), message.GetPCTimeStamp());
+            used = static_cast<size_t>(file.GetPosition() - offset);
+        }
+        offset += used;
+        if (progress) progress(offset);
+    }
+}
+
 CLogFile::CLogFile() = default;
 
 // Destroying the object closes the handle only; owners call Close first.

@@ -24,6 +24,8 @@
 //
 // Records carry no length of their own: each is one CVESKMessage serialisation, read by
 // a fresh loading archive placed at the record's start (ReadLogRecord).
+#include <functional>
+
 #include "framework/File.h"
 #include "logfile/LogFileHeader.h"
 #include "logfile/LogFormat.h"
@@ -36,10 +38,10 @@ public:
 
     // What a repair did (also what a repair would do, for a file opened for inspection).
     struct RepairReport {
-        ULONGLONG records = 0;      // records kept
-        DWORD recordsEnd = 0;       // where the last record kept ends: the new H
+        ULONGLONG records = 0;       // records kept
+        DWORD recordsEnd = 0;        // where the last record kept ends: the new H
         ULONGLONG droppedBytes = 0;  // bytes cut off behind the records (old header included)
-        bool headerKept = false;    // a complete header was found behind the records
+        bool headerKept = false;     // a complete header was found behind the records
     };
 
     CLogFile();
@@ -149,3 +151,11 @@ struct RecordSkim {
 // loader's limit: ReadCheckedLogRecord at that record gives its exact outcome. What
 // inspection counts with, at memory speed.
 size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim);
+
+// Counts the records of `file` from `offset` up to `limit` by the rules ReadCheckedLogRecord
+// applies, skimming the runs in the file's read cache and reading as a message only a
+// record the skim leaves (a long one, or one that ends the records). `offset` follows the
+// records counted, so when a record cannot be read (the reader's exception is thrown) it
+// names that record's start. `progress` hears the offset after each run.
+void SkimLogFile(CFile& file, ULONGLONG& offset, ULONGLONG limit, RecordSkim& skim,
+                 const std::function<void(ULONGLONG)>& progress);

@@ -77,31 +77,17 @@ std::string Reason(const CException& e, const std::string& path)
 }
 
 // Reads the records up to the header position by the same rules a repair applies, so
-// that info, messages and repair name the same offset for the same bad record. The runs
-// of records in the file's read cache are skimmed in place; a record the skim leaves
-// (a long one, or one that ends the records) is read as a message, which gives its
-// exact outcome. Only the first and last times are kept, formatted once at the end.
+// that info, messages and repair name the same offset for the same bad record. Only the
+// first and last times are kept, as structures; they are formatted once at the end.
 void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
 {
     Progress progress("reading " + s.path, s.headerPosition);
     RecordSkim skim;
     ULONGLONG offset = CLogFile::kFirstRecord;
     try {
-        CVESKMessage m;
-        while (offset < s.headerPosition) {
-            file.SeekAbsolute(offset);
-            const BYTE* run = nullptr;
-            const UINT got = file.ReadDirect(run, static_cast<UINT>(s.headerPosition - offset));
-            size_t used = SkimLogRecords(run, got, skim);
-            if (used == 0) {
-                file.SeekAbsolute(offset);
-                ReadCheckedLogRecord(file, m, s.headerPosition);
-                skim.Add(m.GetMessageIndex(), m.GetPCTimeStamp());
-                used = static_cast<size_t>(file.GetPosition() - offset);
-            }
-            offset += used;
-            if (showProgress) progress.Update(offset);
-        }
+        SkimLogFile(file, offset, s.headerPosition, skim, [&](ULONGLONG at) {
+            if (showProgress) progress.Update(at);
+        });
     } catch (const CException& e) {
         s.readError = Reason(e, s.path);
     }
