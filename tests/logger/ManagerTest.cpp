@@ -18,9 +18,7 @@ TEST_F(ManagerTest, NamesCountUpTheDirectoryIsSplitOffAndOnlyFileNamesCompare)
     CLogger* second = manager->AddNewLogger("", true, false, -1, 0, 0, 0);
     int n = 0;
     ASSERT_EQ(std::sscanf(first->GetFileName().c_str(), "LogFile%d.vkl", &n), 1) << first->GetFileName();
-    CString next;
-    next.Format("LogFile%d.vkl", n + 1);
-    EXPECT_EQ(second->GetFileName(), next);
+    EXPECT_EQ(second->GetFileName(), ("LogFile" + std::to_string(n + 1) + ".vkl").c_str());
     EXPECT_TRUE(FileExists(LogDir() + first->GetFileName().str()));
 
     std::filesystem::create_directories(tmp.path() + "/logs");
@@ -52,9 +50,7 @@ TEST_F(ManagerTest, ScriptLoggersAreSharedAndClosedPerOwner)
 
     manager->CloseAllScriptLoggers(&ownerB);
     const auto* list = manager->GetLoggerList();
-    EXPECT_EQ(list->size(), 2u);
-    EXPECT_EQ(std::count(list->begin(), list->end(), ab), 1);
-    EXPECT_EQ(std::count(list->begin(), list->end(), plain), 1);
+    EXPECT_EQ(*list, (std::list<CLogger*>{ab, plain}));
 
     manager->ClearScriptLoggerList(&ownerA);
     EXPECT_EQ(manager->IsScriptLogger(ab), 0);
@@ -127,9 +123,7 @@ TEST_F(ManagerTest, SpecificLoggerIsNamedAfterItsSourceTakesOnlyItAndNothingWhil
     logger->Pause();
     bus->Dispatch(MakeMessage(3), 5, 1);
     logger->Close();
-    const auto records = Inspect(LogDir() + "Radio Log.vkl").records;
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].GetMessageIndex(), 1u);
+    EXPECT_EQ(Inspect(LogDir() + "Radio Log.vkl").records, std::vector<CVESKMessage>{MakeMessage(1)});
     Term();
     EXPECT_TRUE(list->empty());
 }
