@@ -83,7 +83,6 @@ TEST_F(LoggerTest, SizeLimitFromFreeSpace)
         EXPECT_EQ(CLogger::GetMaxFileSizeInMB("D:\\logs", msg), limit) << says;
         EXPECT_EQ(msg, says);
     }
-    // The real query on a directory that does not exist, and on one that does.
     CStatvfsFreeSpace real;
     EXPECT_EQ(real.Query((tmp.path() + "/no/such/dir").c_str()).status, FreeSpaceResult::failed);
     EXPECT_EQ(real.Query(tmp.path().c_str()).status, FreeSpaceResult::ok);

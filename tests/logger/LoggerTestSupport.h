@@ -62,7 +62,6 @@ class LoggerFixture : public HostFixture {
 protected:
     ~LoggerFixture() override { Term(); }  // the loggers the manager made
 
-    // A logger writing `name` in the fixture's directory.
     std::unique_ptr<CLogger> MakeLogger(const std::string& name, int device = -1, unsigned long maxMB = 0,
                                         int bookmark = 0, int cut = 0)
     {
@@ -81,7 +80,6 @@ protected:
     }
 };
 
-// Log files for the merge tests, written through the library, and what is read back.
 constexpr uint64_t kUnreadable = ~0ull;  // in an index list: a record with data length -1 (40 bytes)
 using Marks = std::vector<std::pair<DWORD, std::string>>;
 

@@ -39,7 +39,6 @@ protected:
         const CString t = (seams ? tmp.path() + "\\t.vkl" : Path("t.vkl")).c_str(), s = Path("s.vkl").c_str();
         return seams ? CLogger::MergeAndBookmark(t, s, error, bBookmark) : CLogger::MergeFiles(t, s, error);
     }
-    // The current services with `change` made, for the life of the result.
     static std::unique_ptr<CScopedServices> With(const std::function<void(HostServices&)>& change)
     {
         HostServices s = Services::Current();

@@ -35,7 +35,6 @@ struct Bytes {
     }
 };
 
-// Every shorter cut of the bytes is refused with the framework's exception.
 template <typename Reader>
 void ExpectEveryCutRefused(const std::vector<BYTE>& bytes, Reader read)
 {

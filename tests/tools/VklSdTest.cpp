@@ -7,7 +7,7 @@
 using VklSdTest = VklRunTest;
 
 // Three packets, five bytes of damage, three more packets: the second packet and the
-// damage are skipped (offset 48, 25 bytes).
+// damage are skipped (offset 68, 25 bytes).
 TEST_F(VklSdTest, ImportReportsSkippedStretchesBatchPrintsKeptPathsAndNothingIsReplaced)
 {
     global = {"--clock", "2011-03-03 14:05:09"};
