@@ -38,13 +38,6 @@ private:
     std::shared_ptr<IDialogHost> m_previous;
 };
 
-std::vector<std::string> Items(const CDialogControl& c)
-{
-    std::vector<std::string> items;
-    for (int i = 0; i < c.GetCount(); ++i) items.push_back(c.GetItemText(i).str());
-    return items;
-}
-
 // The column dialog's fields, as a derived dialog binds them.
 class ColumnsDialog : public CDialog {
 public:
@@ -149,7 +142,9 @@ TEST_F(DialogTest, SortListAndDataExchangeThatValidatesBeforeTheDialogEnds)
     host->run = [](CDialog& d) {
         const CDialogControl* sort = d.GetDlgItem(IDC_COLUMNS_SORT_ORDER);
         ASSERT_NE(sort, nullptr);
-        EXPECT_EQ(Items(*sort), std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
+        std::vector<std::string> items;
+        for (int i = 0; i < sort->GetCount(); ++i) items.push_back(sort->GetItemText(i).str());
+        EXPECT_EQ(items, std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
         EXPECT_EQ(sort->GetCurSel(), 1);  // the member went to the control
         EXPECT_EQ(d.GetWindowText(), "Select Columns");
         EXPECT_TRUE(d.SelectItem(IDC_COLUMNS_SORT_ORDER, 0));

@@ -38,20 +38,6 @@ std::vector<Record> RecordsOf(const std::string& path)
     return out;
 }
 
-// How many of the reference's records, from the first, stand whole at their offsets in
-// `bytes`: the records that reached the disk.
-size_t WholeRecords(const std::vector<Record>& reference, const Bytes& bytes)
-{
-    size_t n = 0;
-    for (const Record& r : reference) {
-        if (r.offset + r.bytes.size() > bytes.size() ||
-            !std::equal(r.bytes.begin(), r.bytes.end(), bytes.begin() + r.offset))
-            break;
-        ++n;
-    }
-    return n;
-}
-
 struct Scenario {
     const char* name;
     std::vector<std::vector<std::string>> setup;  // vkl commands run before, not killed
@@ -170,7 +156,12 @@ TEST_F(CrashTest, AKillAtAnyWriteLosesNoWholeRecordAndRepairEndsSound)
                 const std::vector<Record>& ref = reference[name];
                 // A file killed before its header position word was written holds nothing.
                 if (bytes.size() < LogFormat::kHeaderPosSize) continue;
-                const size_t whole = WholeRecords(ref, bytes);
+                // The records that reached the disk: the reference's, from the first, whole at their offsets.
+                const auto torn = std::find_if(ref.begin(), ref.end(), [&file = bytes](const Record& r) {
+                    return r.offset + r.bytes.size() > file.size() ||
+                           !std::equal(r.bytes.begin(), r.bytes.end(), file.begin() + r.offset);
+                });
+                const auto whole = static_cast<size_t>(torn - ref.begin());
                 // A file added to keeps its old records whole.
                 ASSERT_GE(whole, name == "r.vkl" ? oldRecords : 0);
                 const ProcessResult repair = Vkl({"repair", Dir() + "/" + name});

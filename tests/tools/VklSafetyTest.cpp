@@ -40,12 +40,10 @@ TEST_F(VklSafetyTest, FilesChangeOnlyWhenAsked)
     ExpectFails({"record", "-o", "day1", "--dir", tmp / "logs", "--messages", "10"}, 1,
                 "exists; not replaced (--force replaces it)");
     EXPECT_EQ(Vkl({"replay", log, "--into", log}).status, 2);
-    EXPECT_EQ(ReadAll(log), original);  // inspected, and refused as an output: unchanged
-
     // A link planted at the output name is never followed, not even with --force.
     ASSERT_EQ(::symlink(log.c_str(), (tmp / "logs/planted.vkl").c_str()), 0);
     EXPECT_EQ(Vkl({"record", "-o", "planted", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 1);
-    EXPECT_EQ(ReadAll(log), original);
+    EXPECT_EQ(ReadAll(log), original);  // inspected, refused as an output, not written through the link
 
     // Asked: --force replaces, --append adds.
     ASSERT_EQ(Vkl({"-q", "record", "-o", "day1", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 0);
@@ -63,7 +61,6 @@ TEST_F(VklSafetyTest, FilesChangeOnlyWhenAsked)
         ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "is being recorded by another process");
         EXPECT_EQ(Vkl({"repair", tmp / "rec.vkl"}).status, 1);
     }
-    EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
     // Closed: now it needs repair, and describe refuses it untouched.
     ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "needs repair");
     EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
