@@ -5,13 +5,11 @@ using LoggerTest = LoggerFixture;
 TEST_F(LoggerTest, WritesOneRecordPerMessageAndTracesOpenAndClose)
 {
     auto logger = MakeLogger("rec");
-    EXPECT_EQ(logger->GetFileName(), "rec.vkl");
     ASSERT_NE(logger->GetClient(), nullptr);
     Feed(*logger, 1, 3, 60, [&](uint64_t i) { EXPECT_EQ(logger->GetLastMessagePosition(), 4 + (i - 1) * 100); });
     logger->Close();
-    const auto records = Inspect(Path("rec.vkl")).records;
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[2], MakeMessage(3));
+    EXPECT_EQ(Inspect(Path("rec.vkl")).records,
+              (std::vector<CVESKMessage>{MakeMessage(1), MakeMessage(2), MakeMessage(3)}));
     EXPECT_EQ(trace->Lines(), (std::vector<CString>{("Open file:\twr\t" + tmp.path() + "\\rec.vkl\n").c_str(),
                                                     "Close file:\trec.vkl\n"}));
     // A second Close finds nothing to close and traces nothing; a late message is ignored.
@@ -23,30 +21,27 @@ TEST_F(LoggerTest, WritesOneRecordPerMessageAndTracesOpenAndClose)
 
 TEST_F(LoggerTest, DateNameConventionNameAndDirectories)
 {
-    CLogger dated("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(dated.GetFileName(), "Log 03-Mar-11 14;05;09.vkl");
-    EXPECT_EQ(dated.GetPathName(), (tmp.path() + "\\Bin Logs\\").c_str());
+    const auto expect = [](const std::string& name, const std::string& path) {
+        auto logger = std::make_unique<CLogger>("", 1, 0, "", -1, 0, 0, 0);
+        EXPECT_EQ(std::pair(logger->GetFileName().str(), logger->GetPathName().str()), std::pair(name, path));
+        return logger;
+    };
+    const auto dated = expect("Log 03-Mar-11 14;05;09.vkl", tmp.path() + "\\Bin Logs\\");
     EXPECT_TRUE(FileExists(LogDir() + "Log 03-Mar-11 14;05;09.vkl"));
 
     // The naming convention; each logger takes the next index.
     clock->Set(CSystemTime(2026, 12, 4, 18, 57, 3));
     settings->WriteInt("Viewer Settings", "KOVA Log Name", 0);
-    CLogger first("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(first.GetFileName(), "USOR1_IDLE1_0412_1857_R40817.vkl");
-    CLogger second("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(second.GetFileName(), "USOR1_IDLE2_0412_1857_R40817.vkl");
+    expect("USOR1_IDLE1_0412_1857_R40817.vkl", tmp.path() + "\\Bin Logs\\");
+    expect("USOR1_IDLE2_0412_1857_R40817.vkl", tmp.path() + "\\Bin Logs\\");
     EXPECT_EQ(settings->GetInt("Viewer Settings", "Log Name Index", 0), 3);
     settings->WriteString("Viewer Settings", "Import Export Path", tmp.path().c_str());
     settings->WriteInt("Viewer Settings", "Is Current Log Date", 1);
     settings->WriteString("Viewer Settings", "Log Name Location", "DE");
-    CLogger third("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(third.GetFileName(), "DEOR1_IDLE3__R40817.vkl");
-    EXPECT_EQ(third.GetPathName(), (tmp.path() + "\\").c_str());
+    expect("DEOR1_IDLE3__R40817.vkl", tmp.path() + "\\");
     settings->WriteString("Viewer Settings", "Import Export Path", (tmp.path() + "/").c_str());
     settings->WriteString("Viewer Settings", "Current Log Time", "X");
-    CLogger fourth("", 1, 0, "", -1, 0, 0, 0);
-    EXPECT_EQ(fourth.GetPathName(), (tmp.path() + "/").c_str());
-    EXPECT_EQ(fourth.GetFileName(), "DEOR1_IDLE4_X_R40817.vkl");
+    expect("DEOR1_IDLE4_X_R40817.vkl", tmp.path() + "/");
 
     settings->WriteInt("Version Directory", "Use Local", 0);
     settings->WriteString("Version Directory", "Directory", "D:\\work");
@@ -88,7 +83,6 @@ TEST_F(LoggerTest, SizeLimitFromFreeSpace)
         EXPECT_EQ(CLogger::GetMaxFileSizeInMB("D:\\logs", msg), limit) << says;
         EXPECT_EQ(msg, says);
     }
-    // The real query on a directory that does not exist, and on one that does.
     CStatvfsFreeSpace real;
     EXPECT_EQ(real.Query((tmp.path() + "/no/such/dir").c_str()).status, FreeSpaceResult::failed);
     EXPECT_EQ(real.Query(tmp.path().c_str()).status, FreeSpaceResult::ok);
@@ -104,14 +98,12 @@ TEST_F(LoggerTest, RenameAndCopyReopenForReadingAtTheSamePosition)
 {
     auto logger = MakeLogger("ren");
     Feed(*logger, 1, 1);
-    const CString from = (tmp.path() + "\\ren.vkl").c_str();
-    const CString to = (tmp.path() + "\\moved.vkl").c_str();
+    const CString from = (tmp.path() + "\\ren.vkl").c_str(), to = (tmp.path() + "\\moved.vkl").c_str();
     ASSERT_TRUE(logger->RenameFile(from, to));
     EXPECT_EQ(logger->GetFileName(), "moved.vkl");
     EXPECT_EQ(logger->GetPathName(), (tmp.path() + "\\").c_str());
     EXPECT_FALSE(FileExists(Path("ren.vkl")));
-    EXPECT_TRUE(logger->GetLogFile()->IsOpen());
-    EXPECT_FALSE(logger->GetLogFile()->IsWriteMode());
+    EXPECT_TRUE(logger->GetLogFile()->IsOpen() && !logger->GetLogFile()->IsWriteMode());
 
     ASSERT_TRUE(logger->CopyLoggerFile(to, (tmp.path() + "\\copy.vkl").c_str()));
     EXPECT_EQ(logger->GetFileName(), "moved.vkl");

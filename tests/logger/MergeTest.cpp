@@ -7,7 +7,7 @@
 #include "framework/Path.h"
 #include "framework/WriteFault.h"
 #include "platform/Progress.h"
-#include "tests/logger/MergeSupport.h"
+#include "tests/logger/LoggerTestSupport.h"
 
 namespace {
 constexpr uint32_t kRec = 76;
@@ -32,12 +32,6 @@ protected:
         CLogger::SetWriteEachRecord(false);
         SetWriteFault(std::nullopt);
     }
-    std::string Log(const std::string& name, const std::vector<uint64_t>& indexes, const Marks& marks = {},
-                    int dataBytes = 36)
-    {
-        WriteLog(Path(name), indexes, marks, dataBytes);
-        return Path(name);
-    }
     // With seams, the target is named with '\\': a bookmark text names the part after the
     // last separator, '\\' or '/'.
     bool Merge(bool seams, int bBookmark, CString& error)
@@ -45,10 +39,10 @@ protected:
         const CString t = (seams ? tmp.path() + "\\t.vkl" : Path("t.vkl")).c_str(), s = Path("s.vkl").c_str();
         return seams ? CLogger::MergeAndBookmark(t, s, error, bBookmark) : CLogger::MergeFiles(t, s, error);
     }
-    std::unique_ptr<CScopedServices> With(std::shared_ptr<IProgressService> progress)
+    static std::unique_ptr<CScopedServices> With(const std::function<void(HostServices&)>& change)
     {
         HostServices s = Services::Current();
-        s.progress = std::move(progress);
+        change(s);
         return std::make_unique<CScopedServices>(s);
     }
     // A logger reading `path`, made as vkl makes it: on a scratch file that the open of
@@ -90,7 +84,8 @@ TEST_F(MergeTest, ExtractionRangeRulesAndOutputLayout)
         uint32_t from, to;  // the source records copied
     } cases[] = {{10, 20, 5, 16}, {0, 0xFFFFFFFF, 0, 26}, {15, 15, 10, 11}};
     BothWays([&] {
-        const Bytes source = ReadAll(Log("src.vkl", indexes, {{At(1), "kept out"}}));
+        WriteLog(Path("src.vkl"), indexes, {{At(1), "kept out"}});
+        const Bytes source = ReadAll(Path("src.vkl"));
         auto logger = Reading(Path("src.vkl"));
         for (const auto& c : cases) {
             const std::string out = Path("out" + std::to_string(c.first) + ".vkl");
@@ -117,10 +112,8 @@ TEST_F(MergeTest, ExtractionThatWritesNothing)
         void EndWaitCursor() override { ++ended; }
     };
     auto cursor = std::make_shared<Cursor>();
-    HostServices s = Services::Current();
-    s.userInterface = cursor;
-    CScopedServices ui(s);
-    Log("src.vkl", Range(5, 30));
+    const auto ui = With([&](HostServices& s) { s.userInterface = cursor; });
+    WriteLog(Path("src.vkl"), Range(5, 30));
     auto logger = Reading(Path("src.vkl"));
     const CString out = Path("out.vkl").c_str();
     // Nothing in range and a range upside down say so; a stop and a failed write do not.
@@ -129,7 +122,7 @@ TEST_F(MergeTest, ExtractionThatWritesNothing)
     auto progress = std::make_shared<FakeProgress>();
     progress->stopAt = 3;
     {
-        auto scoped = With(progress);
+        auto scoped = With([&](HostServices& s) { s.progress = progress; });
         EXPECT_EQ(logger->ExtractLogData(0, 100, out), 0);
     }
     SetWriteFault(WriteFault{"out.vkl", At(3) + 5});
@@ -179,8 +172,8 @@ TEST_F(MergeTest, SeamsOfOneRecordAndSourcesThatFail)
     };
     for (const auto& c : cases)
         BothWays([&] {
-            Log("t.vkl", Range(1, c.target), c.before);
-            if (!c.source.empty()) Log("s.vkl", c.source, c.sources);
+            WriteLog(Path("t.vkl"), Range(1, c.target), c.before);
+            if (!c.source.empty()) WriteLog(Path("s.vkl"), c.source, c.sources);
             CString error = "untouched";
             EXPECT_EQ(Merge(true, 1, error), c.ok);
             EXPECT_EQ(error, c.ok ? "untouched" : c.error.c_str());
@@ -193,9 +186,8 @@ TEST_F(MergeTest, SeamsOfOneRecordAndSourcesThatFail)
         ASSERT_TRUE(recording.Open(Path(held).c_str(), 1, 0, 0));
         CString error;
         EXPECT_FALSE(Merge(false, 0, error));
-        EXPECT_EQ(
-            error,
-            ("There was problem openning " + Path(held) + (*held == 't' ? " for writing" : " for reading")).c_str());
+        const char* mode = *held == 't' ? " for writing" : " for reading";
+        EXPECT_EQ(error, ("There was problem openning " + Path(held) + mode).c_str());
         recording.Close();
     }
     EXPECT_EQ(boxes.Count(), 0u);  // the static forms never show a box
@@ -215,8 +207,8 @@ TEST_F(MergeTest, AFailedWriteLosesExactlyItsRecordEitherWay)
                  {5000, {"t.vkl", 4 + 300 * 5040 + 17, 28, false}, Range(1, 300)}};
     for (const auto& c : cases)
         BothWays([&] {
-            Log("t.vkl", Range(1, 9), {}, c.dataBytes);
-            Log("s.vkl", Range(10, 400), {}, c.dataBytes);
+            WriteLog(Path("t.vkl"), Range(1, 9), {}, c.dataBytes);
+            WriteLog(Path("s.vkl"), Range(10, 400), {}, c.dataBytes);
             SetWriteFault(c.fault);
             CString error;
             EXPECT_TRUE(Merge(false, 0, error));
@@ -227,9 +219,9 @@ TEST_F(MergeTest, AFailedWriteLosesExactlyItsRecordEitherWay)
 
 TEST_F(MergeTest, AtEachReportTheTargetHoldsTheRecordsProcessedAndAStopEndsAsAReadError)
 {
-    Log("s.vkl", Range(1, 3000));
+    WriteLog(Path("s.vkl"), Range(1, 3000));
     auto progress = std::make_shared<FakeProgress>();
-    auto scoped = With(progress);
+    auto scoped = With([&](HostServices& s) { s.progress = progress; });
     for (bool each : {false, true}) {
         CLogger::SetWriteEachRecord(each);
         int reports = 0;
@@ -261,7 +253,7 @@ TEST_F(MergeTest, AtEachReportTheTargetHoldsTheRecordsProcessedAndAStopEndsAsARe
 TEST_F(MergeTest, NoRecordEndsPastTheLargestPosition)
 {
     const uint32_t h = 0xFFFFFFFFu - 200;  // room for two 76-byte records
-    Log("s.vkl", Range(1, 5));
+    WriteLog(Path("s.vkl"), Range(1, 5));
     for (bool each : {true, false}) {
         CLogger::SetWriteEachRecord(each);
         if (!WriteSparseLog(Path("t.vkl"), h)) GTEST_SKIP() << "no files with holes here";
@@ -282,18 +274,16 @@ TEST_F(MergeTest, MergeIntoALoggerFiltersDevicesAndCountsPages)
 {
     std::vector<uint64_t> indexes = Range(1, 7000);
     indexes.insert(indexes.end(), {kUnreadable, 7001});
-    Log("s.vkl", indexes);
+    WriteLog(Path("s.vkl"), indexes);
     auto source = Reading(Path("s.vkl"));
     {
         CLogger target("t", 1, 0, tmp.path().c_str(), /*nDeviceId=*/1, 0, 0, 0);
         EXPECT_EQ(target.MergeFiles(source.get()), 1);
     }
-    const auto records = Inspect(Path("t.vkl")).records;
-    ASSERT_EQ(records.size(), 3500u);
-    for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(records[i], MakeMessage(2 * i + 2, 1, 36));
-    CLogFile t;
-    t.OpenForInspection(Path("t.vkl").c_str());
-    EXPECT_EQ(t.GetNumOfPages(), 2);  // 3,500 records: the first page step comes after 2,999
+    const FileContent t = Inspect(Path("t.vkl"));
+    ASSERT_EQ(t.records.size(), 3500u);
+    for (size_t i = 0; i < t.records.size(); ++i) ASSERT_EQ(t.records[i], MakeMessage(2 * i + 2, 1, 36));
+    EXPECT_EQ(t.pages, 2);  // 3,500 records: the first page step comes after 2,999
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error reading log file."});
 }
 

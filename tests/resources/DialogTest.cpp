@@ -38,13 +38,6 @@ private:
     std::shared_ptr<IDialogHost> m_previous;
 };
 
-std::vector<std::string> Items(const CDialogControl& c)
-{
-    std::vector<std::string> items;
-    for (int i = 0; i < c.GetCount(); ++i) items.push_back(c.GetItemText(i).str());
-    return items;
-}
-
 // The column dialog's fields, as a derived dialog binds them.
 class ColumnsDialog : public CDialog {
 public:
@@ -95,12 +88,10 @@ TEST_F(DialogTest, TheProgressWindowBindsItsControlsHandlesMessagesFromAnotherTh
     ASSERT_TRUE(progress.Create(IDD_CONVERT_PROGRESS));
     EXPECT_EQ(host->created, 1);
     EXPECT_EQ(std::tuple(progress.IsWindowVisible(), progress.GetWindowText()), std::tuple(false, CString()));
-    CDialogControl *label = nullptr, *bar = nullptr;
+    CDialogControl* bar = nullptr;
     CDataExchange dx(&progress, FALSE);
-    DDX_Control(&dx, IDC_CONVERT_TEXT, label);
     DDX_Control(&dx, IDC_CONVERT_BAR, bar);
-    EXPECT_EQ(label->GetKind(), ControlKind::staticText);
-    ASSERT_EQ(bar->GetKind(), ControlKind::progressBar);
+    ASSERT_EQ(bar->GetKind(), ControlKind::progressBar);  // bound by its identifier
     bar->SetRange32(0, 5000000);
     bar->SetPos(4096);
     EXPECT_EQ(bar->SetPos(6000000), 4096);
@@ -151,7 +142,9 @@ TEST_F(DialogTest, SortListAndDataExchangeThatValidatesBeforeTheDialogEnds)
     host->run = [](CDialog& d) {
         const CDialogControl* sort = d.GetDlgItem(IDC_COLUMNS_SORT_ORDER);
         ASSERT_NE(sort, nullptr);
-        EXPECT_EQ(Items(*sort), std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
+        std::vector<std::string> items;
+        for (int i = 0; i < sort->GetCount(); ++i) items.push_back(sort->GetItemText(i).str());
+        EXPECT_EQ(items, std::vector<std::string>(tables::kSortItems.begin(), tables::kSortItems.end()));
         EXPECT_EQ(sort->GetCurSel(), 1);  // the member went to the control
         EXPECT_EQ(d.GetWindowText(), "Select Columns");
         EXPECT_TRUE(d.SelectItem(IDC_COLUMNS_SORT_ORDER, 0));
@@ -186,12 +179,10 @@ TEST_F(DialogTest, TemplatesComeFromTheCurrentResourceHandleFirst)
 
     // A module of its own with a dialog 5022 of one control and no dialog-init items.
     CResourceTable table;
-    ResourceEntry e{
-        RT_DIALOG, IDD_SELECT_COLUMNS, 0x409, 0, {0,    0, 0xC0, 0x80, 0,    0,    0,    0, 1,   0, 0, 0, 0, 0,
-                                                  10,   0, 10,   0,    0,    0,    0,    0, 'X', 0, 0, 0, 0, 0,
-                                                  0x03, 0, 0x21, 0x50, 0,    0,    0,    0, 0,   0, 0, 0, 5, 0,
-                                                  5,    0, 0xCA, 0x13, 0xFF, 0xFF, 0x85, 0, 0,   0, 0, 0}};
-    table.Add(e);
+    table.Add({RT_DIALOG, IDD_SELECT_COLUMNS, 0x409, 0, {0,    0, 0xC0, 0x80, 0,    0,    0,    0, 1,   0, 0, 0, 0, 0,
+                                                         10,   0, 10,   0,    0,    0,    0,    0, 'X', 0, 0, 0, 0, 0,
+                                                         0x03, 0, 0x21, 0x50, 0,    0,    0,    0, 0,   0, 0, 0, 5, 0,
+                                                         5,    0, 0xCA, 0x13, 0xFF, 0xFF, 0x85, 0, 0,   0, 0, 0}});
     const ModuleInfo other{"Other.dll", &table};
     const HINSTANCE previous = AfxGetResourceHandle();
     AfxSetResourceHandle(&other);

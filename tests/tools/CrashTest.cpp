@@ -35,22 +35,7 @@ std::vector<Record> RecordsOf(const std::string& path)
         const auto end = static_cast<uint32_t>(f.GetPosition());
         out.push_back({start, Bytes(all.begin() + start, all.begin() + end)});
     }
-    f.Close();
     return out;
-}
-
-// How many of the reference's records, from the first, stand whole at their offsets in
-// `bytes`: the records that reached the disk.
-size_t WholeRecords(const std::vector<Record>& reference, const Bytes& bytes)
-{
-    size_t n = 0;
-    for (const Record& r : reference) {
-        if (r.offset + r.bytes.size() > bytes.size() ||
-            !std::equal(r.bytes.begin(), r.bytes.end(), bytes.begin() + r.offset))
-            break;
-        ++n;
-    }
-    return n;
 }
 
 struct Scenario {
@@ -72,7 +57,12 @@ protected:
         fs::remove_all(Dir());
         fs::create_directories(Dir());
         for (const auto& command : s.setup) EXPECT_EQ(Vkl(InDir(command)).status, 0) << s.name;
-        if (s.repairsInput) DamageForRepair();
+        if (s.repairsInput) {  // a recording cut off part-way through a record
+            Bytes bytes = ReadAll(Dir() + "/r.vkl");
+            bytes.resize(bytes.size() / 2 + 3);
+            bytes[0] = bytes[1] = bytes[2] = bytes[3] = 0;
+            WriteAll(Dir() + "/r.vkl", bytes);
+        }
         oldRecords = RecordsOf(Dir() + "/r.vkl").size();  // of a sound file the command adds to
         const ProcessResult r = Vkl(InDir(s.run), WithShim({{"VKL_SHIM_FREE_MB", "100000"},
                                                             {kill > 0 ? "VKL_SHIM_KILL_AT" : "VKL_SHIM_COUNT",
@@ -85,15 +75,6 @@ protected:
         for (auto& a : args)
             if (a.rfind("DIR", 0) == 0) a = Dir() + a.substr(3);
         return args;
-    }
-    // The input of the repair scenario: a recording cut off part-way through a record.
-    void DamageForRepair()
-    {
-        const std::string path = Dir() + "/r.vkl";
-        Bytes bytes = ReadAll(path);
-        bytes.resize(bytes.size() / 2 + 3);
-        bytes[0] = bytes[1] = bytes[2] = bytes[3] = 0;
-        WriteAll(path, bytes);
     }
     std::map<std::string, Bytes> Files() const
     {
@@ -170,24 +151,28 @@ TEST_F(CrashTest, AKillAtAnyWriteLosesNoWholeRecordAndRepairEndsSound)
             Play(s, kill);
             ++kills;
             for (const auto& [name, bytes] : Files()) {
-                ASSERT_TRUE(reference.count(name))
-                    << s.name << " at " << kill << ": a file the reference lacks: " << name;
+                SCOPED_TRACE(std::string(s.name) + " at " + std::to_string(kill) + ", " + name);
+                ASSERT_TRUE(reference.count(name)) << "a file the reference lacks";
                 const std::vector<Record>& ref = reference[name];
                 // A file killed before its header position word was written holds nothing.
                 if (bytes.size() < LogFormat::kHeaderPosSize) continue;
-                const size_t whole = WholeRecords(ref, bytes);
+                // The records that reached the disk: the reference's, from the first, whole at their offsets.
+                const auto torn = std::find_if(ref.begin(), ref.end(), [&file = bytes](const Record& r) {
+                    return r.offset + r.bytes.size() > file.size() ||
+                           !std::equal(r.bytes.begin(), r.bytes.end(), file.begin() + r.offset);
+                });
+                const auto whole = static_cast<size_t>(torn - ref.begin());
                 // A file added to keeps its old records whole.
-                ASSERT_GE(whole, name == "r.vkl" ? oldRecords : 0) << s.name << " at " << kill;
+                ASSERT_GE(whole, name == "r.vkl" ? oldRecords : 0);
                 const ProcessResult repair = Vkl({"repair", Dir() + "/" + name});
-                ASSERT_EQ(repair.status, 0) << s.name << " at " << kill << ", " << name << ": " << repair.err;
-                ASSERT_EQ(Vkl({"info", Dir() + "/" + name}).status, 0) << s.name << " at " << kill << ", " << name;
+                ASSERT_EQ(repair.status, 0) << repair.err;
+                ASSERT_EQ(Vkl({"info", Dir() + "/" + name}).status, 0);
                 const std::vector<Record> got = RecordsOf(Dir() + "/" + name);
                 // Nothing lost: every whole record is kept. Nothing invented: what is kept is
                 // the reference's records, from the first.
-                ASSERT_EQ(got.size(), s.repairsInput ? ref.size() : whole) << s.name << " at " << kill << ", " << name;
+                ASSERT_EQ(got.size(), s.repairsInput ? ref.size() : whole);
                 for (size_t i = 0; i < got.size(); ++i)
-                    ASSERT_TRUE(got[i].offset == ref[i].offset && got[i].bytes == ref[i].bytes)
-                        << s.name << " at " << kill << ", " << name << ", record " << i;
+                    ASSERT_TRUE(got[i].offset == ref[i].offset && got[i].bytes == ref[i].bytes) << "record " << i;
             }
         }
     }

@@ -25,9 +25,8 @@ TEST_F(VklGkiTest, ARecordedSessionGoesThereAndBackAndAFailedImportLeavesNoLog)
 
     const Bytes bad = Cat({LE(0x44, 4), LE(0, 20)});
     WriteAll(tmp / "bad.gki", bad);
-    const ProcessResult r = Vkl({"import-gki", tmp / "bad.gki"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vkl: There is a problem with this signal type\nvkl: Conversion Failed\n");
+    ExpectFails({"import-gki", tmp / "bad.gki"}, 1,
+                "vkl: There is a problem with this signal type\nvkl: Conversion Failed\n");
     EXPECT_FALSE(FileExists(tmp / "bad.vkl"));
     EXPECT_EQ(ReadAll(tmp / "bad.gki"), bad);
 }

@@ -17,12 +17,11 @@ class VklSafetyTest : public VklRunTest {
 protected:
     VklSafetyTest() { global = {"--clock", "2011-03-03 14:05:09"}; }
     // A small recorded log, as the user would have one.
-    std::string Small(const std::string& name = "s")
+    std::string Small(const std::string& name)
     {
-        EXPECT_EQ(Vkl({"-q", "record", "-o", name, "--dir", tmp / "logs", "--messages", "22", "--assert-every", "7",
-                       "--bookmark-asserts", "--description", "small test"})
-                      .status,
-                  0);
+        const ProcessResult r = Vkl({"-q", "record", "-o", name, "--dir", tmp / "logs", "--messages", "22",
+                                     "--assert-every", "7", "--bookmark-asserts", "--description", "small test"});
+        EXPECT_EQ(r.status, 0) << r.err;
         return tmp / ("logs/" + name + ".vkl");
     }
 };
@@ -41,12 +40,10 @@ TEST_F(VklSafetyTest, FilesChangeOnlyWhenAsked)
     ExpectFails({"record", "-o", "day1", "--dir", tmp / "logs", "--messages", "10"}, 1,
                 "exists; not replaced (--force replaces it)");
     EXPECT_EQ(Vkl({"replay", log, "--into", log}).status, 2);
-    EXPECT_EQ(ReadAll(log), original);  // inspected, and refused as an output: unchanged
-
     // A link planted at the output name is never followed, not even with --force.
     ASSERT_EQ(::symlink(log.c_str(), (tmp / "logs/planted.vkl").c_str()), 0);
     EXPECT_EQ(Vkl({"record", "-o", "planted", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 1);
-    EXPECT_EQ(ReadAll(log), original);
+    EXPECT_EQ(ReadAll(log), original);  // inspected, refused as an output, not written through the link
 
     // Asked: --force replaces, --append adds.
     ASSERT_EQ(Vkl({"-q", "record", "-o", "day1", "--dir", tmp / "logs", "--messages", "5", "--force"}).status, 0);
@@ -64,7 +61,6 @@ TEST_F(VklSafetyTest, FilesChangeOnlyWhenAsked)
         ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "is being recorded by another process");
         EXPECT_EQ(Vkl({"repair", tmp / "rec.vkl"}).status, 1);
     }
-    EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
     // Closed: now it needs repair, and describe refuses it untouched.
     ExpectFails({"describe", tmp / "rec.vkl", "x"}, 1, "needs repair");
     EXPECT_EQ(ReadAll(tmp / "rec.vkl"), killed);
@@ -75,10 +71,7 @@ TEST_F(VklSafetyTest, HostileAndDamagedFilesGetOneClearLineQuickly)
     // Header texts are Windows-1252 bytes: JSON gets UTF-8, plain output stops at a NUL.
     const std::string log = Small("latin");
     ASSERT_EQ(Vkl({"describe", log, std::string("caf\xe9") + '\0' + "hidden"}).status, 0);
-    const ProcessResult r = Vkl({"info", "--json", log});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto doc = nlohmann::json::parse(r.out);
-    EXPECT_EQ(doc["files"][0]["description"], "caf\xc3\xa9");
+    EXPECT_EQ(nlohmann::json::parse(Vkl({"info", "--json", log}).out)["files"][0]["description"], "caf\xc3\xa9");
     EXPECT_TRUE(Has(Vkl({"info", log}).out, "description      caf\xc3\xa9\n"));
 
     // A pipe, a directory, a sparse file of 5 GiB.
@@ -111,8 +104,7 @@ TEST_F(VklSafetyTest, AFullDiskStopsTheRecordingAtOnceAndTheFileRepairsCleanly)
                           WithShim({{"VKL_SHIM_FREE_MB", "300"}, {"VKL_SHIM_ENOSPC_AT", "51"}}));
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "Error writing log file.")) << r.err;
-    EXPECT_TRUE(Has(r.err, "No space left on device")) << r.err;
-    EXPECT_TRUE(Has(r.err, "49 of ")) << r.err;  // the H word, 49 records, then the failure
+    EXPECT_TRUE(Has(r.err, "(No space left on device); 49 of ")) << r.err;  // the H word, 49 records, the failure
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp / "logs"), fs::directory_iterator{}), 1);
     r = Vkl({"repair", tmp / "logs/full.vkl"});
     EXPECT_EQ(r.status, 0) << r.err;

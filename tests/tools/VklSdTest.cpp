@@ -4,17 +4,13 @@
 #include "tests/support/SdDumpBytes.h"
 #include "tests/tools/VklRun.h"
 
-namespace {
-
-class VklSdTest : public VklRunTest {
-protected:
-    VklSdTest() { global = {"--clock", "2011-03-03 14:05:09"}; }
-};
+using VklSdTest = VklRunTest;
 
 // Three packets, five bytes of damage, three more packets: the second packet and the
-// damage are skipped (offset 48, 25 bytes).
+// damage are skipped (offset 68, 25 bytes).
 TEST_F(VklSdTest, ImportReportsSkippedStretchesBatchPrintsKeptPathsAndNothingIsReplaced)
 {
+    global = {"--clock", "2011-03-03 14:05:09"};
     Bytes dump = SdHeader(1299132309);
     for (int i = 0; i < 3; ++i) Append(dump, SdPacket(SdBody(1, i * 32768)));
     Append(dump, Bytes(5, 0xFF));
@@ -45,5 +41,3 @@ TEST_F(VklSdTest, ImportReportsSkippedStretchesBatchPrintsKeptPathsAndNothingIsR
     EXPECT_EQ(j["stretches"][0]["offset"], 68);
     EXPECT_EQ(ReadAll(card), dump);  // only read, by every command
 }
-
-}  // namespace

@@ -89,9 +89,7 @@ TEST_F(VklTest, GkiRecordsListsEveryRecordUntilABadOne)
 
     gki.resize(bad - 1);  // the command record loses its last body byte
     WriteAll(tmp / "cut.gki", gki);
-    r = Vkl({"gki-records", tmp / "cut.gki"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "record at offset 52: the record is cut short")) << r.err;
+    ExpectFails({"gki-records", tmp / "cut.gki"}, 1, "record at offset 52: the record is cut short");
     EXPECT_EQ(Vkl({"--signals", tmp / "missing.json", "gki-records", tmp / "cut.gki"}).status, 1);
 }
 
@@ -118,7 +116,5 @@ TEST_F(VklTest, ResourcesAsJsonAndOneByOne)
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_FALSE(Has(one.out, "dialog 5001")) << one.out;
     EXPECT_TRUE(Has(one.out, "\"Alphabetically\"")) << one.out;
-    const Result none = Vkl({"resources", "4242"});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "vkl: Logger.dll: no resource 4242\n");
+    ExpectFails({"resources", "4242"}, 1, "vkl: Logger.dll: no resource 4242\n");
 }
