@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "framework/Sync.h"
 #include "framework/Window.h"
+#include "tests/support/TestEnv.h"
 
 namespace {
 
@@ -46,9 +46,7 @@ void WaitUntilAsleep(DWORD tid)
     const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < giveUp) {
-        std::ifstream in(path);
-        std::string stat;
-        std::getline(in, stat);
+        const std::string stat = ReadText(path);
         const size_t paren = stat.rfind(')');
         if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S') return;
         std::this_thread::yield();

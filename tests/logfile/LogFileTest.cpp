@@ -1,5 +1,13 @@
+// Log files against bytes written out by hand: the layouts, the switches between writing
+// and reading, and what keeps their data safe.
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "framework/Archive.h"
 #include "logfile/LogFile.h"
+#include "platform/SettingsKeys.h"
 #include "platform/VESKMessage.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
@@ -38,17 +46,6 @@ std::vector<uint64_t> ReadIndexes(CLogFile& f)
 
 class LogFileTest : public HostFixture {
 protected:
-    // A new log file of the sample records with these indexes; returns its path.
-    std::string Written(const char* name, std::initializer_list<uint64_t> indexes, const std::string& description = "")
-    {
-        CLogFile f;
-        EXPECT_TRUE(f.Open(Path(name).c_str(), 1, 1, 0));
-        for (uint64_t i : indexes) WriteRecord(f, i);
-        f.SetFileDescription(description.c_str());
-        f.Close();
-        return Path(name);
-    }
-    // Loads a header from its bytes alone.
     void LoadHeader(const Bytes& bytes, CLogFileHeader& h)
     {
         WriteAll(Path("header"), bytes);
@@ -71,6 +68,25 @@ Bytes HeaderWith(int bookmarks, int devices)
     return h.Current();
 }
 
+// Three records of 43 bytes at 4, 47 and 90: the records area ends at 133.
+const std::vector<uint64_t> kThree = {1, 2, 3};
+
+class SafetyTest : public HostFixture {
+protected:
+    SafetyTest() { settings->WriteInt(SettingsKeys::kViewerSettings, SettingsKeys::kAutoRepair, 1); }
+
+    // Opens for reading (repairing on the way), closes, and returns what the repair did.
+    CLogFile::RepairReport Repair(const std::string& name)
+    {
+        CLogFile f;
+        EXPECT_TRUE(f.Open(Path(name).c_str(), 0, 0, 0));
+        EXPECT_FALSE(f.NeedsRepair());
+        const CLogFile::RepairReport r = f.GetRepairReport();
+        f.Close();
+        return r;
+    }
+};
+
 }  // namespace
 
 TEST_F(LogFileTest, RecordThenHeaderByteForByteReadBackAndAppendedTo)
@@ -80,16 +96,18 @@ TEST_F(LogFileTest, RecordThenHeaderByteForByteReadBackAndAppendedTo)
     devices->Connect(1, "356938035643809", "RTOS", "");
     devices->Connect(3, "490154203237518", "", "");
     const std::string desc(255, 'd');  // its length prefix takes three bytes
-    const std::string path = Written("one.vkl", {1}, desc);
+    const std::string path = Path("one.vkl");
+    CLogFile f;
+    ASSERT_TRUE(f.Open(path.c_str(), 1, 1, 0));
+    WriteRecord(f, 1);
+    f.SetFileDescription(desc.c_str());
+    f.Close();
     const Header header{.description = desc,
                         .devices = {"Device#1-IMEI:356938035643809", "Device#3-IMEI:490154203237518"},
                         .osTypes = {"Device#1-Com OS Type:RTOS", "Device#1-App OS Type:NO APP VERSION",
                                     "Device#3-Com OS Type:NO COM OS TYPE", "Device#3-App OS Type:NO APP OS TYPE"}};
-    ASSERT_EQ(SampleRecord().size(), 43u);
     const Bytes one = LogBytes(47, {1}, header.Current());
     EXPECT_EQ(ReadAll(path), one);
-
-    CLogFile f;
     ASSERT_TRUE(f.Open(path.c_str(), 0, 0, 0));
     EXPECT_EQ(std::tuple(f.GetHeaderPosition(), f.GetPosition()), std::tuple(47u, 4ull));
     CVESKMessage m;
@@ -115,8 +133,7 @@ TEST_F(LogFileTest, HeaderCountLimits)
     LoadHeader(HeaderWith(1000, 5), h);
     EXPECT_EQ(std::tuple(h.m_bookmarks.size(), h.m_astrDevices.size(), h.m_astrDeviceOsTypes.size()),
               std::tuple(1000u, 5u, 10u));
-    EXPECT_EQ(h.m_bookmarks.back().m_strDescription, "bm999");
-    EXPECT_TRUE(h.m_bookmarks.back().m_strFileName.IsEmpty());
+    EXPECT_EQ(h.m_bookmarks.back().m_strDescription + "|" + h.m_bookmarks.back().m_strFileName, "bm999|");
     EXPECT_EQ(std::tuple(h.m_nNumOfPages, h.GetAnchorPosition()), std::tuple(3, 4u));
     CString label, com, app;
     EXPECT_TRUE(h.IsIMEIMatch("351", label, com, app));
@@ -138,7 +155,9 @@ TEST_F(LogFileTest, EarlierLayoutIsReadAndOnAChangeRewrittenInTheCurrentOneAtThe
 {
     clock->Set(CSystemTime(2020, 1, 1));  // so that only the file can give the creation time
     Header old{.tool = "KOVA Ver. 0.19", .device = "UE", .description = "old", .bookmarks = {{4, "mark"}}, .pages = 7};
-    WriteAll(Path("old.vkl"), LogBytes(47, {7}, old.Earlier("next.vkl", "prev.vkl")));
+    const Bytes linked = LogBytes(47, {7}, old.Earlier("next.vkl", "prev.vkl"));
+    WriteAll(Path("old.vkl"), linked);
+    const auto mtime = std::filesystem::last_write_time(Path("old.vkl"));
     CLogFile f;
     ASSERT_TRUE(f.Open(Path("old.vkl").c_str(), 0, 0, 0));
     const CLogFileHeader& h = *f.GetLogFileHeader();
@@ -147,6 +166,11 @@ TEST_F(LogFileTest, EarlierLayoutIsReadAndOnAChangeRewrittenInTheCurrentOneAtThe
               "Header Version 1.0|KOVA Ver. 0.19|next.vkl|prev.vkl");
     EXPECT_EQ(h.m_nNumOfPages, 7);
     EXPECT_EQ(ReadIndexes(f), std::vector<uint64_t>{7});
+    f.Close();
+    // Only read, it is not converted.
+    EXPECT_EQ(ReadAll(Path("old.vkl")), linked);
+    EXPECT_EQ(std::filesystem::last_write_time(Path("old.vkl")), mtime);
+    ASSERT_TRUE(f.Open(Path("old.vkl").c_str(), 0, 0, 0));
     f.SetFileDescription("changed");
     f.Close();
     Header changed = old;
@@ -262,4 +286,102 @@ TEST_F(LogFileTest, SwitchBetweenWritingAndReadingAndFilesWithoutRecordsAreDelet
     f.SetLength(4);
     f.Close();
     EXPECT_FALSE(FileExists(Path("big.vkl")));
+}
+
+TEST_F(SafetyTest, RepairKeepsTheRecordsInPlaceAndOnlyCuts)
+{
+    const Bytes header = FreshHeader(), third = SampleRecord(3);
+    struct Case {
+        const char* name;
+        Bytes input;
+        uint64_t kept, dropped;
+        bool headerKept;
+    } cases[] = {
+        // Killed between the header and the header position word of a close.
+        {"header-left", LogBytes(0, kThree, FreshHeader("kept")), 3, 0, true},
+        // A header position past the end, and one flipped into the records.
+        {"past-end", LogBytes(0x7FFFFFFF, kThree, FreshHeader("kept")), 3, 0, true},
+        {"into-records", LogBytes(4 + 43 + 1, kThree, FreshHeader("kept")), 3, 0, true},
+        // Killed while writing the third record: 10 bytes of it reached the disk.
+        {"cut-record", LogBytes(0, {1, 2}, Bytes(third.begin(), third.begin() + 10)), 2, 10, false},
+        // Cut inside the header: the rest of the header is not records.
+        {"cut-header", LogBytes(133, kThree, Bytes(header.begin(), header.begin() + 20)), 3, 20, false},
+        // Zeros behind the records are no records.
+        {"zeros", LogBytes(0, kThree, Bytes(200, 0)), 3, 200, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteAll(Path(c.name), c.input);
+        const CLogFile::RepairReport r = Repair(c.name);
+        EXPECT_EQ(std::tuple(r.records, r.droppedBytes, r.headerKept), std::tuple(c.kept, c.dropped, c.headerKept));
+        EXPECT_EQ(ReadAll(Path(c.name)), LogBytes(4 + 43 * static_cast<uint32_t>(c.kept), Range(1, c.kept),
+                                                  FreshHeader(c.headerKept ? "kept" : "")));
+    }
+}
+
+TEST_F(SafetyTest, RepairCountsPagesFromTheRecordsAndKeepsUnreadableMessages)
+{
+    // 2,999 records make a second page, as recording counts them.
+    WriteAll(Path("pages.vkl"), LogBytes(0, Range(1, 2999), {}));
+    EXPECT_EQ(Repair("pages.vkl").records, 2999u);
+    EXPECT_EQ(ReadAll(Path("pages.vkl")), LogBytes(4 + 2999 * 43, Range(1, 2999), Header{.pages = 2}.Current()));
+
+    // A message whose data length is -1 (unreadable) is a record of 40 bytes.
+    WriteAll(Path("neg.vkl"), LogBytes(0, {}, UnreadableRecord()));
+    EXPECT_EQ(Repair("neg.vkl").records, 1u);
+    EXPECT_EQ(ReadAll(Path("neg.vkl")), LogBytes(4 + 40, {}, Cat({UnreadableRecord(), FreshHeader()})));
+}
+
+TEST_F(SafetyTest, WhatIsNotALogFileIsNeverRepairedAway)
+{
+    const std::string text = "minutes of the meeting, not a log\n";
+    const Bytes bytes(text.begin(), text.end());
+    WriteAll(Path("notes.txt"), bytes);
+    CLogFile f;
+    ASSERT_TRUE(f.Open(Path("notes.txt").c_str(), 0, 0, 0));  // read as far as it goes: nothing
+    EXPECT_TRUE(f.NeedsRepair());
+    EXPECT_EQ(f.GetHeaderPosition(), 4u);
+    f.Close();
+    EXPECT_EQ(ReadAll(Path("notes.txt")), bytes);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error repairing log file"});
+
+    // Too short for a header position: neither read nor appended to.
+    WriteAll(Path("two.vkl"), {1, 2});
+    EXPECT_FALSE(f.Open(Path("two.vkl").c_str(), 0, 0, 0));
+    EXPECT_FALSE(f.Open(Path("two.vkl").c_str(), 1, 0, 0));
+    EXPECT_EQ(ReadAll(Path("two.vkl")), (Bytes{1, 2}));
+}
+
+TEST_F(SafetyTest, AnAppendHoldsZeroUntilItClosesSoAKillKeepsOldAndNewRecords)
+{
+    WriteAll(Path("app.vkl"), LogBytes(133, kThree, FreshHeader("old")));
+    {
+        CLogFile f;
+        ASSERT_TRUE(f.Open(Path("app.vkl").c_str(), 1, 0, 0));
+        EXPECT_EQ(ReadAll(Path("app.vkl")), LogBytes(0, kThree, {}));  // the old header cut off after the 0 went in
+        WriteRecord(f, 4);
+        f.Abort();  // killed: no close
+    }
+    EXPECT_EQ(Repair("app.vkl").records, 4u);
+    EXPECT_EQ(ReadAll(Path("app.vkl")), LogBytes(4 + 4 * 43, Range(1, 4), FreshHeader()));
+}
+
+TEST_F(SafetyTest, ANewFileNeverReplacesOneAndNoWriterFollowsALink)
+{
+    const Bytes mine = {'m', 'i', 'n', 'e'};
+    WriteAll(Path("mine.txt"), mine);
+    WriteAll(Path("taken.vkl"), mine);
+    ASSERT_EQ(::symlink(Path("mine.txt").c_str(), Path("link.vkl").c_str()), 0);
+    ASSERT_EQ(::mkfifo(Path("pipe.vkl").c_str(), 0600), 0);
+    CLogFile f;
+    EXPECT_FALSE(f.Open(Path("taken.vkl").c_str(), 1, 1, 0));
+    EXPECT_EQ(f.GetOpenError().m_lOsError, EEXIST);
+    EXPECT_FALSE(f.Open(Path("link.vkl").c_str(), 1, 1, 0));  // new
+    EXPECT_FALSE(f.Open(Path("link.vkl").c_str(), 1, 0, 0));  // appended
+    EXPECT_EQ(f.GetOpenError().m_lOsError, ELOOP);
+    // A pipe at the name is refused at once instead of blocking the open.
+    EXPECT_FALSE(f.Open(Path("pipe.vkl").c_str(), 0, 0, 0));
+    EXPECT_FALSE(f.OpenForInspection(Path("pipe.vkl").c_str()));
+    EXPECT_EQ(ReadAll(Path("mine.txt")), mine);
+    EXPECT_EQ(ReadAll(Path("taken.vkl")), mine);
 }

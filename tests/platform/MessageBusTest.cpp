@@ -47,6 +47,22 @@ bool Eventually(Done done)
     return true;
 }
 
+class FiltersTest : public SignalsFixture {
+protected:
+    CVESKMessage Signal(int type, const char* name, int kind = 1)
+    {
+        return FromBlock(sim.SignalBlock(type, *db->FindSignalByName(name)), kind);
+    }
+    // Which of the messages pass, as a string of 0 and 1.
+    static std::string Passing(const CAllFilters& f, const std::vector<CVESKMessage>& messages)
+    {
+        std::string out;
+        for (const CVESKMessage& m : messages) out += f.PassesFilters(m) ? '1' : '0';
+        return out;
+    }
+
+    CSimDevice sim{{.seed = 3}, db};
+};
 }  // namespace
 
 TEST_F(MessageBusTest, DeliversInOrderOnItsOwnThreadAndPauseStopsIntakeWhileTheQueueDrains)
@@ -67,10 +83,8 @@ TEST_F(MessageBusTest, DeliversInOrderOnItsOwnThreadAndPauseStopsIntakeWhileTheQ
     gate.SetEvent();
     EXPECT_EQ(client->WaitUntilEmpty(kGenerous), 0u);  // still paused, yet drained
     EXPECT_EQ(c.Indexes(), Range(1, 50));
-    for (const std::thread::id& id : c.threads) {
-        EXPECT_NE(id, std::this_thread::get_id());
-        EXPECT_EQ(id, c.threads.front());
-    }
+    EXPECT_EQ(std::count(c.threads.begin(), c.threads.end(), c.threads.front()), 50);  // one thread, not this one
+    EXPECT_NE(c.threads.front(), std::this_thread::get_id());
     client->Resume();
     EXPECT_EQ(Send(51), 1);
     ASSERT_TRUE(c.WaitFor(51));
@@ -289,14 +303,46 @@ TEST_F(MessageBusTest, MessagesDroppedByDesignAreCountedAndADispatchFromTheWorke
 
 TEST_F(MessageBusTest, TheQueueBoundComesFromTheSettings)
 {
-    const struct {
-        const char* value;  // null: not set
-        size_t megabytes;
-    } cases[] = {{nullptr, 8}, {"1", 1}, {"64", 64}, {"0", 1}, {"-5", 1}, {"99999", 4096}, {"lots", 8}};
-    for (const auto& c : cases) {
-        if (c.value) settings->WriteString("Logger Settings", "Message Queue MB", c.value);
+    const std::pair<const char*, size_t> cases[] = {{nullptr, 8}, {"1", 1},        {"64", 64}, {"0", 1},
+                                                    {"-5", 1},    {"99999", 4096}, {"lots", 8}};
+    for (const auto& [value, megabytes] : cases) {
+        if (value) settings->WriteString("Logger Settings", "Message Queue MB", value);
         CMessageClient* client = CreateMessageClient(nullptr, 0, nullptr, 0);
-        EXPECT_EQ(client->GetQueueBound(), c.megabytes << 20) << (c.value ? c.value : "unset");
+        EXPECT_EQ(client->GetQueueBound(), megabytes << 20) << (value ? value : "unset");
         DestroyMessageClient(&client);
     }
+}
+
+TEST_F(FiltersTest, IncludeAndExcludeTypesAndSignals)
+{
+    const std::vector<CVESKMessage> messages = {
+        Signal(6, "RRC_STATE_IND"),                      // 0x1001, type 6
+        Signal(5, "SIM_STATUS_IND"),                     // 0x1005, type 5
+        Signal(7, "RRC_STATE_IND"),                      // 0x1001, type 7
+        FromBlock(CSimDevice::TraceBlock(0, 1, 10, 0)),  // a trace
+        Signal(6, "RRC_STATE_IND", 2),                   // not a device signal
+    };
+    CAllFilters f;
+    EXPECT_EQ(Passing(f, messages), "11111");  // nothing set: everything passes
+
+    f.ExcludeMessageType(5);
+    EXPECT_EQ(Passing(f, messages), "10111");
+    f.IncludeMessageType(6);
+    EXPECT_EQ(Passing(f, messages), "10001");
+    f.IncludeMessageType(5);  // exclusion wins over inclusion
+    EXPECT_EQ(Passing(f, messages), "10001");
+
+    f.Clear();
+    EXPECT_EQ(Passing(f, messages), "11111");
+    f.IncludeSignal(0x1001);  // only that signal, in any of its layouts
+    EXPECT_EQ(Passing(f, messages), "10100");
+    f.IncludeSignal(0x1005);
+    EXPECT_EQ(Passing(f, messages), "11100");
+
+    f.Clear();
+    f.ExcludeSignal(0x1001);
+    EXPECT_EQ(Passing(f, messages), "01011");
+    f.IncludeMessageType(6);
+    f.IncludeMessageType(CConverter::kTraceMessageType);
+    EXPECT_EQ(Passing(f, messages), "00011");
 }

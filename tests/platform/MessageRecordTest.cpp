@@ -1,5 +1,6 @@
 #include "framework/Archive.h"
 #include "platform/VESKMessage.h"
+#include "tests/framework/Helpers.h"
 #include "tests/support/LargestAllocation.h"
 #include "tests/support/TestEnv.h"
 
@@ -48,11 +49,10 @@ TEST_F(MessageRecord, BytesAsWrittenOutByHand)
     EXPECT_EQ(Load(), m);
 
     // A negative length marks an unreadable message: no data bytes follow it.
-    CVESKMessage unreadable(2, 0, nullptr, -1, 0);
-    unreadable.SetMessageIndex(9);
-    const auto bytes = Store(unreadable);
-    ASSERT_EQ(bytes.size(), 40u);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 24, bytes.begin() + 29), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 9}));
+    CVESKMessage unreadable(1, 2, nullptr, -1, 0);
+    unreadable.SetPCTimeStamp(CSystemTime(2011, 3, 3, 14, 5, 9, 0));
+    unreadable.SetMessageIndex(7);
+    EXPECT_EQ(Store(unreadable), UnreadableRecord());
     const CVESKMessage back = Load();
     EXPECT_EQ(back.GetDataLength(), -1);
     EXPECT_EQ(back.GetData(), nullptr);
@@ -61,19 +61,12 @@ TEST_F(MessageRecord, BytesAsWrittenOutByHand)
 
 TEST_F(MessageRecord, DamagedLengthsAreRefusedWithoutABigAllocation)
 {
-    // The cause of the archive error in loading the bytes (-1: none); the largest
+    // The cause of the archive error in loading the bytes (empty: none); the largest
     // allocation meanwhile stays far below what the damaged lengths name.
     auto loadDamaged = [&](const std::vector<uint8_t>& bytes) {
         WriteAll(path, bytes);
-        int cause = -1;
-        EXPECT_LT(LargestAllocationOf([&] {
-                      try {
-                          Load();
-                      } catch (const CArchiveException& e) {
-                          cause = e.m_cause;
-                      }
-                  }),
-                  size_t{1} << 20);
+        std::optional<CArchiveException::Cause> cause;
+        EXPECT_LT(LargestAllocationOf([&] { cause = CauseOf<CArchiveException>([&] { Load(); }); }), size_t{1} << 20);
         return cause;
     };
     std::vector<uint8_t> bytes(40, 0);
@@ -81,7 +74,7 @@ TEST_F(MessageRecord, DamagedLengthsAreRefusedWithoutABigAllocation)
         for (int i = 0; i < 4; ++i) bytes[24 + i] = static_cast<uint8_t>(length >> (8 * i));
         return bytes;
     };
-    EXPECT_NE(loadDamaged(withLength(0x7FFFFFF0)), -1);  // past any record's size
+    EXPECT_NE(loadDamaged(withLength(0x7FFFFFF0)), std::nullopt);  // past any record's size
     // 16 MiB: allowed, but the 40-byte file ends long before it.
     EXPECT_EQ(loadDamaged(withLength(0x01000000)), CArchiveException::endOfFile);
     // A record cut inside its fixed fields.

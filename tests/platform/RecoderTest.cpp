@@ -7,8 +7,7 @@ namespace {
 // The bundled database's signals under other native layout values.
 std::shared_ptr<CSvmDb> WithLayout(int s, int i, int mode, int l)
 {
-    std::vector<uint8_t> bytes = ReadAll(std::string(VKL_SOURCE_DIR) + "/data/signals.json");
-    std::string text(bytes.begin(), bytes.end());
+    std::string text = ReadText(std::string(VKL_SOURCE_DIR) + "/data/signals.json");
     const size_t from = text.find("\"layout\""), to = text.find('}', from);
     char layout[160];
     std::snprintf(

@@ -24,11 +24,7 @@ std::pair<std::string, size_t> Stderr(F f)
 // A store over a file in a fresh directory (reading never creates the file).
 class TomlSettings : public ::testing::Test {
 protected:
-    std::string Text() const
-    {
-        const std::vector<uint8_t> bytes = ReadAll(path);
-        return std::string(bytes.begin(), bytes.end());
-    }
+    std::string Text() const { return ReadText(path); }
     void Write(const std::string& text) { WriteAll(path, std::vector<uint8_t>(text.begin(), text.end())); }
 
     TempDir tmp;

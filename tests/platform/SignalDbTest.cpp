@@ -32,11 +32,10 @@ std::string Fields(const std::string& fields, const std::string& extra = "")
 }
 }  // namespace
 
-TEST(SignalDb, StructureExampleLaysOutNatively)
+TEST(SignalDb, NativeLayoutOfEveryDescriptorKind)
 {
     auto db = BundledDb();
     EXPECT_EQ(Layout(*db, "TEST_STRUCT_IND"), "a@0/1 b@2/2 e@4/1 c@8/4 = 12");
-
     // The descriptors the enum-size converter walks, looked up by name or alternative name.
     CObList list;
     int scratch = 7;
@@ -54,11 +53,7 @@ TEST(SignalDb, StructureExampleLaysOutNatively)
     db->UpdateStructure(1, "RRC_STATE_CHANGE", list, nullptr, scratch, 0, 0);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0], db->FindSignalByName("RRC_STATE_IND")->body);
-}
 
-TEST(SignalDb, NativeLayoutOfEveryDescriptorKind)
-{
-    auto db = BundledDb();
     // Nested structures of alignment 4 start on a multiple of 4, array elements too.
     EXPECT_EQ(Layout(*db, "MEAS_REPORT_IND"),
               "count@0/1 serving.rsrp@4/2 serving.rsrq@6/1 serving.sinr@7/1 serving.earfcn@8/4 "

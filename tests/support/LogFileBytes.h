@@ -58,11 +58,10 @@ inline Bytes SampleRecord(uint64_t index = 7)
     Bytes b;
     Put32(b, 1);
     Put32(b, 2);
-    b = Cat({b, FixtureTime()});
+    Append(b, FixtureTime());
     Put32(b, 3);
     b.insert(b.end(), {0xAA, 0xBB, 0xCC});
-    Put32(b, static_cast<uint32_t>(index));
-    Put32(b, static_cast<uint32_t>(index >> 32));
+    Put64(b, index);
     Put32(b, 0);
     return b;
 }
@@ -131,6 +130,6 @@ inline Bytes LogBytes(uint32_t headerPosition, const std::vector<uint64_t>& reco
 {
     Bytes b;
     Put32(b, headerPosition);
-    for (uint64_t i : records) b = Cat({b, SampleRecord(i)});
+    for (uint64_t i : records) Append(b, SampleRecord(i));
     return Cat({b, tail});
 }

@@ -1,22 +1,14 @@
 #include "tests/support/Process.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include "tests/support/TestEnv.h"
 
 extern char** environ;
-
-namespace {
-std::string Slurp(const std::string& path)
-{
-    const auto bytes = ReadAll(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-}  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& scratchDir,
                          const std::vector<std::pair<std::string, std::string>>& env)
@@ -27,17 +19,14 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
     argv.push_back(nullptr);
 
     // The test's environment, with the given variables set over it.
-    std::vector<std::string> envStore;
+    std::map<std::string, std::string> vars;  // name: "name=value"
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
-        const bool replaced = std::any_of(env.begin(), env.end(), [&](const auto& v) {
-            return entry.compare(0, v.first.size() + 1, v.first + "=") == 0;
-        });
-        if (!replaced) envStore.push_back(entry);
+        vars[entry.substr(0, entry.find('='))] = entry;
     }
-    for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
+    for (const auto& [name, value] : env) vars[name] = name + "=" + value;
     std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
+    for (auto& [name, entry] : vars) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
     const std::string out = scratchDir + "/.stdout", err = scratchDir + "/.stderr";
@@ -54,8 +43,8 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const std::string
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.out = ReadText(out);
+    r.err = ReadText(err);
     return r;
 }
 

@@ -74,54 +74,28 @@ static int Count(int fd, int isWrite)
 
 #define NEXT(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
 
-ssize_t write(int fd, const void* buf, size_t n)
-{
-    if (Count(fd, 1)) return errno = ENOSPC, -1;
-    return NEXT(write)(fd, buf, n);
-}
+/* Counts the call; a counted write fails with ENOSPC once that is due. */
+#define WRAP(type, name, isWrite, params, args)            \
+    type name params                                       \
+    {                                                      \
+        if (Count(fd, isWrite)) return errno = ENOSPC, -1; \
+        return NEXT(name) args;                            \
+    }
 
-ssize_t pwrite(int fd, const void* buf, size_t n, off_t off)
-{
-    if (Count(fd, 1)) return errno = ENOSPC, -1;
-    return NEXT(pwrite)(fd, buf, n, off);
-}
-
-ssize_t pwrite64(int fd, const void* buf, size_t n, off_t off)
-{
-    if (Count(fd, 1)) return errno = ENOSPC, -1;
-    return NEXT(pwrite64)(fd, buf, n, off);
-}
-
-ssize_t writev(int fd, const struct iovec* iov, int count)
-{
-    if (Count(fd, 1)) return errno = ENOSPC, -1;
-    return NEXT(writev)(fd, iov, count);
-}
-
-int ftruncate(int fd, off_t length)
-{
-    Count(fd, 0);
-    return NEXT(ftruncate)(fd, length);
-}
-
-int ftruncate64(int fd, off_t length)
-{
-    Count(fd, 0);
-    return NEXT(ftruncate64)(fd, length);
-}
-
-static void FakeFree(struct statvfs* sv)
-{
-    const char* v = getenv("VKL_SHIM_FREE_MB");
-    if (!v) return;
-    sv->f_frsize = 1048576;
-    sv->f_bsize = 1048576;
-    sv->f_bavail = sv->f_bfree = (fsblkcnt_t)atol(v);
-}
+WRAP(ssize_t, write, 1, (int fd, const void* buf, size_t n), (fd, buf, n))
+WRAP(ssize_t, pwrite, 1, (int fd, const void* buf, size_t n, off_t off), (fd, buf, n, off))
+WRAP(ssize_t, pwrite64, 1, (int fd, const void* buf, size_t n, off_t off), (fd, buf, n, off))
+WRAP(ssize_t, writev, 1, (int fd, const struct iovec* iov, int count), (fd, iov, count))
+WRAP(int, ftruncate, 0, (int fd, off_t length), (fd, length))
+WRAP(int, ftruncate64, 0, (int fd, off_t length), (fd, length))
 
 int statvfs(const char* path, struct statvfs* sv)
 {
     const int r = NEXT(statvfs)(path, sv);
-    if (r == 0) FakeFree(sv);
+    const char* v = getenv("VKL_SHIM_FREE_MB");
+    if (r == 0 && v) {
+        sv->f_frsize = sv->f_bsize = 1048576;
+        sv->f_bavail = sv->f_bfree = (fsblkcnt_t)atol(v);
+    }
     return r;
 }

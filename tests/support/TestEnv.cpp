@@ -61,8 +61,14 @@ HostFixture::~HostFixture() = default;
 
 std::vector<uint8_t> ReadAll(const std::string& path)
 {
+    const std::string text = ReadText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::string ReadText(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)

@@ -71,6 +71,7 @@ private:
 
 // Whole-file helpers.
 std::vector<uint8_t> ReadAll(const std::string& path);
+std::string ReadText(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& path);
 
