@@ -1,6 +1,4 @@
 // The enum-size converter against bodies written out by hand.
-#include <gtest/gtest.h>
-
 #include "tests/convert/ConvertTest.h"
 
 namespace {

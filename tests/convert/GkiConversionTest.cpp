@@ -146,9 +146,8 @@ TEST_F(GkiConversionTest, ExportWritesSignalRecordsErrorsAndTheErrorFile)
 
 TEST_F(GkiConversionTest, ExportReadErrorDropsWhatCameBeforeAndGoesOn)
 {
-    Bytes absurd = RecordBytes(2, {});
+    Bytes absurd = ClaimingRecord(2);
     absurd.resize(28);  // kind, device, time stamp and a data length, no data bytes
-    absurd[24] = 0xFF, absurd[25] = 0xFF, absurd[26] = 0xFF, absurd[27] = 0x7F;
     Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), absurd, RecordBytes(3, Native5(kThree))}));
     EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kReadError, ConvertTexts::kSucceeded}));
     EXPECT_EQ(ReadAll(Path("out.gki")), Gki2(kThree));
@@ -199,10 +198,8 @@ TEST_F(GkiConversionTest, ImportNumbersMessagesInFileOrder)
     Bytes headerOnly = Native6(kUnknown);                      // an unknown identifier: the header, no body
     headerOnly.resize(headerOnly.size() - kBody.size());
     EXPECT_EQ(DataOf(m[3]), headerOnly);
-    for (size_t i = 0; i < m.size(); ++i) {
-        EXPECT_EQ(m[i].GetMessageIndex(), i + 1);
-        EXPECT_EQ(std::make_pair(m[i].GetKind(), m[i].GetFurther()), std::make_pair(1, 1));
-    }
+    for (size_t i = 0; i < m.size(); ++i)
+        EXPECT_EQ(std::tuple(m[i].GetKind(), m[i].GetFurther(), m[i].GetMessageIndex()), std::tuple(1, 1, i + 1));
 }
 
 TEST_F(GkiConversionTest, ImportEnds)
@@ -253,8 +250,7 @@ TEST_F(GkiConversionTest, AProcessorFaultFailsBothWays)
 {
     gated->faultAt = kUnknown;
     Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown))}));
-    EXPECT_TRUE(FileExists(Path("out.gki")));
-    EXPECT_TRUE(ReadAll(Path("out.gki")).empty());  // the record before the fault is gone too
+    EXPECT_TRUE(FileExists(Path("out.gki")) && ReadAll(Path("out.gki")).empty());  // the one before is gone too
     EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), GkiS(kUnknown)}))), 0);
     EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kConversionFailed));
     EXPECT_FALSE(FileExists(Path("out.vkl")));

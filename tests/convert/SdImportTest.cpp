@@ -1,6 +1,7 @@
 // SD-card import: the packet index over hand-written dumps, the single conversion's
 // records and time stamps, the stop on destruction, the batch, the outcome routine (its
 // refusals: GkiConversionTest.OpenFailuresStartNothing).
+#include <optional>
 #include <thread>
 
 #include "convert/DiagLogHeaderReader.h"
@@ -61,7 +62,10 @@ TEST(SdPacketIndex, FindsPacketsAndSkipsDamage)
     EXPECT_EQ(stretches[0].length, 25u);
 }
 
-TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
+// The stamps keep the date and time of the last second stamped: every stamp must still be
+// the one worked out from scratch, whichever second, day or year the next packet falls in,
+// by either time base, going forwards or wrapping backwards.
+TEST(SdPacketIndex, ShortBodiesReadZeroStartTimeAddsEightHoursAndStampsMatchTheFullConversion)
 {
     const BYTE body[] = {0x05, 0x80, 0, 0, 0x34, 0x12};
     EXPECT_EQ(SdLog::BodyField(body, 6, 4, 4), 0x1234u);
@@ -69,6 +73,28 @@ TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
     CDiagLogHeaderReader header;
     header.m_adwWords[5] = 0xFFFFFFFF;
     EXPECT_EQ(header.GetStartTime(), 0xFFFFFFFFll + 28800);  // no 32-bit wrap
+
+    const int64_t start = 1609459199;  // 2020-12-31 23:59:59 UTC: the next second is a new year
+    struct Packet {
+        uint32_t ticks;  // 1/32768 s
+        bool flag;
+    };
+    const Packet packets[] = {
+        {0, false},          {16384, false},           {32767, false},
+        {32768, false},      {32768 * 3 / 2, false},   {100, true},
+        {32768 + 100, true}, {32768 * 2, false},       {50, true},
+        {0, false},          {32768u * 86400u, false}, {32768u * 86400u + 1, true},
+        {16384, false},
+    };
+    SdLog::CTimeStamper cached(start);
+    std::optional<uint32_t> first[2];  // each flag counts from its first packet
+    for (const Packet& p : packets) {
+        const auto t = static_cast<uint32_t>(uint64_t{p.ticks} * 1000 / 32768);
+        if (!first[p.flag]) first[p.flag] = t;
+        const uint32_t d = t - *first[p.flag];
+        const CSystemTime expected = UtcFromEpochSeconds(start + d / 1000, static_cast<int>(d % 1000));
+        EXPECT_EQ(CSystemTime(cached.Stamp(p.ticks, p.flag)), expected) << p.ticks << (p.flag ? " A" : " B");
+    }
 }
 
 class SdImportFixture : public ConvertFixture {
