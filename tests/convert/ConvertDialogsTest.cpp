@@ -1,12 +1,10 @@
 // The converter's dialogs over the module's templates: the column dialog over the host's
 // real column table, the two progress windows, and the switch to the module's resources.
 #include "convert/ChangePageProgressDlg.h"
-#include "convert/ConvertTexts.h"
 #include "convert/SelectColumnsDlg.h"
 #include "convert/UseModuleResources.h"
 #include "platform/ColumnsRecordset.h"
 #include "platform/SettingsKeys.h"
-#include "resources/resource.h"
 #include "tests/convert/ConvertTest.h"
 
 namespace {
@@ -98,8 +96,7 @@ TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
             dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(c.from);
             dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(c.to);
             dlg.Click(IDOK);
-            EXPECT_EQ(conv.m_nFromIndex, c.first);  // stored at once, also when refused
-            EXPECT_EQ(conv.m_nToIndex, c.last);
+            EXPECT_EQ(std::pair(conv.m_nFromIndex, conv.m_nToIndex), std::pair(c.first, c.last));  // also when refused
             EXPECT_EQ(dlg.IsEnded(), c.saved);
         };
         const size_t before = boxes.Count();
@@ -148,12 +145,10 @@ TEST_F(ConvertDialogsTest, TheTwoProgressWindows)
     EXPECT_EQ(dlg.GetWindowText(), dlg.GetTemplate().strCaption);  // "" keeps the template's
     dlg.GetWindowRect(r);
     EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair((1000 - r.Width()) / 2, (800 - r.Height()) / 2));
-    std::vector<int> positions;
-    for (int i = 0; i < 11; ++i) {
+    for (int position : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}) {
         dlg.StepItUp(-5);
-        positions.push_back(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos());
+        EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), position);
     }
-    EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
     EXPECT_TRUE(dlg.PumpMessage(INFINITE));  // the 100 ms timer steps it too
     EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), 2);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/ConvertTexts.h"
 #include "convert/EnumSizeConverter.h"
 #include "convert/GKIRec.h"
 #include "convert/GKISignalRecReader.h"

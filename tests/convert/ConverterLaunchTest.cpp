@@ -1,7 +1,6 @@
 // The asynchronous export: its launch, the worker's progress and ends, the filter and
 // the range, and a worker held past the converter's end (its stop when the converter goes
 // away: VklConvertTest.CtrlCStopsAfterWholeLines, where Ctrl-C ends the converter).
-#include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
 #include "tests/convert/ConvertTest.h"
 

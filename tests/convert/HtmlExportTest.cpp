@@ -2,7 +2,6 @@
 // skeleton, widths and text areas, colours from the settings and the shared Recoder,
 // bookmarks, range and filter, and the ways the worker ends (its stop on Ctrl-C:
 // VklConvertTest.CtrlCStopsAfterWholeLines).
-#include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
 #include "platform/SettingsKeys.h"
 #include "tests/convert/ConvertTest.h"
@@ -99,7 +98,6 @@ TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutReco
         SCOPED_TRACE(log);
         std::remove(Path("out.html").c_str());
         CLogFileConverter conv(&recoder);
-        conv.m_bRawData = 1;
         conv.ConvertLogToHTML(log.c_str(), Path("out.html").c_str(), false);
         RunToEnd(conv);
         EXPECT_EQ(Output("out.html"), page);

@@ -2,7 +2,6 @@
 // every way it can end.
 #include <filesystem>
 
-#include "convert/ConvertTexts.h"
 #include "tests/convert/ConvertTest.h"
 #include "tests/platform/PlatformTest.h"
 
