@@ -105,10 +105,7 @@ TEST_F(GKIRecTest, SignalRecordOfAMessageShorterThanItsHeaderSaysAndCommandRecor
     ASSERT_EQ(sig.FromMessage(signal.data(), static_cast<int>(signal.size()), converter), 1) << sig.GetErrorText();
     EXPECT_EQ(sig.m_wBodyLength, 3);
     ASSERT_EQ(sig.FromMessage(signal.data(), 4, converter), 1);
-    EXPECT_EQ(sig.m_nHeaderField2, 2u);
-    EXPECT_EQ(sig.m_wBodyLength, 0);
-    EXPECT_EQ(sig.m_nId, 0u);
-    EXPECT_EQ(sig.m_wLength, 14);
+    EXPECT_EQ(std::tuple(sig.m_nHeaderField2, sig.m_wBodyLength, sig.m_nId, sig.m_wLength), std::tuple(2u, 0, 0u, 14));
 
     // The identifier is the first data byte; the arguments start at 2^L rounded up to 4.
     const Bytes native = {42, 0, 0xEE, 0xEE, 'x', 'y', 'z'};

@@ -157,26 +157,23 @@ TEST_F(GkiConversionTest, OpenFailuresStartNothing)
     WriteAll(Path("out.gki"), {9});
     WriteAll(Path("out.vkl"), {9});
     const auto reading = ConvertTexts::kOpenLogForReading, writing = ConvertTexts::kOpenLogForWriting;
-    enum Way { exportGki, importGki, importSd };
-    struct Case {
-        Way way;
-        std::string in;
-        const char* text;
+    // The input's extension says the way: a log is exported, a GKI file or an SD dump imported.
+    const std::pair<std::string, const char*> cases[] = {
+        {Path("missing.vkl"), reading}, {Log("in.vkl", {}), writing},
+        {Path("missing.gki"), reading}, {Gki({}), writing},
+        {Path("missing.bin"), reading}, {File("in.bin", SdHeader(0)), writing},
     };
-    for (const Case& c :
-         {Case{exportGki, Path("missing.vkl"), reading}, Case{exportGki, Log("in.vkl", {}), writing},
-          Case{importGki, Path("missing.gki"), reading}, Case{importGki, Gki({}), writing},
-          Case{importSd, Path("missing.bin"), reading}, Case{importSd, File("in.bin", SdHeader(0)), writing}}) {
+    for (const auto& [in, text] : cases) {
         const size_t before = boxes.Count();
         CLogFileConverter conv(nullptr);
-        if (c.way == exportGki)
-            conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
-        else if (c.way == importGki)
-            EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+        if (in.ends_with(".vkl"))
+            conv.ConvertLogToGKI(in.c_str(), Path("out.gki").c_str());
+        else if (in.ends_with(".gki"))
+            EXPECT_FALSE(conv.ConvertGKILogToVkl(in.c_str(), Path("out.vkl").c_str()));
         else
-            EXPECT_FALSE(conv.ConvertSDLogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+            EXPECT_FALSE(conv.ConvertSDLogToVkl(in.c_str(), Path("out.vkl").c_str()));
         EXPECT_FALSE(conv.IsConverting());
-        EXPECT_EQ(BoxesSince(before), Texts{c.text});
+        EXPECT_EQ(BoxesSince(before), Texts{text}) << in;
         EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen() || conv.m_sdInFile.IsOpen());
     }
     // The files that were there are as they were.
