@@ -1,17 +1,13 @@
 // The converter's dialogs over the module's templates: the column dialog over the host's
 // real column table, the two progress windows, and the switch to the module's resources.
 #include "convert/ChangePageProgressDlg.h"
-#include "convert/ConvertTexts.h"
 #include "convert/SelectColumnsDlg.h"
 #include "convert/UseModuleResources.h"
 #include "platform/ColumnsRecordset.h"
 #include "platform/SettingsKeys.h"
-#include "resources/resource.h"
 #include "tests/convert/ConvertTest.h"
 
 namespace {
-
-using Names = Texts;
 
 // A main window of 1000 x 800 pixels of client area.
 class MainWindow : public CQueueWnd {
@@ -21,27 +17,23 @@ public:
 
 class ConvertDialogsTest : public ConvertFixture {
 protected:
-    static std::pair<Names, Names> Tree(const CDialog& dlg)
+    static std::pair<Texts, Texts> Tree(const CDialog& dlg)
     {
         const CDialogControl* tree = dlg.GetDlgItem(IDC_COLUMNS_TREE);
-        Names items, marked;
+        Texts items, marked;
         for (int i = 0; i < tree->GetCount(); ++i) {
             items.push_back(tree->GetItemText(i).str());
             if (tree->GetItemCheck(i)) marked.push_back(items.back());
         }
         return {items, marked};
     }
-    static Names Selection(const CLogFileConverter& conv)
-    {
-        return Names(conv.m_astrColumns.begin(), conv.m_astrColumns.end());
-    }
 
     CLogFileConverter conv{&recoder};
 };
 
-const Names kViewerOrder = {"Index",  "PC Time Stamp", "Device", "Kind",    "Message Type",
+const Texts kViewerOrder = {"Index",  "PC Time Stamp", "Device", "Kind",    "Message Type",
                             "Signal", "Signal ID",     "Length", "Decoded", "Data"};
-const Names kAlphabetical = {"Index",  "Data",         "Decoded",       "Device", "Kind",
+const Texts kAlphabetical = {"Index",  "Data",         "Decoded",       "Device", "Kind",
                              "Length", "Message Type", "PC Time Stamp", "Signal", "Signal ID"};
 
 }  // namespace
@@ -50,40 +42,40 @@ TEST_F(ConvertDialogsTest, TheColumnTreeInBothOrdersWithItsMarksAndWithoutItsDat
 {
     conv.m_astrColumns = {"Index", "Signal", "Data"};
     dialogs->run = [](CDialog& dlg) {
-        EXPECT_EQ(Tree(dlg), std::make_pair(kViewerOrder, Names{"Index", "Signal", "Data"}));  // no "Symbol"
+        EXPECT_EQ(Tree(dlg), std::make_pair(kViewerOrder, Texts{"Index", "Signal", "Data"}));  // no "Symbol"
         dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 3);                                              // Kind
         // Another order: the tree again, its marks from the converter (Kind's is lost).
         dlg.SelectItem(IDC_COLUMNS_SORT_ORDER, 1);
-        EXPECT_EQ(Tree(dlg), std::make_pair(kAlphabetical, Names{"Index", "Data", "Signal"}));
+        EXPECT_EQ(Tree(dlg), std::make_pair(kAlphabetical, Texts{"Index", "Data", "Signal"}));
         dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 5);  // Length
         dlg.Click(IDOK);
     };
     EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
-    EXPECT_EQ(Selection(conv), (Names{"Index", "Data", "Length", "Signal"}));  // in tree order
+    EXPECT_EQ(conv.m_astrColumns, (std::vector<CString>{"Index", "Data", "Length", "Signal"}));  // in tree order
     EXPECT_EQ(settings->GetInt(SettingsKeys::kLoggerSettings, SettingsKeys::kColumnSelectionOrder, -1), 1);
 
     // The stored order is the next dialog's; "Index" is marked only when it comes first.
     conv.m_astrColumns = {"Data", "Index"};
     dialogs->run = [](CDialog& dlg) {
         EXPECT_EQ(dlg.GetDlgItem(IDC_COLUMNS_SORT_ORDER)->GetCurSel(), 1);
-        EXPECT_EQ(Tree(dlg).second, Names{"Data"});
+        EXPECT_EQ(Tree(dlg).second, Texts{"Data"});
         dlg.Click(IDC_COLUMNS_CHECK_ALL);
         EXPECT_EQ(Tree(dlg).second, kAlphabetical);
         dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
         dlg.Click(IDCANCEL);
     };
     EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDCANCEL);
-    EXPECT_EQ(Selection(conv), (Names{"Data", "Index"}));  // a cancel changes nothing
+    EXPECT_EQ(conv.m_astrColumns, (std::vector<CString>{"Data", "Index"}));  // a cancel changes nothing
 
     // A broken column database: an empty tree, and saving selects nothing.
     WriteAll(CColumnsRecordset::DatabasePath().str(), {'n', 'o', 't', ' ', 'd', 'b'});
     dialogs->run = [](CDialog& dlg) {
-        EXPECT_EQ(Tree(dlg).first, Names{});
+        EXPECT_EQ(Tree(dlg).first, Texts{});
         dlg.Click(IDOK);
     };
     EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), IDOK);
-    EXPECT_EQ(boxes.Texts(), Names{ConvertTexts::kDatabaseError});
-    EXPECT_EQ(Selection(conv), Names{});
+    EXPECT_EQ(boxes.Texts(), Texts{ConvertTexts::kDatabaseError});
+    EXPECT_TRUE(conv.m_astrColumns.empty());
 }
 
 TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
@@ -104,15 +96,13 @@ TEST_F(ConvertDialogsTest, IndexRangesAsTyped)
             dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(c.from);
             dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(c.to);
             dlg.Click(IDOK);
-            EXPECT_EQ(conv.m_nFromIndex, c.first);  // stored at once, also when refused
-            EXPECT_EQ(conv.m_nToIndex, c.last);
+            EXPECT_EQ(std::pair(conv.m_nFromIndex, conv.m_nToIndex), std::pair(c.first, c.last));  // also when refused
             EXPECT_EQ(dlg.IsEnded(), c.saved);
         };
         const size_t before = boxes.Count();
         EXPECT_EQ(CSelectColumnsDlg(&conv).DoModal(), c.saved ? IDOK : IDCANCEL);
-        EXPECT_EQ(boxes.Count() - before, c.saved ? 0u : 1u);
+        EXPECT_EQ(BoxesSince(before), c.saved ? Texts{} : Texts{ConvertTexts::kRangeError});
     }
-    EXPECT_EQ(boxes.Texts().back(), ConvertTexts::kRangeError);
 }
 
 // The progress window sits at the main window's corner and follows the posts; the
@@ -155,12 +145,10 @@ TEST_F(ConvertDialogsTest, TheTwoProgressWindows)
     EXPECT_EQ(dlg.GetWindowText(), dlg.GetTemplate().strCaption);  // "" keeps the template's
     dlg.GetWindowRect(r);
     EXPECT_EQ(std::make_pair(r.left, r.top), std::make_pair((1000 - r.Width()) / 2, (800 - r.Height()) / 2));
-    std::vector<int> positions;
-    for (int i = 0; i < 11; ++i) {
+    for (int position : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}) {
         dlg.StepItUp(-5);
-        positions.push_back(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos());
+        EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), position);
     }
-    EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1}));
     EXPECT_TRUE(dlg.PumpMessage(INFINITE));  // the 100 ms timer steps it too
     EXPECT_EQ(dlg.GetDlgItem(IDC_PROCESSING_BAR)->GetPos(), 2);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/ConvertTexts.h"
 #include "convert/EnumSizeConverter.h"
 #include "convert/GKIRec.h"
 #include "convert/GKISignalRecReader.h"
@@ -20,6 +21,7 @@
 #include "framework/SeTranslator.h"
 #include "platform/Recoder.h"
 #include "platform/SignalDb.h"
+#include "resources/resource.h"
 #include "tests/support/LogFileBytes.h"
 #include "tests/support/TestEnv.h"
 
@@ -35,6 +37,21 @@ inline Bytes RecordBytes(uint64_t index, const Bytes& data, int kind = 1, std::a
     Put64(b, index);
     Put32(b, 0);
     return b;
+}
+// A record with no data bytes whose data length (at offset 24) claims `length` bytes, by
+// default more than any record holds.
+inline Bytes ClaimingRecord(uint64_t index, uint32_t length = 0x7F000000)
+{
+    Bytes b = RecordBytes(index, {});
+    for (int i = 0; i < 4; ++i) b[24 + i] = static_cast<uint8_t>(length >> (8 * i));
+    return b;
+}
+// `count` records numbered from `first`, all with the same data.
+inline std::vector<Bytes> Messages(uint64_t first, uint64_t count, const Bytes& data = {0xAA})
+{
+    std::vector<Bytes> records;
+    for (uint64_t i = first; i < first + count; ++i) records.push_back(RecordBytes(i, data));
+    return records;
 }
 
 // A log file: the header position, the records as given, a header (fresh by default).
@@ -147,6 +164,17 @@ protected:
     }
     static std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
     std::string Output(const std::string& name) const { return Text(ReadAll(this->Path(name))); }
+    // The user of the column dialog marks these items (in the viewer's order), types the range and saves.
+    void SaveColumns(std::vector<int> marks, CString from = "0", CString to = "0")
+    {
+        dialogs->run = [=](CDialog& dlg) {
+            dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
+            for (int i : marks) dlg.ToggleItemCheck(IDC_COLUMNS_TREE, i);
+            dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(from);
+            dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(to);
+            dlg.Click(IDOK);
+        };
+    }
     // The texts of the boxes shown since there were `before`.
     Texts BoxesSince(size_t before) const
     {
@@ -211,6 +239,7 @@ class GkiFixture : public HostFixture {
 protected:
     GkiFixture() { Install(std::make_shared<CConverter>(db)); }
 
+    // Puts `recoder` into the registry as the host's shared Recoder, with the database.
     void Install(std::shared_ptr<CConverter> recoder)
     {
         m_scoped.reset();

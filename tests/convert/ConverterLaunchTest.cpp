@@ -1,27 +1,14 @@
 // The asynchronous export: its launch, the worker's progress and ends, the filter and
 // the range, and a worker held past the converter's end (its stop when the converter goes
 // away: VklConvertTest.CtrlCStopsAfterWholeLines, where Ctrl-C ends the converter).
-#include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
-#include "resources/resource.h"
 #include "tests/convert/ConvertTest.h"
 
 namespace {
 
 class ConverterLaunchTest : public ConvertFixture {
 protected:
-    ConverterLaunchTest()
-    {
-        // The user saves what the test selected, or cancels.
-        dialogs->run = [this](CDialog& dlg) {
-            if (!save) return;
-            dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
-            for (int i : marks) dlg.ToggleItemCheck(IDC_COLUMNS_TREE, i);
-            dlg.GetDlgItem(IDC_COLUMNS_FROM_INDEX)->SetWindowText(from);
-            dlg.GetDlgItem(IDC_COLUMNS_TO_INDEX)->SetWindowText(to);
-            dlg.Click(IDOK);
-        };
-    }
+    ConverterLaunchTest() { SaveColumns({0, 9}); }  // "Index" and "Data"
     // Runs a whole conversion of `log` into a new out.txt.
     void Convert(const std::string& log, CAllFilters* filter = nullptr)
     {
@@ -39,16 +26,6 @@ protected:
         for (uint64_t i = first; i <= last; ++i) out += std::to_string(i) + "\tAA\t\r\n";
         return out;
     }
-    static std::vector<Bytes> Messages(uint64_t first, uint64_t count, const Bytes& data = {0xAA})
-    {
-        std::vector<Bytes> records;
-        for (uint64_t i = first; i < first + count; ++i) records.push_back(RecordBytes(i, data));
-        return records;
-    }
-
-    bool save = true;
-    std::vector<int> marks = {0, 9};  // "Index" and "Data" in the viewer's order
-    CString from = "0", to = "0";
 };
 
 }  // namespace
@@ -61,17 +38,15 @@ TEST_F(ConverterLaunchTest, RowsRangeAndProgress)
     EXPECT_EQ(dialogs->posted, 2 + 1);  // before rows 1000 and 2000, then the end
 
     // The range, both ends included.
-    from = "5", to = "+6x";
+    SaveColumns({0, 9}, "5", "+6x");
     Convert(Path("log.vkl"));
     EXPECT_EQ(Output("out.txt"), Table(5, 6));
 }
 
 TEST_F(ConverterLaunchTest, TheFilterSkipsKindOneOnlyAndProgressRepeatsWhileRowsAreSkipped)
 {
-    std::vector<Bytes> records = Messages(1, 999, TypedData(6));
-    for (uint64_t i = 1000; i < 1005; ++i) records.push_back(RecordBytes(i, TypedData(5)));
-    records.push_back(RecordBytes(1005, TypedData(5), /*kind=*/2));
-    for (uint64_t i = 1006; i < 1009; ++i) records.push_back(RecordBytes(i, TypedData(6)));
+    std::vector<Bytes> records = Messages(1, 1008, TypedData(6));
+    for (uint64_t i = 1000; i <= 1005; ++i) records[i - 1] = RecordBytes(i, TypedData(5), /*kind=*/i < 1005 ? 1 : 2);
     CAllFilters filter;
     filter.ExcludeMessageType(5);
     Convert(Log("log.vkl", records), &filter);
@@ -105,7 +80,8 @@ TEST_F(ConverterLaunchTest, NothingStarts)
         SCOPED_TRACE(c.what);
         std::remove(Path("out.txt").c_str());
         if (c.outputExists) WriteAll(Path("out.txt"), {'x'});
-        save = c.save, marks = c.marks, from = c.from, to = c.to;
+        dialogs->run = nullptr;
+        if (c.save) SaveColumns(c.marks, c.from, c.to);
         const size_t before = boxes.Count();
         CLogFileConverter conv(&recoder);
         conv.ConvertLogToHTML(c.log.c_str(), Path("out.txt").c_str(), true);
@@ -120,11 +96,9 @@ TEST_F(ConverterLaunchTest, NothingStarts)
 
 TEST_F(ConverterLaunchTest, EveryEndOfTheWorker)
 {
-    Bytes huge = RecordBytes(3, {});
-    huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
     const Texts readError{ConvertTexts::kReadError, ConvertTexts::kFinished}, corrupt{ConvertTexts::kFailedCorrupt};
     const WorkerEnd cases[] = {
-        {"a read error inside the records", {RecordBytes(1, {0xAA}), huge}, 0, 0, readError, Table(1, 1)},
+        {"a read error inside the records", {RecordBytes(1, {0xAA}), ClaimingRecord(3)}, 0, 0, readError, Table(1, 1)},
         {"a message the Recoder cannot decode", Messages(1, 3), 2, 0, corrupt, Table(1, 1)},
         {"a processor fault", Messages(1, 3), 0, 3, corrupt, Table(1, 2)},
     };

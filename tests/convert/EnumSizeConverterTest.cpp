@@ -1,6 +1,4 @@
 // The enum-size converter against bodies written out by hand.
-#include <gtest/gtest.h>
-
 #include "tests/convert/ConvertTest.h"
 
 namespace {
@@ -18,8 +16,7 @@ TEST_F(ConverterTest, StructureOfCharShortEnumIntBothWays)
     EXPECT_EQ(ToGKI(kStruct, native).bytes, gki);
     EXPECT_EQ(converter.m_nOutCapacity, 4 * 12);
     EXPECT_EQ(FromGKI(kStruct, gki).bytes, (Bytes{0x11, 0, 0x22, 0x33, 0x44, 0, 0, 0, 0x55, 0x66, 0x77, 0x88}));
-    EXPECT_EQ(converter.m_nOutCapacity, 10 * 11);
-    EXPECT_EQ(converter.m_nInLimit, 11);
+    EXPECT_EQ(std::make_pair(converter.m_nOutCapacity, converter.m_nInLimit), std::make_pair(10 * 11, 11));
 
     // A 2-byte enumeration is widened to 4 and narrowed back.
     EXPECT_EQ(ToGKI(kEnum16, {0x34, 0x12}).bytes, (Bytes{0x34, 0x12, 0, 0}));
@@ -59,8 +56,7 @@ TEST_F(ConverterTest, ShortBodiesAndNestedStructures)
     for (const Case& c : cases) {
         db->m_nAlignmentMode = c.mode;
         const Converted r = Convert(c.toGKI, c.id, c.in);
-        EXPECT_EQ(r.bytes, c.out) << r.error << c.id << (c.toGKI ? " to GKI" : " to native") << ", " << c.in.size()
-                                  << " bytes in";
+        EXPECT_EQ(r.bytes, c.out) << r.error << " in case " << &c - cases;
     }
 }
 

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "convert/ConversionOutcome.h"
-#include "convert/ConvertTexts.h"
 #include "framework/Launcher.h"
 #include "tests/convert/ConvertTest.h"
 #include "tests/support/SdDumpBytes.h"
@@ -146,9 +145,8 @@ TEST_F(GkiConversionTest, ExportWritesSignalRecordsErrorsAndTheErrorFile)
 
 TEST_F(GkiConversionTest, ExportReadErrorDropsWhatCameBeforeAndGoesOn)
 {
-    Bytes absurd = RecordBytes(2, {});
+    Bytes absurd = ClaimingRecord(2);
     absurd.resize(28);  // kind, device, time stamp and a data length, no data bytes
-    absurd[24] = 0xFF, absurd[25] = 0xFF, absurd[26] = 0xFF, absurd[27] = 0x7F;
     Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), absurd, RecordBytes(3, Native5(kThree))}));
     EXPECT_EQ(boxes.Texts(), (Texts{ConvertTexts::kReadError, ConvertTexts::kSucceeded}));
     EXPECT_EQ(ReadAll(Path("out.gki")), Gki2(kThree));
@@ -159,26 +157,23 @@ TEST_F(GkiConversionTest, OpenFailuresStartNothing)
     WriteAll(Path("out.gki"), {9});
     WriteAll(Path("out.vkl"), {9});
     const auto reading = ConvertTexts::kOpenLogForReading, writing = ConvertTexts::kOpenLogForWriting;
-    enum Way { exportGki, importGki, importSd };
-    struct Case {
-        Way way;
-        std::string in;
-        const char* text;
+    // The input's extension says the way: a log is exported, a GKI file or an SD dump imported.
+    const std::pair<std::string, const char*> cases[] = {
+        {Path("missing.vkl"), reading}, {Log("in.vkl", {}), writing},
+        {Path("missing.gki"), reading}, {Gki({}), writing},
+        {Path("missing.bin"), reading}, {File("in.bin", SdHeader(0)), writing},
     };
-    for (const Case& c :
-         {Case{exportGki, Path("missing.vkl"), reading}, Case{exportGki, Log("in.vkl", {}), writing},
-          Case{importGki, Path("missing.gki"), reading}, Case{importGki, Gki({}), writing},
-          Case{importSd, Path("missing.bin"), reading}, Case{importSd, File("in.bin", SdHeader(0)), writing}}) {
+    for (const auto& [in, text] : cases) {
         const size_t before = boxes.Count();
         CLogFileConverter conv(nullptr);
-        if (c.way == exportGki)
-            conv.ConvertLogToGKI(c.in.c_str(), Path("out.gki").c_str());
-        else if (c.way == importGki)
-            EXPECT_FALSE(conv.ConvertGKILogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+        if (in.ends_with(".vkl"))
+            conv.ConvertLogToGKI(in.c_str(), Path("out.gki").c_str());
+        else if (in.ends_with(".gki"))
+            EXPECT_FALSE(conv.ConvertGKILogToVkl(in.c_str(), Path("out.vkl").c_str()));
         else
-            EXPECT_FALSE(conv.ConvertSDLogToVkl(c.in.c_str(), Path("out.vkl").c_str()));
+            EXPECT_FALSE(conv.ConvertSDLogToVkl(in.c_str(), Path("out.vkl").c_str()));
         EXPECT_FALSE(conv.IsConverting());
-        EXPECT_EQ(BoxesSince(before), Texts{c.text});
+        EXPECT_EQ(BoxesSince(before), Texts{text}) << in;
         EXPECT_FALSE(conv.m_logFile.IsOpen() || conv.m_gkiInFile.IsOpen() || conv.m_sdInFile.IsOpen());
     }
     // The files that were there are as they were.
@@ -196,13 +191,10 @@ TEST_F(GkiConversionTest, ImportNumbersMessagesInFileOrder)
     EXPECT_EQ(DataOf(m[0]), Native6(kThree));
     EXPECT_EQ(DataOf(m[1]), Native5(kThree));
     EXPECT_EQ(DataOf(m[2]), Cat({LE(67, 8), LE(0x2345, 2)}));  // the command identifier's low 16 bits
-    Bytes headerOnly = Native6(kUnknown);                      // an unknown identifier: the header, no body
-    headerOnly.resize(headerOnly.size() - kBody.size());
-    EXPECT_EQ(DataOf(m[3]), headerOnly);
-    for (size_t i = 0; i < m.size(); ++i) {
-        EXPECT_EQ(m[i].GetMessageIndex(), i + 1);
-        EXPECT_EQ(std::make_pair(m[i].GetKind(), m[i].GetFurther()), std::make_pair(1, 1));
-    }
+    // An unknown identifier: the header (its body length kept), no body.
+    EXPECT_EQ(DataOf(m[3]), Cat({LE(6, 8), LE(0x11, 2), LE(0x22, 2), LE(3, 2), LE(0, 2), LE(kUnknown, 4)}));
+    for (size_t i = 0; i < m.size(); ++i)
+        EXPECT_EQ(std::tuple(m[i].GetKind(), m[i].GetFurther(), m[i].GetMessageIndex()), std::tuple(1, 1, i + 1));
 }
 
 TEST_F(GkiConversionTest, ImportEnds)
@@ -253,8 +245,7 @@ TEST_F(GkiConversionTest, AProcessorFaultFailsBothWays)
 {
     gated->faultAt = kUnknown;
     Export(Log("in.vkl", {RecordBytes(1, Native6(kThree)), RecordBytes(2, Native6(kUnknown))}));
-    EXPECT_TRUE(FileExists(Path("out.gki")));
-    EXPECT_TRUE(ReadAll(Path("out.gki")).empty());  // the record before the fault is gone too
+    EXPECT_TRUE(FileExists(Path("out.gki")) && ReadAll(Path("out.gki")).empty());  // the one before is gone too
     EXPECT_EQ(Import(Gki(Cat({GkiS(kThree), GkiS(kUnknown)}))), 0);
     EXPECT_EQ(boxes.Texts(), Texts(2, ConvertTexts::kConversionFailed));
     EXPECT_FALSE(FileExists(Path("out.vkl")));

@@ -2,10 +2,8 @@
 // skeleton, widths and text areas, colours from the settings and the shared Recoder,
 // bookmarks, range and filter, and the ways the worker ends (its stop on Ctrl-C:
 // VklConvertTest.CtrlCStopsAfterWholeLines).
-#include "convert/ConvertTexts.h"
 #include "platform/Filters.h"
 #include "platform/SettingsKeys.h"
-#include "resources/resource.h"
 #include "tests/convert/ConvertTest.h"
 
 namespace {
@@ -35,14 +33,9 @@ const std::string kTable =
     "</font></i></u></b></p><table border=\"1\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\r\n<tr>\r\n";
 const std::string kTail = "</table>\r\n</body>\r\n</html>\r\n";
 
-class HtmlExportTest : public ConvertFixture {
+class HtmlExportTest : public ConvertFixtureOn<GkiFixture> {
 protected:
-    HtmlExportTest()
-    {
-        HostServices services = Services::Current();
-        services.recoder = shared;
-        m_services = std::make_unique<CScopedServices>(services);
-    }
+    HtmlExportTest() { Install(shared); }
 
     // The converter's worker on `log`, started as the launch does once the dialog has
     // left these columns; the page is out.html.
@@ -87,23 +80,14 @@ protected:
     std::shared_ptr<ColourRecoder> shared = std::make_shared<ColourRecoder>();
     int raw = 1;
     uint64_t from = 0, to = 0;
-
-private:
-    std::unique_ptr<CScopedServices> m_services;
 };
 
 }  // namespace
 
 TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutRecords)
 {
-    dialogs->run = [](CDialog& dlg) {
-        dlg.Click(IDC_COLUMNS_UNCHECK_ALL);
-        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 0);  // "Index"
-        dlg.ToggleItemCheck(IDC_COLUMNS_TREE, 9);  // "Data"
-        dlg.Click(IDOK);
-    };
-    Header header;
-    header.bookmarks = {{4, "first"}};
+    SaveColumns({0, 9});  // "Index" and "Data"
+    const Header header{.bookmarks = {{4, "first"}}};
     // The example row: the bookmarked message 12 with no "Data" text.
     const std::pair<std::string, std::string> cases[] = {
         {File("ex.vkl", LogBytes({RecordBytes(12, {})}, header.Current())),
@@ -114,7 +98,6 @@ TEST_F(HtmlExportTest, TheLaunchWritesThePageOfTheExampleRowAndOfALogWithoutReco
         SCOPED_TRACE(log);
         std::remove(Path("out.html").c_str());
         CLogFileConverter conv(&recoder);
-        conv.m_bRawData = 1;
         conv.ConvertLogToHTML(log.c_str(), Path("out.html").c_str(), false);
         RunToEnd(conv);
         EXPECT_EQ(Output("out.html"), page);
@@ -153,8 +136,7 @@ TEST_F(HtmlExportTest, CellWidthsTextAreasAndEmptyCells)
 
 TEST_F(HtmlExportTest, ColoursFromTheSettingsAndTheSharedRecoderAndNothingEscaped)
 {
-    Header header;
-    header.bookmarks = {{5, "inside the first record"}, {47, "the second"}};
+    const Header header{.bookmarks = {{5, "inside the first record"}, {47, "the second"}}};
     const std::string log = "a<b&c.vkl";
     File(log, LogBytes({RecordBytes(1, {'<', '&', '>'}), RecordBytes(2, {'x'})}, header.Current()));
     struct Case {
@@ -192,14 +174,17 @@ TEST_F(HtmlExportTest, RangeAndFilterAsForText)
 TEST_F(HtmlExportTest, EveryEndOfTheWorker)
 {
     raw = 0;  // decoded, so that the fake Recoder can fail and fault
-    Bytes huge = RecordBytes(3, {});
-    huge[24] = 0xFF, huge[27] = 0x7F;  // a data length beyond any record's
     const std::string head = kHead + "log.vkl" + kTable + Th({"Index"});
     const std::string rows = Row(Td("50"), {"1"}) + Row(Td("50"), {"2"});
-    const std::vector<Bytes> three = {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {})};
+    const std::vector<Bytes> three = Messages(1, 3, {});
     const Texts readError{ConvertTexts::kReadError, ConvertTexts::kFinished}, done{ConvertTexts::kFinished};
     const WorkerEnd cases[] = {
-        {"a bad record in mid-file: the page closed", {three[0], three[1], huge}, 0, 0, readError, head + rows + kTail},
+        {"a bad record in mid-file: the page closed",
+         {three[0], three[1], ClaimingRecord(3)},
+         0,
+         0,
+         readError,
+         head + rows + kTail},
         {"a message that does not decode is written", three, 1, 0, done, head + rows + Row(Td("50"), {"3"}) + kTail},
         {"a processor fault: no closing tags", three, 0, 3, {ConvertTexts::kFailedCorrupt}, head + rows},
     };

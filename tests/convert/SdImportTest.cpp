@@ -1,6 +1,7 @@
 // SD-card import: the packet index over hand-written dumps, the single conversion's
 // records and time stamps, the stop on destruction, the batch, the outcome routine (its
 // refusals: GkiConversionTest.OpenFailuresStartNothing).
+#include <optional>
 #include <thread>
 
 #include "convert/DiagLogHeaderReader.h"
@@ -18,9 +19,9 @@ Bytes Dump(std::initializer_list<Bytes> packets)
     for (const Bytes& p : packets) Append(b, p);
     return b;
 }
-Bytes Pkt(uint32_t time = 0, size_t length = 16, uint16_t typeWord = 1)
+Bytes Pkt(uint32_t time = 0, size_t length = 16)
 {
-    return SdPacket(SdBody(typeWord, time, length));
+    return SdPacket(SdBody(1, time, length));
 }
 
 std::vector<uint32_t> Index(const Bytes& dump)
@@ -61,7 +62,10 @@ TEST(SdPacketIndex, FindsPacketsAndSkipsDamage)
     EXPECT_EQ(stretches[0].length, 25u);
 }
 
-TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
+// The stamps keep the date and time of the last second stamped: every stamp must still be
+// the one worked out from scratch, whichever second, day or year the next packet falls in,
+// by either time base, going forwards or wrapping backwards.
+TEST(SdPacketIndex, ShortBodiesReadZeroStartTimeAddsEightHoursAndStampsMatchTheFullConversion)
 {
     const BYTE body[] = {0x05, 0x80, 0, 0, 0x34, 0x12};
     EXPECT_EQ(SdLog::BodyField(body, 6, 4, 4), 0x1234u);
@@ -69,6 +73,28 @@ TEST(SdPacketIndex, ShortBodiesReadZeroAndStartTimeAddsEightHours)
     CDiagLogHeaderReader header;
     header.m_adwWords[5] = 0xFFFFFFFF;
     EXPECT_EQ(header.GetStartTime(), 0xFFFFFFFFll + 28800);  // no 32-bit wrap
+
+    const int64_t start = 1609459199;  // 2020-12-31 23:59:59 UTC: the next second is a new year
+    struct Packet {
+        uint32_t ticks;  // 1/32768 s
+        bool flag;
+    };
+    const Packet packets[] = {
+        {0, false},          {16384, false},           {32767, false},
+        {32768, false},      {32768 * 3 / 2, false},   {100, true},
+        {32768 + 100, true}, {32768 * 2, false},       {50, true},
+        {0, false},          {32768u * 86400u, false}, {32768u * 86400u + 1, true},
+        {16384, false},
+    };
+    SdLog::CTimeStamper cached(start);
+    std::optional<uint32_t> first[2];  // each flag counts from its first packet
+    for (const Packet& p : packets) {
+        const auto t = static_cast<uint32_t>(uint64_t{p.ticks} * 1000 / 32768);
+        if (!first[p.flag]) first[p.flag] = t;
+        const uint32_t d = t - *first[p.flag];
+        const CSystemTime expected = UtcFromEpochSeconds(start + d / 1000, static_cast<int>(d % 1000));
+        EXPECT_EQ(CSystemTime(cached.Stamp(p.ticks, p.flag)), expected) << p.ticks << (p.flag ? " A" : " B");
+    }
 }
 
 class SdImportFixture : public ConvertFixture {
@@ -83,39 +109,32 @@ protected:
     }
 };
 
-TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBodyAndAHeaderAloneLeavesNoLog)
-{
-    const Bytes bodies[] = {SdBody(1, 0, 16, 0x10), SdBody(2, 0, 30, 0x20), SdBody(3, 0, 16, 0x30)};
-    const auto records = Import(Dump({SdPacket(bodies[0]), SdPacket(bodies[1]), SdPacket(bodies[2])}));
-    ASSERT_EQ(records.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(DataOf(records[i]), bodies[i]);
-        EXPECT_EQ(std::make_pair(records[i].GetKind(), records[i].GetFurther()), std::make_pair(1, 1));
-        EXPECT_EQ(records[i].GetMessageIndex(), i + 1);
-    }
-    std::remove(Path("out.vkl").c_str());
-    EXPECT_TRUE(Import(Dump({})).empty());
-    EXPECT_FALSE(FileExists(Path("out.vkl")));
-    EXPECT_EQ(boxes.Texts(), Texts(2, "Conversion Succeeded!"));
-}
-
-TEST_F(SdImportFixture, TimeStampsCountFromTheFirstPacketOfEachFlag)
+// Time stamps count from the first packet of each flag.
+TEST_F(SdImportFixture, EveryIndexedPacketIsOneRecordOfItsBodyStampedAndAHeaderAloneLeavesNoLog)
 {
     const uint32_t t0 = 5 * 32768;
-    const auto r = Import(Dump(
-        {Pkt(t0), Pkt(t0 + 32768), Pkt(100, 16, 0x8001), Pkt(t0 - 32768), Pkt(0x1000, 20, 5), Pkt(t0 + 200 * 32768)}));
-    ASSERT_EQ(r.size(), 6u);
+    const Bytes bodies[] = {SdBody(1, t0, 16, 0x10), SdBody(2, t0 + 32768, 30, 0x20), SdBody(0x8001, 100, 16, 0x30),
+                            SdBody(5, 0x1000, 20)};
+    const auto r = Import(Dump({SdPacket(bodies[0]), SdPacket(bodies[1]), SdPacket(bodies[2]), SdPacket(bodies[3])}));
+    ASSERT_EQ(r.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(DataOf(r[i]), bodies[i]);
+        EXPECT_EQ(std::make_pair(r[i].GetKind(), r[i].GetFurther()), std::make_pair(1, 1));
+        EXPECT_EQ(r[i].GetMessageIndex(), i + 1);
+    }
     EXPECT_EQ(r[0].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));
     EXPECT_EQ(r[0].GetPCTimeStamp().wDayOfWeek, 4);
     EXPECT_EQ(r[1].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 10, 0));
     EXPECT_EQ(r[2].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 5, 9, 0));  // the flag's own first
-    // One second back wraps the unsigned difference: 4294966296 ms later.
-    EXPECT_EQ(r[3].GetPCTimeStamp(), UtcFromEpochSeconds(kStart + 28800 + 4294966, 296));
-    // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s.
-    EXPECT_EQ(r[4].GetPCTimeStamp(),
+    // Type 5 reads its time at body offset 4: 0x1000 / 32768 s = 125 ms less 5 s, the
+    // unsigned difference wrapped.
+    EXPECT_EQ(r[3].GetPCTimeStamp(),
               UtcFromEpochSeconds(kStart + 28800 + (uint32_t(125 - 5000) / 1000), uint32_t(125 - 5000) % 1000));
-    // 200 s on: the ticks times 1000 pass 32 bits.
-    EXPECT_EQ(r[5].GetPCTimeStamp(), CSystemTime(2011, 3, 3, 14, 8, 29, 0));
+
+    std::remove(Path("out.vkl").c_str());
+    EXPECT_TRUE(Import(Dump({})).empty());
+    EXPECT_FALSE(FileExists(Path("out.vkl")));
+    EXPECT_EQ(boxes.Texts(), Texts(2, "Conversion Succeeded!"));
 }
 
 TEST_F(SdImportFixture, DestroyingTheConverterWritesWhatWasReadAndSaysNothing)

@@ -1,38 +1,29 @@
 // The text and CSV table of ConvertLogToText against bytes written out by hand, and
 // every way it can end.
-#include <sys/stat.h>
+#include <filesystem>
 
-#include "convert/ConvertTexts.h"
 #include "tests/convert/ConvertTest.h"
 #include "tests/platform/PlatformTest.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 class TextExportTest : public ConvertFixture {
 protected:
-    // Converts and gives back (result, outcome text).
+    // Converts (with a converter of its own unless given one) and gives back (result, outcome text).
     using Result = std::pair<int, std::string>;
-    Result Convert(const std::string& log, std::vector<CString> columns, int csv = 0, int raw = 0)
-    {
-        CLogFileConverter conv(&recoder);
-        return ConvertWith(conv, log, columns, csv, raw);
-    }
-    Result ConvertWith(CLogFileConverter& conv, const std::string& log, const std::vector<CString>& columns,
-                       int csv = 0, int raw = 0)
+    Result Convert(const std::string& log, const std::vector<CString>& columns, CLogFileConverter* given = nullptr,
+                   int csv = 0, int raw = 0)
     {
         std::remove(Path("out.txt").c_str());
+        CLogFileConverter own(&recoder);
+        CLogFileConverter& conv = given ? *given : own;
         conv.m_bCsv = csv;
         conv.m_bRawData = raw;
         CString text;
         const int result = conv.ConvertLogToText(columns, log.c_str(), Path("out.txt").c_str(), text);
         return {result, text.str()};
-    }
-    // Two messages: index 7 with data AA BB CC at 09:05:03.007, and the largest index
-    // with data 01 at 23:59:59.999.
-    std::string TwoMessages()
-    {
-        return Log("two.vkl",
-                   {RecordBytes(7, {0xAA, 0xBB, 0xCC}), RecordBytes(UINT64_MAX, {0x01}, 1, {23, 59, 59, 999})});
     }
 };
 
@@ -41,12 +32,14 @@ protected:
 // The log is read-only: it is converted, and left writable with its bytes.
 TEST_F(TextExportTest, TablesByHandFromAReadOnlyLog)
 {
-    const std::string log = TwoMessages();
+    // Index 7 with data AA BB CC at 09:05:03.007, the largest index with data 01 at 23:59:59.999.
+    const std::string log =
+        Log("two.vkl", {RecordBytes(7, {0xAA, 0xBB, 0xCC}), RecordBytes(UINT64_MAX, {0x01}, 1, {23, 59, 59, 999})});
     const Bytes before = ReadAll(log);
-    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
+    fs::permissions(log, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const auto table = [&](std::vector<CString> columns, int csv, int raw, const std::string& expected) {
         SCOPED_TRACE(expected);
-        EXPECT_EQ(Convert(log, std::move(columns), csv, raw), Result(1, ConvertTexts::kFinished));
+        EXPECT_EQ(Convert(log, columns, nullptr, csv, raw), Result(1, ConvertTexts::kFinished));
         EXPECT_EQ(Output("out.txt"), expected);
     };
     // Tab, decoded: the map wins over the callback, a line break in a value written as CR LF.
@@ -66,9 +59,7 @@ TEST_F(TextExportTest, TablesByHandFromAReadOnlyLog)
     table({"Index", "", "Data"}, /*csv=*/1, /*raw=*/1,
           "Index,Data,\r\n\r\n7,,AA BB CC,\r\n18446744073709551615,,01,\r\n");
     EXPECT_EQ(boxes.Count(), 0u);  // this path answers through its outcome text only
-    struct stat st {};
-    ASSERT_EQ(::stat(log.c_str(), &st), 0);
-    EXPECT_TRUE(st.st_mode & S_IWUSR);
+    EXPECT_NE(fs::status(log).permissions() & fs::perms::owner_write, fs::perms::none);
     EXPECT_EQ(ReadAll(log), before);
 
     // A log with no record: the header and one empty line.
@@ -79,13 +70,6 @@ TEST_F(TextExportTest, TablesByHandFromAReadOnlyLog)
 TEST_F(TextExportTest, EveryEnd)
 {
     const Bytes good = RecordBytes(7, {0xAA});
-    // The data length is at offset 24 of a record.
-    Bytes huge = RecordBytes(8, {});  // a data length beyond any record's, read inside the records
-    huge[24] = 0xFF, huge[25] = 0xFF, huge[26] = 0xFF, huge[27] = 0x7F;
-    Bytes intoHeader = RecordBytes(9, {});  // data running 40 bytes into the header
-    intoHeader[24] = 40;
-    Bytes pastEnd = RecordBytes(9, {});  // data running past the end of the file
-    pastEnd[25] = 0x10;
     const std::string rowsOf7 = "Index\tData\t\r\n\r\n7\tAA\t\r\n";
     const Result done(1, ConvertTexts::kFinished), readError(1, ConvertTexts::kReadError),
         fault(0, ConvertTexts::kFailedCorrupt);
@@ -97,9 +81,9 @@ TEST_F(TextExportTest, EveryEnd)
         std::string output;
     };
     const Case cases[] = {
-        {"a read error inside the records ends the table", {good, huge, good}, 0, 0, readError, rowsOf7},
-        {"a record running into the header ends the records", {good, intoHeader}, 0, 0, done, rowsOf7},
-        {"one running past the end of the file too", {good, pastEnd}, 0, 0, done, rowsOf7},
+        {"a read error inside the records ends the table", {good, ClaimingRecord(8), good}, 0, 0, readError, rowsOf7},
+        {"a record running into the header ends the records", {good, ClaimingRecord(9, 40)}, 0, 0, done, rowsOf7},
+        {"one running past the end of the file too", {good, ClaimingRecord(9, 0x1000)}, 0, 0, done, rowsOf7},
         {"a message that does not decode is written", {good, good}, 7, 0, done, rowsOf7 + "7\tAA\t\r\n"},
         {"a processor fault in the Recoder", {good, RecordBytes(8, {})}, 0, 8, fault, rowsOf7},
     };
@@ -126,7 +110,7 @@ TEST_F(TextExportTest, EveryEnd)
 // The default Recoder's texts go straight into the row values; a Recoder of its own class
 // gives them through its callback and its map. Converter after converter, with the columns
 // changing between conversions, both write the same bytes.
-TEST_F(TextExportTest, TheDefaultRecodersRowsAreThoseOfItsMap)
+TEST_F(TextExportTest, RowsFollowTheNamesTheRecoderGivesAndTheDefaultRecodersAreThoseOfItsMap)
 {
     const std::shared_ptr<CSvmDb> db = BundledDb();
     {
@@ -153,18 +137,15 @@ TEST_F(TextExportTest, TheDefaultRecodersRowsAreThoseOfItsMap)
                            "Signal", "Signal ID",     "Decoded", "Length", "Data"};
     for (const Columns& columns :
          {every, Columns{"Data", "Symbol", "Index", "Signal"}, Columns{"Signal", "Kind", "", "Decoded"}}) {
-        ASSERT_EQ(ConvertWith(byMapConv, Path("sim.vkl"), columns).first, 1);
+        ASSERT_EQ(Convert(Path("sim.vkl"), columns, &byMapConv).first, 1);
         const std::string expected = Output("out.txt");
-        ASSERT_EQ(ConvertWith(fastConv, Path("sim.vkl"), columns).first, 1);
+        ASSERT_EQ(Convert(Path("sim.vkl"), columns, &fastConv).first, 1);
         EXPECT_EQ(Output("out.txt"), expected) << columns.size() << " columns";
         EXPECT_GT(expected.size(), 400u * columns.size());
     }
-}
 
-// The row values follow the names a Recoder gives, message by message: a name that comes
-// in later, one that goes, and more names than the row keeps.
-TEST_F(TextExportTest, RowsFollowTheNamesTheRecoderGives)
-{
+    // The row values follow the names a Recoder gives, message by message: a name that comes
+    // in later, one that goes, and more names than the row keeps.
     struct ChangingNames : CConverter {
         ChangingNames() : CConverter(nullptr) {}
         bool DecodeToColumns(const DecodeRequest& request, ColumnValues& values, const ColumnSelection&) override
@@ -178,13 +159,12 @@ TEST_F(TextExportTest, RowsFollowTheNamesTheRecoderGives)
         }
     } names;
     CLogFileConverter conv(&names);
-    const std::string log = Log("names.vkl", {RecordBytes(1, {}), RecordBytes(2, {}), RecordBytes(3, {}),
-                                              RecordBytes(4, {}), RecordBytes(5, {})});
-    ASSERT_EQ(ConvertWith(conv, log, {"Index", "Signal", "Late", "n5"}).first, 1);
+    const std::string log = Log("names.vkl", Messages(1, 5, {}));
+    ASSERT_EQ(Convert(log, {"Index", "Signal", "Late", "n5"}, &conv).first, 1);
     EXPECT_EQ(Output("out.txt"),
               "Index\tSignal\tLate\tn5\t\r\n\r\n1\ts1\t\t\t\r\n2\ts2\tL2\t\t\r\n3\ts3\t\tv3\t\r\n"
               "4\t\tL4\t\t\r\n5\ts5\t\t\t\r\n");
     // The same converter again, the columns in another order.
-    ASSERT_EQ(ConvertWith(conv, log, {"Late", "Signal"}).first, 1);
+    ASSERT_EQ(Convert(log, {"Late", "Signal"}, &conv).first, 1);
     EXPECT_EQ(Output("out.txt"), "Late\tSignal\t\r\n\r\n\ts1\t\r\nL2\ts2\t\r\n\ts3\t\r\nL4\t\t\r\n\ts5\t\r\n");
 }
