@@ -24,20 +24,20 @@ struct CLogFilePlayer::State {
     // How one pass over the records ended.
     enum class PassEnd { endOfRecords, stopped, failed };
     // What one attempt to send a block did.
-    enum class BlockResult { sent, paused, endOfRecords, failed, failedQuietly };
+    enum class BlockResult { sent, paused, endOfRecords, rewound, failed, failedQuietly };
 
     CWnd* pWnd = nullptr;
     CLogFile file;
-    std::mutex fileLock;             // the thread and the host's calls take turns on the file
-    std::mutex stepLock;             // held by the thread from the run test to the counted block
-    CEvent evStop{false, true};      // manual reset: the thread ends at its next boundary
-    CEvent evRun{true, true};        // manual reset: reset while paused
-    CEvent evWake{false, false};     // interrupts the pause between two messages
+    std::mutex fileLock;          // the thread and the host's calls take turns on the file
+    std::mutex stepLock;          // held by the thread from the run test to the counted block
+    CEvent evStop{false, true};   // manual reset: the thread ends at its next boundary
+    CEvent evRun{true, true};     // manual reset: reset while paused
+    CEvent evWake{false, false};  // interrupts the pause between two messages
     std::atomic<unsigned int> speed{10};
     std::atomic<int> looped{0};
     std::atomic<DWORD> counter{0};
     std::atomic<bool> playing{false};
-    std::atomic<bool> kill{false};   // end without notification
+    std::atomic<bool> kill{false};  // end without notification
     std::atomic<CMessageSender*> sender{nullptr};
     std::vector<CVESKMessage> block;  // the replay thread's read-ahead, reused from block to block
 
@@ -46,6 +46,10 @@ struct CLogFilePlayer::State {
     void Rewind()
     {
         std::lock_guard<std::mutex> lock(fileLock);
+        RewindHeld();
+    }
+    void RewindHeld()  // with fileLock held
+    {
         if (file.IsOpen()) file.Seek(static_cast<LONG>(CLogFile::kFirstRecord), CFile::begin);
         counter = 0;
     }
@@ -101,6 +105,12 @@ CLogFilePlayer::State::BlockResult CLogFilePlayer::State::SendBlock(DWORD end)
     {
         std::lock_guard<std::mutex> lock(fileLock);
         if (file.IsOpen() && file.GetPosition() < end) result = ReadBlock(end, count);
+        // A looped replay starts its next pass here, inside the step lock: a Step between a
+        // Pause and a Resume then sends the first record, which the thread does not send again.
+        if (result == BlockResult::endOfRecords && looped && !ShouldEnd()) {
+            RewindHeld();
+            result = BlockResult::rewound;
+        }
     }
     // The records read before a failure still go out.
     if (CMessageSender* s = sender.load(); s && count) s->InjectMessages(block.data(), count);
@@ -122,6 +132,7 @@ CLogFilePlayer::State::PassEnd CLogFilePlayer::State::PlayPass(DWORD end)
         if (!WaitWhilePaused()) return PassEnd::stopped;
         switch (SendBlock(end)) {
             case BlockResult::paused:
+            case BlockResult::rewound:
                 continue;
             case BlockResult::endOfRecords:
                 return PassEnd::endOfRecords;
