@@ -1,6 +1,7 @@
 #include "framework/Sync.h"
 
 #include <chrono>
+#include <linux/membarrier.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -46,6 +47,85 @@ bool CEvent::Lock(DWORD ms)
     }
     if (!m_bManualReset) m_bSignalled = false;
     return true;
+}
+
+void CYieldingLock::lock()
+{
+    const std::thread::id me = std::this_thread::get_id();
+    if (m_owner.load(std::memory_order_relaxed) == me) {
+        ++m_depth;
+        return;
+    }
+    std::unique_lock<std::mutex> guard(m_mutex);
+    const uint64_t ticket = m_nextTicket++;
+    auto myTurn = [&] { return m_owner.load(std::memory_order_relaxed) == std::thread::id() && m_serving == ticket; };
+    if (!myTurn()) {
+        m_wanted.store(++m_waiting, std::memory_order_relaxed);
+        m_free.wait(guard, myTurn);
+        m_wanted.store(--m_waiting, std::memory_order_relaxed);
+    }
+    ++m_serving;
+    m_owner.store(me, std::memory_order_relaxed);
+    m_depth = 1;
+}
+
+void CYieldingLock::unlock()
+{
+    if (--m_depth > 0) return;
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_owner.store(std::thread::id(), std::memory_order_relaxed);
+    // Every waiter looks whether its ticket is served; the keeper, taking the lock again
+    // for its next message, queues behind those that asked before it.
+    if (m_waiting) m_free.notify_all();
+}
+
+void CYieldingLock::Keep()
+{
+    if (m_kept) return;
+    lock();
+    m_kept = true;
+}
+
+void CYieldingLock::Release()
+{
+    if (!m_kept) return;
+    m_kept = false;
+    unlock();
+}
+
+namespace {
+std::atomic<bool> g_asymmetricFences{false};
+// Without membarrier both sides change this word: of two read-modify-writes of one word
+// one comes first and the other sees what was stored before it.
+std::atomic<unsigned> g_fenceWord{0};
+}  // namespace
+
+bool EnableAsymmetricFences()
+{
+    static const bool enabled = [] {
+        const bool ok = ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+        g_asymmetricFences.store(ok, std::memory_order_relaxed);
+        return ok;
+    }();
+    return enabled;
+}
+
+void LightFence()
+{
+    if (g_asymmetricFences.load(std::memory_order_relaxed))
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    else
+        g_fenceWord.fetch_add(1, std::memory_order_seq_cst);
+}
+
+void HeavyFence()
+{
+    // Once registered, the barrier cannot fail for want of registration; it has no other
+    // failure for a process's own threads.
+    if (g_asymmetricFences.load(std::memory_order_relaxed))
+        ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+    else
+        g_fenceWord.fetch_add(1, std::memory_order_seq_cst);
 }
 
 bool SetCurrentThreadPriority(int priority)

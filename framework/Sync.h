@@ -59,6 +59,61 @@ private:
     std::recursive_mutex m_mutex;
 };
 
+// A recursive lock that one thread may keep across a run of calls (a worker writing
+// message after message), giving it up as soon as another thread asks for it. Taking and
+// leaving it again while kept, and asking whether anyone waits, cost the keeper no atomic
+// read-modify-write: right after a write() such an operation stalls, and a lock taken
+// and left once a record is a measurable part of writing small records. A thread that
+// asks while the lock is held gets it before the keeper takes it again, so the keeper
+// cannot starve it.
+class CYieldingLock {
+public:
+    CYieldingLock() = default;
+    CYieldingLock(const CYieldingLock&) = delete;
+    CYieldingLock& operator=(const CYieldingLock&) = delete;
+
+    void lock();
+    void unlock();
+
+    // The keeper's side, on one thread: Keep takes the lock unless this thread keeps it
+    // already; YieldIfWanted lets it go when another thread waits for it; Release lets it
+    // go in any case. Keep and Release do not nest with lock and unlock: a thread keeping
+    // the lock locks and unlocks it in between as often as it likes.
+    void Keep();
+    void YieldIfWanted()
+    {
+        if (m_kept && m_wanted.load(std::memory_order_relaxed)) Release();
+    }
+    void Release();
+    bool IsKept() const { return m_kept; }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    // The owner changes under m_mutex; a thread reads it without the mutex only to learn
+    // whether it owns the lock itself, which no other thread can make true or false.
+    std::atomic<std::thread::id> m_owner{};
+    int m_depth = 0;      // the owner's
+    bool m_kept = false;  // the keeper's
+    // Under m_mutex: threads take the lock in the order they asked for it, by ticket.
+    uint64_t m_nextTicket = 0;
+    uint64_t m_serving = 0;
+    int m_waiting = 0;
+    std::atomic<int> m_wanted{0};  // m_waiting, for the keeper to read without the mutex
+};
+
+// Fences for two threads of which one passes its point very often (a worker taking its
+// next message) and the other seldom (a host cutting the worker's batch short). Each side
+// stores, fences, then loads what the other stores; then at least one of them sees the
+// other's store. The frequent side's fence only keeps the compiler from reordering; the
+// seldom side's makes every thread of the process pass a full barrier (membarrier). Where
+// the kernel cannot do that, both sides change one shared word atomically instead.
+// EnableAsymmetricFences, called before any thread uses the fences, sets that up once
+// for the process and says whether the frequent side's fence is the cheap one.
+bool EnableAsymmetricFences();
+void LightFence();
+void HeavyFence();
+
 // Thread priorities as the host names them; applied on a best-effort basis.
 enum ThreadPriority : int {
     THREAD_PRIORITY_IDLE = -15,

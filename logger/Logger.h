@@ -7,7 +7,9 @@
 // into a continuation file when the file is full. Everything else runs on the host's
 // thread. A recursive lock keeps Close, Clear, the file operations and the roll-over
 // apart from a HandleMessage in progress; Close never holds it while it waits for the
-// client's queue to drain.
+// client's queue to drain. The worker keeps that lock from one message to the next while
+// messages keep coming, and lets go of it as soon as another thread asks for it or the
+// queue runs dry.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -15,6 +17,7 @@
 
 #include "framework/Archive.h"
 #include "framework/String.h"
+#include "framework/Sync.h"
 #include "framework/Types.h"
 #include "logfile/LogFile.h"
 #include "logfile/LogFormat.h"
@@ -50,6 +53,7 @@ public:
     virtual void WriteMessage(CVESKMessage* pMessage) { HandleMessage(pMessage); }
 
     static void HandleVESKMessage(void* pOwner, CVESKMessage* pMessage);
+    static void HandleQueueIdle(void* pOwner);
     unsigned long EmptyFIFO();
     unsigned long GetNumMessagesInFIFO();
     void Terminate(int nReason);
@@ -173,5 +177,5 @@ protected:
     std::mutex m_errorLock;
     CString m_strWriteError;
 
-    std::recursive_mutex m_lock;
+    CYieldingLock m_lock;
 };

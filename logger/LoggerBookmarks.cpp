@@ -29,13 +29,13 @@ int Word(const BYTE* body, int index)
 
 void CLogger::AddBookmark(CString strText)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_logFile.GetBookmarks()->push_back(CLogBookmark(m_dwLastMsgPos, std::move(strText), m_strFileName));
 }
 
 void CLogger::AddFileDescription(const CString& strDescription, CString& strResult, CString strFilePath)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_strDescription = strDescription;
     if (strFilePath.IsEmpty()) {
         m_logFile.SetFileDescription(strDescription);

@@ -55,7 +55,7 @@ CString CLogger::GetLogFilesPath()
 
 bool CLogger::OpenLogFile(const CString& strName, int bWrite)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_strFileName = strName;
     m_bMadeName = m_strFileName.IsEmpty();
     if (m_bMadeName) {
@@ -127,7 +127,7 @@ bool CLogger::OpenSetFile(const CString& strName)
 
 bool CLogger::OpenCurrentFile(int bWrite)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     if (m_logFile.IsOpen()) m_logFile.Close();
     if (m_strFileName.IsEmpty()) return true;
     const CString path = m_strPath + m_strFileName;
@@ -163,25 +163,25 @@ CString CLogger::GetPathName()
 
 CString CLogger::GetFullPath()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     return m_logFile.IsOpen() ? m_logFile.GetFilePath() : CString();
 }
 
 unsigned long CLogger::GetFileSize()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     return ValueOr(0ul, [&] { return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetLength()) : 0; });
 }
 
 unsigned long CLogger::GetLogFilePosition()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     return ValueOr(0ul, [&] { return m_logFile.IsOpen() ? static_cast<unsigned long>(m_logFile.GetPosition()) : 0; });
 }
 
 long CLogger::Seek(long lOff, unsigned int nFrom, int bAcrossFiles)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     return ValueOr(0l, [&] {
         const bool atEnd = static_cast<unsigned long>(lOff) == m_logFile.GetHeaderPosition();
         if (bAcrossFiles && (lOff == static_cast<long>(LogFormat::kFirstRecord) || atEnd))
@@ -210,7 +210,7 @@ unsigned int CLogger::GetFileHandle()
 
 void CLogger::SetLogFileName(const CString& strName, const CString& strPath)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_strFileName = strName;
     m_strPath = strPath;
 }
@@ -229,7 +229,7 @@ bool CLogger::CopyLoggerFile(const CString& strFrom, const CString& strTo)
 // reopened for reading at the same position afterwards (under its new name after a move).
 bool CLogger::TransferFile(const CString& strFrom, const CString& strTo, bool bMove)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     if (m_strFileName.IsEmpty() || IsLogging()) return false;
     try {
         ULONGLONG position = 0;

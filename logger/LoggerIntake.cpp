@@ -23,6 +23,7 @@ CLogger::CLogger(const CString& strFileName, int bNewFile, int bClientFlag, cons
 
     if (OpenLogFile(strFileName, 1)) {
         m_pClient = CreateMessageClient(this, bClientFlag, &CLogger::HandleVESKMessage, 0);
+        m_pClient->SetIdleCallback(&CLogger::HandleQueueIdle);
         RegisterMessageClient(kClientRegistration, bClientFlag, m_pClient, &CLogger::HandleVESKMessage, this);
         m_pClient->SetThreadPriority(-2);
         m_pClient->SetSourceFilter(-1, -1);
@@ -58,13 +59,24 @@ CLogger::~CLogger()
 
 void CLogger::HandleVESKMessage(void* pOwner, CVESKMessage* pMessage)
 {
-    if (pOwner && pMessage) static_cast<CLogger*>(pOwner)->HandleMessage(pMessage);
+    if (!pOwner || !pMessage) return;
+    CLogger& logger = *static_cast<CLogger*>(pOwner);
+    // Only the client's worker keeps the lock: the idle callback lets go of it there.
+    const bool worker = logger.m_pClient && logger.m_pClient->IsWorkerThread();
+    if (worker) logger.m_lock.Keep();
+    logger.HandleMessage(pMessage);
+    if (worker) logger.m_lock.YieldIfWanted();
+}
+
+void CLogger::HandleQueueIdle(void* pOwner)
+{
+    if (pOwner) static_cast<CLogger*>(pOwner)->m_lock.Release();
 }
 
 void CLogger::HandleMessage(CVESKMessage* pMessage)
 {
     if (!pMessage) return;
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     if (!m_pArchive || m_strFileName.IsEmpty() || !m_logFile.IsOpen()) return;
     if (m_nDeviceId != -1 && pMessage->GetDeviceNumber() != m_nDeviceId) return;
 
@@ -157,7 +169,7 @@ void CLogger::Close()
         m_pClient->Pause();
         m_pClient->WaitUntilEmpty(kCloseDrainMs);
     }
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     ReleaseArchive();
     if (!m_strFileName.IsEmpty() && m_logFile.IsOpen()) {
         m_logFile.Close();
@@ -183,7 +195,7 @@ bool CLogger::IsLogging()
 
 void CLogger::Clear()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     if (!m_logFile.IsOpen()) return;
     ReleaseMessageArchive(m_pArchive.get());
     m_logFile.ClearHeader();

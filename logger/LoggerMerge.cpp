@@ -329,7 +329,7 @@ bool CLogger::MergeInto(const CString& strTarget, const CString& strSource, CStr
 int CLogger::MergeFiles(CLogger* pOther)
 {
     if (!pOther) return 1;
-    std::lock_guard<std::recursive_mutex> lock(pOther->m_lock);
+    std::lock_guard lock(pOther->m_lock);
     CLogFile& source = pOther->m_logFile;
     ReadEnd how = ReadEnd::failed;
     IgnoreFailure("an error outside a single read is reported as a read error", [&] {
@@ -349,7 +349,7 @@ int CLogger::MergeFiles(CLogger* pOther)
 
 int CLogger::MergeFiles()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     if (m_strFileName.IsEmpty() ||
         !m_logFile.Open((m_strPath + m_strFileName).c_str(), /*bWrite=*/1, /*bNew=*/0, /*bReadOnly=*/0)) {
         AfxMessageBox(kReadError, MB_OK);
@@ -398,7 +398,7 @@ int CLogger::MergeFiles()
 
 int CLogger::ExtractLogData(unsigned int nFirst, unsigned int nLast, const char* pszPath)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     CFile out;
     const UINT create =
         CFile::modeCreate | CFile::modeCreateNew | CFile::modeNoFollow | CFile::modeReadWrite | CFile::shareDenyWrite;

@@ -45,7 +45,7 @@ CString CLogger::GetContLogFileName()
 
 void CLogger::OpenContFile()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     const CString previous = m_strFileName;
     const CString next = GetContLogFileName();
     m_logFile.SetNextLogFileName(next);
@@ -59,7 +59,7 @@ void CLogger::OpenContFile()
 
 void CLogger::OpenNextFile()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     const CString next = m_logFile.GetNextLogFileName();
     if (next.IsEmpty()) return;
     OpenSetFile(next);
@@ -67,7 +67,7 @@ void CLogger::OpenNextFile()
 
 void CLogger::OpenPrevFile()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     const CString prev = m_logFile.GetPrevLogFileName();
     if (prev.IsEmpty()) return;
     OpenSetFile(prev);
@@ -109,7 +109,7 @@ bool CLogger::WalkSet(const std::function<void(CLogFile&)>& visit)
 
 int CLogger::GetNumOfFiles()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     m_nNumOfFiles = 1;
     int visited = 0;
     if (!WalkSet([&](CLogFile&) { ++visited; })) return 0;
@@ -119,7 +119,7 @@ int CLogger::GetNumOfFiles()
 
 int CLogger::GetTotalNumOfPages()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::lock_guard lock(m_lock);
     int pages = 0;
     if (!WalkSet([&](CLogFile& f) { pages += f.GetNumOfPages(); })) return 0;
     return pages;

@@ -49,6 +49,7 @@ struct CMessageClient::State {
 
     void* owner = nullptr;
     MessageCallback callback = nullptr;
+    IdleCallback idleCallback = nullptr;
 
     Queue queue;
     // Delivered messages kept for reuse; they and the queue together stay within the bound.
@@ -56,15 +57,23 @@ struct CMessageClient::State {
     size_t bound = size_t{kDefaultQueueMB} << 20;
     size_t queuedBytes = 0;  // the queue and the worker's batch until it gives them back
     size_t spareBytes = 0;
-    // Messages of the worker's batch not yet handed to the callback. Only the worker
-    // counts it down; Terminate and Stop set it to 0, which ends the batch. On a cache
-    // line of its own: the worker counts it down once a message, while the dispatching
-    // thread writes the fields around it once a message too.
-    alignas(64) std::atomic<size_t> batchLeft{0};
-    char batchLeftLine[64 - sizeof(std::atomic<size_t>)] = {};
+    // The worker's batch. The worker counts in `claimed` the messages it has taken for
+    // delivery, with a plain store and a light fence before it looks at `cut`; Terminate
+    // and Stop set `cut`, pass the heavy fence and read `claimed` (under the lock). So
+    // either the worker sees the cut before it delivers a message, or the cut sees that
+    // message claimed; a worker that sees the cut asks, under the lock, where the batch
+    // was cut. Every message of a batch is thus either delivered or counted as dropped,
+    // exactly, without an atomic read-modify-write per message. On a cache line of their
+    // own: the dispatching thread writes the fields around them once a message too.
+    alignas(64) std::atomic<size_t> claimed{0};
+    std::atomic<bool> cut{false};
+    char batchLine[64 - sizeof(std::atomic<size_t>) - sizeof(std::atomic<bool>)] = {};
+    size_t batchSize = 0;
+    size_t cutAt = 0;  // where Terminate or Stop cut the batch: the messages before it are delivered
     bool active = false;         // takes messages from the bus
     bool workerPaused = false;   // paused by the worker itself: intake goes on
     bool busy = false;           // the worker is delivering a batch
+    bool detached = false;       // destroyed from its own callback: the owner may be gone
     bool workerWaiting = false;  // the worker sleeps until a message comes
     bool stop = false;
     bool priorityPending = false;
@@ -77,7 +86,11 @@ struct CMessageClient::State {
     uint64_t waits = 0;
 
     bool Drained() const { return stop || (queue.empty() && !busy); }
-    size_t InFifo() const { return queue.size() + batchLeft.load(std::memory_order_acquire); }
+    size_t InFifo() const
+    {
+        const size_t claimedNow = std::min(claimed.load(std::memory_order_relaxed), batchSize);
+        return queue.size() + (busy && !cut.load(std::memory_order_relaxed) ? batchSize - claimedNow : 0);
+    }
     bool Takes() const { return active && !stop; }
 
     bool HasRoomFor(const CVESKMessage& m) const
@@ -127,25 +140,28 @@ struct CMessageClient::State {
         work.notify_one();
     }
 
-    // The worker's next message of its batch of `size`, unless the batch was dropped.
-    bool Claim(size_t size, size_t& index)
+    // The worker takes message `index` of its batch for delivery, unless the batch was
+    // cut before it.
+    bool Claim(size_t index)
     {
-        size_t left = batchLeft.load(std::memory_order_acquire);
-        while (left > 0) {
-            if (batchLeft.compare_exchange_weak(left, left - 1, std::memory_order_acq_rel)) {
-                index = size - left;
-                return true;
-            }
-        }
-        return false;
+        claimed.store(index + 1, std::memory_order_relaxed);
+        LightFence();
+        if (!cut.load(std::memory_order_relaxed)) return true;
+        std::lock_guard<std::mutex> lock(mutex);
+        return index < cutAt;
     }
 
     // Drops the queue and the rest of the worker's batch (Terminate, Stop).
     void DropQueued()
     {
-        dropped += queue.size() + batchLeft.exchange(0, std::memory_order_acq_rel);
+        dropped += queue.size();
         Release(queue.begin(), queue.end());
         queue.clear();
+        if (!busy || cut.load(std::memory_order_relaxed)) return;
+        cut.store(true, std::memory_order_relaxed);
+        HeavyFence();
+        cutAt = std::min(claimed.load(std::memory_order_relaxed), batchSize);
+        dropped += batchSize - cutAt;
     }
 };
 
@@ -157,6 +173,7 @@ CMessageClient::CMessageClient(void* owner, int flag, MessageCallback callback)
     m_state->owner = owner;
     m_state->callback = callback;
     m_state->bound = QueueBoundFromSettings();
+    EnableAsymmetricFences();  // before the worker first claims a message
     m_worker = std::thread(&CMessageClient::WorkerLoop, m_state);
 }
 
@@ -165,10 +182,14 @@ CMessageClient::~CMessageClient()
     AttachTo(nullptr);  // no Dispatch reaches this client from here on
     Stop();
     if (!m_worker.joinable()) return;
-    if (IsWorkerThread())
-        m_worker.detach();  // destroyed from its own callback: the loop ends when it returns
-    else
+    if (IsWorkerThread()) {
+        // Destroyed from its own callback: the loop ends when it returns.
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->detached = true;
+        m_worker.detach();
+    } else {
         m_worker.join();
+    }
 }
 
 template <typename T>
@@ -189,8 +210,8 @@ namespace {
 template <typename State, typename Batch>
 void DeliverBatch(State& s, Batch& batch, void* owner, MessageCallback callback, size_t chunk)
 {
-    size_t index = 0, released = 0, pendingBytes = 0;
-    while (s.Claim(batch.size(), index)) {
+    size_t released = 0, pendingBytes = 0;
+    for (size_t index = 0; index < batch.size() && s.Claim(index); ++index) {
         // The messages ahead come from the dispatching thread's cache while this one is
         // delivered (a logger's write takes a while): the object after next, whose fields
         // are then at hand for fetching the next one's data here.
@@ -219,6 +240,19 @@ void DeliverBatch(State& s, Batch& batch, void* owner, MessageCallback callback,
     s.Release(batch.begin() + static_cast<std::ptrdiff_t>(released), batch.end());
     batch.clear();
 }
+
+// Tells the owner that the worker has delivered everything it had, outside the lock;
+// not when the client was destroyed from its own callback (the owner may be gone).
+template <typename State>
+void RunIdleCallback(State& s, std::unique_lock<std::mutex>& lock)
+{
+    if (!s.idleCallback || s.detached) return;
+    void* const owner = s.owner;
+    const IdleCallback idle = s.idleCallback;
+    lock.unlock();
+    idle(owner);
+    lock.lock();
+}
 }  // namespace
 
 void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
@@ -244,7 +278,9 @@ void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
             continue;
         }
         batch.swap(s.queue);  // the whole queue at once; the old batch's storage is reused
-        s.batchLeft.store(batch.size(), std::memory_order_release);
+        s.batchSize = batch.size();
+        s.claimed.store(0, std::memory_order_relaxed);
+        s.cut.store(false, std::memory_order_relaxed);
         s.busy = true;
         void* const owner = s.owner;
         const MessageCallback callback = s.callback;
@@ -252,9 +288,11 @@ void CMessageClient::WorkerLoop(std::shared_ptr<State> state)
         lock.unlock();
         DeliverBatch(s, batch, owner, callback, chunk);
         lock.lock();
+        if (s.queue.empty() && !s.stop) RunIdleCallback(s, lock);
         s.busy = false;
         if (s.queue.empty()) s.idle.notify_all();
     }
+    RunIdleCallback(s, lock);
     s.busy = false;
     s.idle.notify_all();
     t_workerOf = nullptr;
@@ -458,6 +496,12 @@ void CMessageClient::AttachTo(const std::shared_ptr<CMessageBus>& bus)
     if (auto old = m_bus.lock()) old->Unregister(this);
     m_bus = bus;
     if (bus) bus->Register(this);
+}
+
+void CMessageClient::SetIdleCallback(IdleCallback callback)
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->idleCallback = callback;
 }
 
 void CMessageClient::AdoptCallback(void* owner, MessageCallback callback)

@@ -41,7 +41,10 @@
 //
 // Throughput: the worker takes the whole queue at once and delivers it without the
 // lock, giving delivered messages back for reuse (no allocation per message once the
-// queue has warmed up); a dispatch wakes the worker only when it sleeps.
+// queue has warmed up); a dispatch wakes the worker only when it sleeps. Between two
+// messages the worker makes no atomic read-modify-write (right after a callback's write()
+// such an operation stalls): Terminate and Stop cut its batch through a pair of
+// asymmetric fences instead.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,6 +61,11 @@ class CAllFilters;
 class CMessageBus;
 
 using MessageCallback = void (*)(void* owner, CVESKMessage* message);
+// Called on the worker whenever it has delivered every message it had, before it waits
+// for more, and once more as it ends (unless the client was destroyed from its own
+// callback): an owner that keeps something across a run of messages (a logger its
+// lock) lets go of it there. The owner must outlive the worker.
+using IdleCallback = void (*)(void* owner);
 
 // The bound of every client's queue: "Message Queue MB" in "Logger Settings", read when
 // the client is made; values outside 1 .. kMaxQueueMB are taken as the nearest limit.
@@ -125,6 +133,8 @@ public:
     // Attaches to a bus (RegisterMessageClient); leaves the previous one. A null bus
     // only detaches.
     void AttachTo(const std::shared_ptr<CMessageBus>& bus);
+    // The idle callback (none at first); it gets the owner given with the callback.
+    void SetIdleCallback(IdleCallback callback);
     // Adopts an owner and callback given at registration when none was given before.
     void AdoptCallback(void* owner, MessageCallback callback);
 

@@ -126,6 +126,54 @@ TEST(CriticalSectionTest, RecursiveForItsOwnerOnly)
     EXPECT_TRUE(otherGot);
 }
 
+// A keeper that takes the lock once for a long run of calls, locking it again inside
+// each, gives way to another thread as soon as it asks, however often it asks; both
+// change a plain counter under the lock, so a lapse in exclusion loses increments.
+TEST(YieldingLockTest, TheKeeperGivesWayAtOnceAndExcludesTheOthers)
+{
+    CYieldingLock lock;
+    uint64_t counter = 0;
+    constexpr int kAsks = 2000;
+    std::atomic<bool> othersDone{false};
+    uint64_t kept = 0;
+    bool endedByTheOthers = false;
+    std::thread keeper([&] {
+        // Bounded, so a keeper that never yields ends the test instead of hanging it.
+        for (uint64_t i = 0; i < 200000000 && !othersDone.load(std::memory_order_relaxed); ++i) {
+            lock.Keep();
+            {
+                std::lock_guard inner(lock);  // the keeper's own nested use
+                ++counter;
+                ++kept;
+            }
+            lock.YieldIfWanted();
+        }
+        endedByTheOthers = othersDone.load();
+        lock.Release();
+        EXPECT_FALSE(lock.IsKept());
+    });
+    std::vector<std::thread> others;
+    for (int t = 0; t < 2; ++t)
+        others.emplace_back([&] {
+            for (int i = 0; i < kAsks; ++i) {
+                std::lock_guard outer(lock);
+                std::lock_guard nested(lock);
+                ++counter;
+            }
+        });
+    for (std::thread& t : others) t.join();
+    othersDone = true;
+    keeper.join();
+    EXPECT_TRUE(endedByTheOthers);  // they got in while it still kept on
+    EXPECT_EQ(counter, kept + 2 * kAsks);
+    // Free again: a thread that never kept it takes it at once.
+    std::thread([&] {
+        std::lock_guard last(lock);
+        ++counter;
+    }).join();
+    EXPECT_EQ(counter, kept + 2 * kAsks + 1);
+}
+
 UINT ReturnArgument(void* arg) { return *static_cast<UINT*>(arg); }
 
 TEST(WinThreadTest, StartWaitExitCodeAndDropWhileRunning)

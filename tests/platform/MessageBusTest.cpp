@@ -185,6 +185,71 @@ TEST_F(MessageBusTest, TerminateDropsTheQueueAndStopEndsDelivery)
     for (uint64_t i : c.Indexes()) EXPECT_LT(i, 21u);
 }
 
+// Terminate cuts a batch the worker is delivering at full speed, again and again: every
+// message is then either delivered, in order, or counted as dropped, never both or neither.
+TEST_F(MessageBusTest, TerminateCuttingARunningBatchDeliversOrCountsEveryMessage)
+{
+    client->Resume();
+    constexpr uint64_t kMessages = 30000;
+    std::atomic<bool> sent{false};
+    std::thread source([&] {
+        std::vector<CVESKMessage> run;
+        for (uint64_t i = 1; i <= kMessages; ++i) {
+            run.push_back(Indexed(i));
+            if (run.size() == 100) {
+                Services::Bus()->Dispatch(run.data(), run.size());
+                run.clear();
+            }
+        }
+        sent = true;
+    });
+    uint64_t cuts = 0;
+    while (!sent.load()) {
+        client->Terminate(1);
+        ++cuts;
+    }
+    source.join();
+    EXPECT_EQ(client->WaitUntilEmpty(INFINITE), 0u);
+    const std::vector<uint64_t> delivered = c.Indexes();
+    EXPECT_TRUE(std::is_sorted(delivered.begin(), delivered.end()));
+    EXPECT_EQ(std::adjacent_find(delivered.begin(), delivered.end()), delivered.end());
+    EXPECT_EQ(delivered.size() + client->GetNumDropped(), kMessages) << cuts << " cuts";
+}
+
+// The idle callback comes each time the worker has delivered all it had, after the last
+// of those messages and before WaitUntilEmpty returns, and once more as the worker ends.
+TEST_F(MessageBusTest, TheIdleCallbackComesWhenTheQueueRunsDryAndAsTheWorkerEnds)
+{
+    struct Log {
+        std::mutex mutex;
+        std::string events;  // 'm' a message, 'i' the idle callback
+        void Add(char e)
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            events += e;
+        }
+        std::string Get()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return events;
+        }
+        static void Message(void* owner, CVESKMessage*) { static_cast<Log*>(owner)->Add('m'); }
+        static void Idle(void* owner) { static_cast<Log*>(owner)->Add('i'); }
+    } log;
+    ClientPtr own = MakeClient(&log, &Log::Message);
+    own->SetIdleCallback(&Log::Idle);
+    own->Resume();
+    std::vector<CVESKMessage> run = {Indexed(1), Indexed(2), Indexed(3)};
+    Services::Bus()->Dispatch(run.data(), run.size());
+    EXPECT_EQ(own->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(log.Get(), "mmmi");
+    Send(4);
+    EXPECT_EQ(own->WaitUntilEmpty(INFINITE), 0u);
+    EXPECT_EQ(log.Get(), "mmmimi");
+    own.reset();
+    EXPECT_EQ(log.Get(), "mmmimii");
+}
+
 TEST_F(MessageBusTest, DestroyWaitsForACallbackInProgressOnAnotherThread)
 {
     std::atomic<bool> callbackDone{false};
