@@ -35,6 +35,21 @@ const char* RecordFieldsFault(int32_t kind, int32_t device, const SYSTEMTIME& t)
     return nullptr;
 }
 
+// The PC time's eight words as stored, for checking: no time object made per record.
+SYSTEMTIME LoadTimeFields(const BYTE* in)
+{
+    SYSTEMTIME t;
+    t.wYear = LoadLittleEndian<WORD>(in);
+    t.wMonth = LoadLittleEndian<WORD>(in + 2);
+    t.wDayOfWeek = LoadLittleEndian<WORD>(in + 4);
+    t.wDay = LoadLittleEndian<WORD>(in + 6);
+    t.wHour = LoadLittleEndian<WORD>(in + 8);
+    t.wMinute = LoadLittleEndian<WORD>(in + 10);
+    t.wSecond = LoadLittleEndian<WORD>(in + 12);
+    t.wMilliseconds = LoadLittleEndian<WORD>(in + 14);
+    return t;
+}
+
 // A record's fixed fields: kind, device and PC time before the data length, and the
 // message index and further value after the data.
 constexpr size_t kRecordTimeAt = 8;
@@ -60,19 +75,20 @@ void RecordSkim::Add(ULONGLONG index, const CSystemTime& time)
     lastTime = time;
 }
 
-size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim)
+size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim, bool* ruleBroken)
 {
     size_t at = 0, last = 0;
     ULONGLONG found = 0;
+    bool broken = false;
     while (size - at >= kRecordHead + kRecordTail) {
         const BYTE* record = data + at;
         const auto length = static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + kRecordLengthAt));
-        if (length > CVESKMessage::kMaxDataLength) break;
+        if ((broken = length > CVESKMessage::kMaxDataLength)) break;
         const size_t dataBytes = length > 0 ? static_cast<size_t>(length) : 0;
         if (size - at - kRecordHead - kRecordTail < dataBytes) break;
-        if (RecordFieldsFault(static_cast<int32_t>(LoadLittleEndian<uint32_t>(record)),
-                              static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + 4)),
-                              CSystemTime::Load(record + kRecordTimeAt)))
+        if ((broken = RecordFieldsFault(static_cast<int32_t>(LoadLittleEndian<uint32_t>(record)),
+                                        static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + 4)),
+                                        LoadTimeFields(record + kRecordTimeAt)) != nullptr))
             break;
         if (found++ == 0)
             skim.Add(LoadLittleEndian<uint64_t>(record + kRecordHead + dataBytes),
@@ -88,6 +104,7 @@ size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim)
         skim.Add(LoadLittleEndian<uint64_t>(record + kRecordHead + dataBytes),
                  CSystemTime::Load(record + kRecordTimeAt));
     }
+    if (ruleBroken) *ruleBroken = broken;
     return at;
 }
 

@@ -149,8 +149,9 @@ struct RecordSkim {
 // validity rules, adding them to `skim`; returns the bytes they take. It stops before a
 // record that does not lie whole in `data`, fails a rule or has a data length above the
 // loader's limit: ReadCheckedLogRecord at that record gives its exact outcome. What
-// inspection counts with, at memory speed.
-size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim);
+// inspection counts with, at memory speed. `ruleBroken`, when given, tells whether it
+// stopped at a record that breaks a rule (and not at one that only runs past `size`).
+size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim, bool* ruleBroken = nullptr);
 
 // Counts the records of `file` from `offset` up to `limit` by the rules ReadCheckedLogRecord
 // applies, skimming the runs in the file's read cache and reading as a message only a

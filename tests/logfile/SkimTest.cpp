@@ -37,7 +37,9 @@ TEST_F(SkimTest, CountsWhatTheReaderWouldAndStopsBeforeWhatItMustJudge)
     // 43 + 40 + 43 bytes; the third cut short by one byte is left.
     const Bytes three = Cat({SampleRecord(5), UnreadableRecord(), SampleRecord(9)});
     RecordSkim skim;
-    EXPECT_EQ(SkimLogRecords(three.data(), three.size() - 1, skim), 83u);
+    bool ruleBroken = true;
+    EXPECT_EQ(SkimLogRecords(three.data(), three.size() - 1, skim, &ruleBroken), 83u);
+    EXPECT_FALSE(ruleBroken);  // only cut short
     EXPECT_EQ(skim.records, 2u);
     EXPECT_EQ(skim.firstIndex, 5u);
     EXPECT_EQ(skim.lastIndex, 7u);
@@ -50,8 +52,9 @@ TEST_F(SkimTest, CountsWhatTheReaderWouldAndStopsBeforeWhatItMustJudge)
     for (const auto& [at, value] : {std::pair{0, 0}, {4, 5}, {10, 13}, {18, 60}}) {
         RecordSkim none;
         const Bytes bad = Cat({Changed(static_cast<size_t>(at), static_cast<uint8_t>(value)), SampleRecord()});
-        EXPECT_EQ(SkimLogRecords(bad.data(), bad.size(), none), 0u) << "byte " << at;
+        EXPECT_EQ(SkimLogRecords(bad.data(), bad.size(), none, &ruleBroken), 0u) << "byte " << at;
         EXPECT_EQ(none.records, 0u);
+        EXPECT_TRUE(ruleBroken) << "byte " << at;
     }
 
     // Through a file: a record longer than the read cache is read as a message and the

@@ -15,6 +15,12 @@
 #include "tools/vkl/Options.h"
 
 namespace vkl {
+
+struct RecordCounter::Counted {
+    ULONGLONG offset = CLogFile::kFirstRecord;
+    RecordSkim skim;
+};
+
 namespace {
 
 std::string TimeText(const CSystemTime& t)
@@ -79,11 +85,15 @@ std::string Reason(const CException& e, const std::string& path)
 // Reads the records up to the header position by the same rules a repair applies, so
 // that info, messages and repair name the same offset for the same bad record. Only the
 // first and last times are kept, as structures; they are formatted once at the end.
-void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
+void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress, const RecordCounter::Counted* counted)
 {
     Progress progress("reading " + s.path, s.headerPosition);
     RecordSkim skim;
     ULONGLONG offset = CLogFile::kFirstRecord;
+    if (counted && counted->offset <= s.headerPosition) {
+        skim = counted->skim;
+        offset = counted->offset;
+    }
     try {
         SkimLogFile(file, offset, s.headerPosition, skim, [&](ULONGLONG at) {
             if (showProgress) progress.Update(at);
@@ -104,6 +114,53 @@ void SummariseRecords(CLogFile& file, FileSummary& s, bool showProgress)
 
 }  // namespace
 
+struct RecordCounter::Followed {
+    CFile file;
+    Counted counted;
+    bool stopped = false;  // a record it could not judge: the summary reads on from there
+};
+
+RecordCounter::RecordCounter() = default;
+RecordCounter::~RecordCounter() = default;
+
+void RecordCounter::Step(const std::string& path, size_t budget)
+{
+    std::unique_ptr<Followed>& f = m_files[path];
+    if (!f) {
+        f = std::make_unique<Followed>();
+        if (!f->file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone)) f->stopped = true;
+    }
+    if (f->stopped) return;
+    try {
+        const ULONGLONG length = f->file.GetLength();
+        while (budget > 0 && f->counted.offset < length) {
+            const size_t want = static_cast<size_t>(std::min<ULONGLONG>(length - f->counted.offset, budget));
+            m_buffer.resize(std::max(m_buffer.size(), want));
+            f->file.SeekAbsolute(f->counted.offset);
+            const UINT got = f->file.Read(m_buffer.data(), static_cast<UINT>(want));
+            bool ruleBroken = false;
+            const size_t used = SkimLogRecords(m_buffer.data(), got, f->counted.skim, &ruleBroken);
+            f->counted.offset += used;
+            budget -= std::min<size_t>(budget, got);
+            // A record not yet written whole ends the step; one that breaks the rules, or
+            // that a whole read of the budget cannot take, ends the following.
+            if (used < got) {
+                if (ruleBroken || (used == 0 && got == want && length - f->counted.offset > want)) f->stopped = true;
+                break;
+            }
+            if (got < want) break;
+        }
+    } catch (const CException&) {
+        f->stopped = true;
+    }
+}
+
+const RecordCounter::Counted* RecordCounter::Find(const std::string& path) const
+{
+    const auto it = m_files.find(path);
+    return it == m_files.end() ? nullptr : &it->second->counted;
+}
+
 std::string FormatSystemTime(const void* systemTime)
 {
     return TimeText(*static_cast<const CSystemTime*>(systemTime));
@@ -115,7 +172,8 @@ std::string DamageText(const std::string& path, bool beingRecorded)
     return path + ": needs repair; 'vkl repair " + path + "' repairs it";
 }
 
-bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool showProgress)
+bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool showProgress,
+               const RecordCounter* counted)
 {
     CLogFile file;
     if (!OpenForReading(path, file, error)) return false;
@@ -132,7 +190,7 @@ bool Summarise(const std::string& path, FileSummary& s, std::string& error, bool
     s.repairDrops = file.GetRepairReport().droppedBytes;
     s.repairKeepsHeader = file.GetRepairReport().headerKept;
     SummariseHeader(file, s);
-    SummariseRecords(file, s, showProgress);
+    SummariseRecords(file, s, showProgress, counted && !s.needsRepair ? counted->Find(path) : nullptr);
     file.Close();
     if (s.needsRepair && !s.beingRecorded && s.records == 0 && !s.repairKeepsHeader && s.repairDrops > 0) {
         error = path + ": not a log file (no header and no readable record)";

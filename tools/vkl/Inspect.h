@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,8 +35,33 @@ struct FileSummary {
     uint32_t readEnd = 0;   // offset of the first record that could not be read, or the header position
 };
 
-// Reads a summary; false with `error` set when the file cannot be opened or is not a log file.
-bool Summarise(const std::string& path, FileSummary& out, std::string& error, bool showProgress);
+// Counts the records of the log files a recording writes while it writes them, a step
+// at a time, so that summarising a file once it is closed reads only what came after the
+// last step. It reads whole records only, and stops following a file at the first
+// record it cannot judge: the summary reads on from there by its own rules.
+class RecordCounter {
+public:
+    RecordCounter();
+    ~RecordCounter();
+    RecordCounter(const RecordCounter&) = delete;
+    RecordCounter& operator=(const RecordCounter&) = delete;
+    // Counts what was appended to `path` since the last step, up to `budget` bytes.
+    void Step(const std::string& path, size_t budget = 4 << 20);
+    struct Counted;
+    // What was counted of `path`, or null.
+    const Counted* Find(const std::string& path) const;
+
+private:
+    struct Followed;
+    std::map<std::string, std::unique_ptr<Followed>> m_files;
+    std::vector<unsigned char> m_buffer;
+};
+
+// Reads a summary; false with `error` set when the file cannot be opened or is not a log
+// file. With `counted`, the records before its offset are taken as counted there (the
+// file has only grown since).
+bool Summarise(const std::string& path, FileSummary& out, std::string& error, bool showProgress,
+               const RecordCounter* counted = nullptr);
 std::string SummaryText(const FileSummary& s);
 std::string FormatSystemTime(const void* systemTime);
 // "needs repair" or "is being recorded by another process", with what to do, for one line.

@@ -54,8 +54,10 @@ std::string DroppedText(uint64_t dropped)
 
 namespace {
 
-// Records `count` messages (or for `seconds`) from the simulated device into `logger`.
-uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::function<bool()>& stop = Interrupted)
+// Records `count` messages (or for `seconds`) from the simulated device into `logger`;
+// `afterRun` runs after each run of messages.
+uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::function<bool()>& stop = Interrupted,
+              const std::function<void()>& afterRun = {})
 {
     CSimDeviceRunner runner(sim, Services::Bus());
     const auto start = std::chrono::steady_clock::now();
@@ -66,6 +68,7 @@ uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::functi
         if (seconds > 0 ? elapsed() >= seconds : sent >= count) break;
         const uint64_t chunk = seconds > 0 ? 200 : std::min<uint64_t>(1024, count - sent);
         sent += runner.Run(chunk);
+        if (afterRun) afterRun();
         progress.Update(seconds > 0 ? static_cast<uint64_t>(elapsed() * 1000) : sent);
     }
     progress.Finish();
@@ -74,14 +77,14 @@ uint64_t Feed(CSimDevice& sim, uint64_t count, double seconds, const std::functi
 
 }  // namespace
 
-SetReport Report(const std::vector<std::string>& paths)
+SetReport Report(const std::vector<std::string>& paths, const RecordCounter* counted)
 {
     SetReport r;
     for (const std::string& p : paths) {
         if (!std::filesystem::exists(p)) continue;  // a file closed with no record is gone
         FileSummary s;
         std::string error;
-        if (!Summarise(p, s, error, false)) {
+        if (!Summarise(p, s, error, false, counted)) {
             Error(error);
             continue;
         }
@@ -212,7 +215,15 @@ int CmdRecord(const RecordOptions& o)
     }
     logger->Resume();
     const uint64_t count = o.messages ? o.messages : (o.seconds > 0 ? 0 : 10000);
-    const uint64_t sent = Feed(sim, count, o.seconds, [logger] { return Interrupted() || logger->HasWriteFailed(); });
+    // The records are counted while they are written, in the time the source waits for
+    // the disk; the check after the recording reads only the rest.
+    RecordCounter counter;
+    const uint64_t sent = Feed(
+        sim, count, o.seconds, [logger] { return Interrupted() || logger->HasWriteFailed(); },
+        [&] {
+            const std::vector<std::string> paths = opened->Paths();
+            if (!paths.empty()) counter.Step(paths.back());
+        });
     logger->EmptyFIFO();
     logger->Close();
     const unsigned long limit = logger->GetMaxFileSize();
@@ -223,7 +234,8 @@ int CmdRecord(const RecordOptions& o)
     Term();
     CSimDevice::Disconnect(*Devices());
 
-    const SetReport r = Report(opened->Paths());
+    // A failed write is cut back from the file: what was counted meanwhile may be gone.
+    const SetReport r = Report(opened->Paths(), writeFailed ? nullptr : &counter);
     if (writeFailed) {
         Error("recording stopped: " + writeError + "; " + std::to_string(r.records) + " of " + std::to_string(sent) +
               " messages reached the files");

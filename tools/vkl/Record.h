@@ -35,7 +35,8 @@ struct SetReport {
     uint64_t records = 0, bookmarks = 0;
     int pages = 0;
 };
-SetReport Report(const std::vector<std::string>& paths);
+// With `counted`, the records it counted while the files were written are not read again.
+SetReport Report(const std::vector<std::string>& paths, const RecordCounter* counted = nullptr);
 // One line per file: path, messages, pages, size, first bookmark.
 std::string Describe(const SetReport& r);
 
