@@ -94,38 +94,36 @@ void CYieldingLock::Release()
 }
 
 namespace {
-std::atomic<bool> g_asymmetricFences{false};
 // Without membarrier both sides change this word: of two read-modify-writes of one word
 // one comes first and the other sees what was stored before it.
 std::atomic<unsigned> g_fenceWord{0};
 }  // namespace
 
+std::atomic<bool> SyncDetail::asymmetricFences{false};
+
+void SyncDetail::SharedWordFence()
+{
+    g_fenceWord.fetch_add(1, std::memory_order_seq_cst);
+}
+
 bool EnableAsymmetricFences()
 {
     static const bool enabled = [] {
         const bool ok = ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
-        g_asymmetricFences.store(ok, std::memory_order_relaxed);
+        SyncDetail::asymmetricFences.store(ok, std::memory_order_relaxed);
         return ok;
     }();
     return enabled;
-}
-
-void LightFence()
-{
-    if (g_asymmetricFences.load(std::memory_order_relaxed))
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-    else
-        g_fenceWord.fetch_add(1, std::memory_order_seq_cst);
 }
 
 void HeavyFence()
 {
     // Once registered, the barrier cannot fail for want of registration; it has no other
     // failure for a process's own threads.
-    if (g_asymmetricFences.load(std::memory_order_relaxed))
+    if (SyncDetail::asymmetricFences.load(std::memory_order_relaxed))
         ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
     else
-        g_fenceWord.fetch_add(1, std::memory_order_seq_cst);
+        SyncDetail::SharedWordFence();
 }
 
 bool SetCurrentThreadPriority(int priority)

@@ -111,7 +111,17 @@ private:
 // EnableAsymmetricFences, called before any thread uses the fences, sets that up once
 // for the process and says whether the frequent side's fence is the cheap one.
 bool EnableAsymmetricFences();
-void LightFence();
+namespace SyncDetail {
+extern std::atomic<bool> asymmetricFences;
+void SharedWordFence();
+}  // namespace SyncDetail
+inline void LightFence()
+{
+    if (SyncDetail::asymmetricFences.load(std::memory_order_relaxed))
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    else
+        SyncDetail::SharedWordFence();
+}
 void HeavyFence();
 
 // Thread priorities as the host names them; applied on a best-effort basis.

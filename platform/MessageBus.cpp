@@ -12,7 +12,8 @@
 
 namespace {
 // The state of the client whose worker runs on this thread (null on other threads).
-thread_local const void* t_workerOf = nullptr;
+// Asked once a message: in the static block, which a loaded library's one pointer fits.
+thread_local const void* t_workerOf __attribute__((tls_model("initial-exec"))) = nullptr;
 
 // A delivered message whose data block holds more than this is freed rather than kept
 // for reuse, so one huge message cannot sit in the spares.
