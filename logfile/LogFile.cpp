@@ -35,21 +35,6 @@ const char* RecordFieldsFault(int32_t kind, int32_t device, const SYSTEMTIME& t)
     return nullptr;
 }
 
-// The PC time's eight words as stored, for checking: no time object made per record.
-SYSTEMTIME LoadTimeFields(const BYTE* in)
-{
-    SYSTEMTIME t;
-    t.wYear = LoadLittleEndian<WORD>(in);
-    t.wMonth = LoadLittleEndian<WORD>(in + 2);
-    t.wDayOfWeek = LoadLittleEndian<WORD>(in + 4);
-    t.wDay = LoadLittleEndian<WORD>(in + 6);
-    t.wHour = LoadLittleEndian<WORD>(in + 8);
-    t.wMinute = LoadLittleEndian<WORD>(in + 10);
-    t.wSecond = LoadLittleEndian<WORD>(in + 12);
-    t.wMilliseconds = LoadLittleEndian<WORD>(in + 14);
-    return t;
-}
-
 // A record's fixed fields: kind, device and PC time before the data length, and the
 // message index and further value after the data.
 constexpr size_t kRecordTimeAt = 8;
@@ -88,7 +73,7 @@ size_t SkimLogRecords(const BYTE* data, size_t size, RecordSkim& skim, bool* rul
         if (size - at - kRecordHead - kRecordTail < dataBytes) break;
         if ((broken = RecordFieldsFault(static_cast<int32_t>(LoadLittleEndian<uint32_t>(record)),
                                         static_cast<int32_t>(LoadLittleEndian<uint32_t>(record + 4)),
-                                        LoadTimeFields(record + kRecordTimeAt)) != nullptr))
+                                        CSystemTime::LoadWords(record + kRecordTimeAt)) != nullptr))
             break;
         if (found++ == 0)
             skim.Add(LoadLittleEndian<uint64_t>(record + kRecordHead + dataBytes),

@@ -36,10 +36,7 @@ void CSystemTime::Store(BYTE* out) const
 CSystemTime CSystemTime::Load(const BYTE* in)
 {
     CSystemTime t;
-    for (WORD* w : {&t.wYear, &t.wMonth, &t.wDayOfWeek, &t.wDay, &t.wHour, &t.wMinute, &t.wSecond, &t.wMilliseconds}) {
-        *w = LoadLittleEndian<WORD>(in);
-        in += sizeof(WORD);
-    }
+    static_cast<SYSTEMTIME&>(t) = LoadWords(in);
     return t;
 }
 

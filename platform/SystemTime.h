@@ -34,6 +34,20 @@ public:
     void Store(BYTE* out) const;
     // The same words read back from `in`.
     static CSystemTime Load(const BYTE* in);
+    // The same words without a time object, for checking many records quickly.
+    static SYSTEMTIME LoadWords(const BYTE* in)
+    {
+        SYSTEMTIME t;
+        t.wYear = LoadLittleEndian<WORD>(in);
+        t.wMonth = LoadLittleEndian<WORD>(in + 2);
+        t.wDayOfWeek = LoadLittleEndian<WORD>(in + 4);
+        t.wDay = LoadLittleEndian<WORD>(in + 6);
+        t.wHour = LoadLittleEndian<WORD>(in + 8);
+        t.wMinute = LoadLittleEndian<WORD>(in + 10);
+        t.wSecond = LoadLittleEndian<WORD>(in + 12);
+        t.wMilliseconds = LoadLittleEndian<WORD>(in + 14);
+        return t;
+    }
     friend bool operator==(const CSystemTime& a, const CSystemTime& b)
     {
         return static_cast<const SYSTEMTIME&>(a) == static_cast<const SYSTEMTIME&>(b);
