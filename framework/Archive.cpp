@@ -101,25 +101,17 @@ void CArchive::WriteSlow(const void* buf, UINT count)
     m_storeLen = count;
 }
 
-void CArchive::Flush()
+// What Flush leaves to it: a loading archive gives back its read-ahead; a storing one
+// has nothing to write.
+void CArchive::FlushSlow()
 {
-    if (!m_pFile) return;
-    if (IsLoading()) {
-        if (m_cur != m_max) {
-            const UINT back = static_cast<UINT>(m_max - m_cur);
-            m_cur = m_max = nullptr;
-            m_pFile->GiveBack(back);
-        }
+    if (!m_pFile || !IsLoading()) return;
+    if (m_cur != m_max) {
+        const UINT back = static_cast<UINT>(m_max - m_cur);
         m_cur = m_max = nullptr;
-        return;
+        m_pFile->GiveBack(back);
     }
-    if (m_storeLen) {
-        // The buffer is emptied however the write ends: a failed write is not retried
-        // with the same bytes.
-        const UINT n = m_storeLen;
-        m_storeLen = 0;
-        m_pFile->Write(m_storeBuf.get(), n);
-    }
+    m_cur = m_max = nullptr;
 }
 
 void CArchive::CloseSlow()

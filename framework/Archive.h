@@ -63,7 +63,28 @@ public:
         }
         WriteSlow(buf, count);
     }
-    void Flush();
+    // Storing: `count` bytes of the buffer to be filled in place, or null when they do
+    // not fit in what is left of it.
+    BYTE* Reserve(UINT count)
+    {
+        if (!m_storeBuf || count > m_nBufSize - m_storeLen) return nullptr;
+        BYTE* p = m_storeBuf.get() + m_storeLen;
+        m_storeLen += count;
+        return p;
+    }
+    // Storing: writes what the buffer holds to the file. Loading: gives back the read-ahead.
+    void Flush()
+    {
+        if (m_pFile && m_storeLen && !IsLoading()) [[likely]] {
+            // The buffer is emptied however the write ends: a failed write is not
+            // retried with the same bytes.
+            const UINT n = m_storeLen;
+            m_storeLen = 0;
+            m_pFile->Write(m_storeBuf.get(), n);
+            return;
+        }
+        FlushSlow();
+    }
     // Storing: how many bytes writes can take before one goes to the file.
     UINT StoreRoom() const { return m_storeBuf ? m_nBufSize - m_storeLen : 0; }
     // Loading: gives back the read-ahead. Storing: writes the buffer. Either way the
@@ -137,6 +158,7 @@ private:
     const BYTE* NeedSlow(UINT count);
     UINT ReadSlow(void* buf, UINT count);
     void WriteSlow(const void* buf, UINT count);
+    void FlushSlow();
     void CloseSlow();
     void InitSlow();
     void Destroy();

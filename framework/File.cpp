@@ -318,7 +318,7 @@ ULONGLONG CFile::SeekAbsolute(ULONGLONG pos)
     return m_pos;
 }
 
-ULONGLONG CFile::GetLength() const
+ULONGLONG CFile::GetLengthSlow() const
 {
     if (m_hFile == hFileNull) throw CFileException(CFileException::invalidFile, EBADF, m_strFileName);
     if (m_cachedLength >= 0) return static_cast<ULONGLONG>(m_cachedLength);

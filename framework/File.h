@@ -69,7 +69,13 @@ public:
     virtual UINT Read(void* buf, UINT count);
     virtual void Write(const void* buf, UINT count);
     virtual ULONGLONG Seek(LONG off, UINT from);
-    virtual ULONGLONG GetLength() const;
+    // The length a sole writer knows costs no call.
+    virtual ULONGLONG GetLength() const
+    {
+        if (m_hFile != hFileNull && m_cachedLength >= 0) [[likely]]
+            return static_cast<ULONGLONG>(m_cachedLength);
+        return GetLengthSlow();
+    }
     virtual void SetLength(ULONGLONG length);
     virtual ULONGLONG GetPosition() const;
     virtual void Flush();
@@ -120,6 +126,7 @@ public:
 
 protected:
     [[noreturn]] void ThrowOsError(int err) const;
+    ULONGLONG GetLengthSlow() const;
     void InvalidateCache() { m_cacheLen = 0; }
 
     CString m_strFileName;

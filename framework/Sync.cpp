@@ -49,13 +49,9 @@ bool CEvent::Lock(DWORD ms)
     return true;
 }
 
-void CYieldingLock::lock()
+void CYieldingLock::LockSlow()
 {
     const std::thread::id me = std::this_thread::get_id();
-    if (m_owner.load(std::memory_order_relaxed) == me) {
-        ++m_depth;
-        return;
-    }
     std::unique_lock<std::mutex> guard(m_mutex);
     const uint64_t ticket = m_nextTicket++;
     auto myTurn = [&] { return m_owner.load(std::memory_order_relaxed) == std::thread::id() && m_serving == ticket; };
@@ -69,9 +65,9 @@ void CYieldingLock::lock()
     m_depth = 1;
 }
 
-void CYieldingLock::unlock()
+void CYieldingLock::UnlockSlow()
 {
-    if (--m_depth > 0) return;
+    m_depth = 0;
     std::lock_guard<std::mutex> guard(m_mutex);
     m_owner.store(std::thread::id(), std::memory_order_relaxed);
     // Every waiter looks whether its ticket is served; the keeper, taking the lock again

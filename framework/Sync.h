@@ -72,8 +72,24 @@ public:
     CYieldingLock(const CYieldingLock&) = delete;
     CYieldingLock& operator=(const CYieldingLock&) = delete;
 
-    void lock();
-    void unlock();
+    // Cost no call when this thread holds the lock already (the keeper, message after
+    // message).
+    void lock()
+    {
+        if (m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+            ++m_depth;
+            return;
+        }
+        LockSlow();
+    }
+    void unlock()
+    {
+        if (m_depth > 1) {
+            --m_depth;
+            return;
+        }
+        UnlockSlow();
+    }
 
     // The keeper's side, on one thread: Keep takes the lock unless this thread keeps it
     // already; YieldIfWanted lets it go when another thread waits for it; Release lets it
@@ -88,6 +104,9 @@ public:
     bool IsKept() const { return m_kept; }
 
 private:
+    void LockSlow();
+    void UnlockSlow();
+
     std::mutex m_mutex;
     std::condition_variable m_free;
     // The owner changes under m_mutex; a thread reads it without the mutex only to learn

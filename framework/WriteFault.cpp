@@ -4,21 +4,17 @@
 #include <mutex>
 
 namespace {
-std::atomic<bool> g_armed{false};
 std::mutex g_mutex;
 std::optional<WriteFault> g_fault;
 }  // namespace
+
+std::atomic<bool> WriteFaultDetail::armed{false};
 
 void SetWriteFault(std::optional<WriteFault> fault)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_fault = std::move(fault);
-    g_armed = g_fault.has_value();
-}
-
-bool IsWriteFaultArmed()
-{
-    return g_armed.load(std::memory_order_relaxed);
+    WriteFaultDetail::armed = g_fault.has_value();
 }
 
 int TakeWriteFault(const CString& path, ULONGLONG pos, UINT count, UINT& allowed)
@@ -31,7 +27,7 @@ int TakeWriteFault(const CString& path, ULONGLONG pos, UINT count, UINT& allowed
     const int error = g_fault->error;
     if (g_fault->once) {
         g_fault.reset();
-        g_armed = false;
+        WriteFaultDetail::armed = false;
     }
     return error;
 }

@@ -4,6 +4,7 @@
 // chosen error, as CFile::Write reports any failed write (a CFileException, the position
 // after the bytes that were written). With `once`, only the first write that reaches the
 // offset fails; otherwise every write that reaches past it does (a full disk).
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,4 +25,11 @@ void SetWriteFault(std::optional<WriteFault> fault);
 // Called by CFile::Write: whether a write of `count` bytes at `pos` to `path` fails. When
 // it does, `allowed` is how many bytes go through first and the result is the error.
 int TakeWriteFault(const CString& path, ULONGLONG pos, UINT count, UINT& allowed);
-bool IsWriteFaultArmed();
+namespace WriteFaultDetail {
+extern std::atomic<bool> armed;
+}
+// Asked before every write: inline, the load of one flag.
+inline bool IsWriteFaultArmed()
+{
+    return WriteFaultDetail::armed.load(std::memory_order_relaxed);
+}

@@ -577,10 +577,10 @@ void CMessageSender::InjectMessages(const CVESKMessage* messages, size_t count)
 // ---- Corekit's calls ------------------------------------------------------------------
 
 namespace {
-// The archive note is set twice for every message a logger writes: an atomic, not a lock.
-std::atomic<CArchive*> g_pMessageArchive{nullptr};
 std::atomic<int> g_nSendersMade{0};
 }  // namespace
+
+std::atomic<CArchive*> MessageArchiveDetail::note{nullptr};
 
 CMessageClient* CreateMessageClient(void* owner, int flag, MessageCallback callback, int /*reserved*/)
 {
@@ -616,18 +616,13 @@ void DestroyMessageSender(CMessageSender** ppSender)
     *ppSender = nullptr;
 }
 
-void SetMessageArchive(CArchive* archive)
-{
-    g_pMessageArchive.store(archive, std::memory_order_release);
-}
-
 void ReleaseMessageArchive(CArchive* archive)
 {
     CArchive* expected = archive;
-    g_pMessageArchive.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+    MessageArchiveDetail::note.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
 }
 
 CArchive* GetMessageArchive()
 {
-    return g_pMessageArchive.load(std::memory_order_acquire);
+    return MessageArchiveDetail::note.load(std::memory_order_acquire);
 }

@@ -45,6 +45,7 @@
 // messages the worker makes no atomic read-modify-write (right after a callback's write()
 // such an operation stalls): Terminate and Stop cut its batch through a pair of
 // asymmetric fences instead.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -205,6 +206,13 @@ CMessageSender* CreateMessageSender(const char* name, const char* description);
 void DestroyMessageSender(CMessageSender** ppSender);
 // Archive notes: which archive a message client writes through (informational).
 // ReleaseMessageArchive clears the note only when it names that archive.
-void SetMessageArchive(CArchive* archive);
+// The note is set twice for every message a logger writes: an atomic, not a lock, and inline.
+namespace MessageArchiveDetail {
+extern std::atomic<CArchive*> note;
+}
+inline void SetMessageArchive(CArchive* archive)
+{
+    MessageArchiveDetail::note.store(archive, std::memory_order_release);
+}
 void ReleaseMessageArchive(CArchive* archive);
 CArchive* GetMessageArchive();

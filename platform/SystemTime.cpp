@@ -24,15 +24,6 @@ CSystemTime::CSystemTime(int year, int month, int day, int hour, int minute, int
     wDayOfWeek = (month >= 1 && month <= 12) ? static_cast<WORD>(DayOfWeek(year, month, day)) : 0;
 }
 
-void CSystemTime::Store(BYTE* out) const
-{
-    const WORD words[] = {wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds};
-    for (const WORD w : words) {
-        StoreLittleEndian<WORD>(out, w);
-        out += sizeof(WORD);
-    }
-}
-
 CSystemTime CSystemTime::Load(const BYTE* in)
 {
     CSystemTime t;

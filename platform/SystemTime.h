@@ -31,7 +31,14 @@ public:
     virtual void Serialize(CArchive& ar);
     // The stored form: kStoredSize bytes at `out`.
     static constexpr int kStoredSize = 16;
-    void Store(BYTE* out) const;
+    void Store(BYTE* out) const
+    {
+        const WORD words[] = {wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds};
+        for (const WORD w : words) {
+            StoreLittleEndian<WORD>(out, w);
+            out += sizeof(WORD);
+        }
+    }
     // The same words read back from `in`.
     static CSystemTime Load(const BYTE* in);
     // The same words without a time object, for checking many records quickly.

@@ -1,5 +1,7 @@
 #include "platform/VESKMessage.h"
 
+#include <cstring>
+
 #include "framework/Endian.h"
 #include "platform/Clock.h"
 
@@ -58,17 +60,32 @@ int CVESKMessage::GetBodyLength() const
 void CVESKMessage::StoreRecord(CArchive& ar, int32_t kind, int32_t device, const CSystemTime& time, const BYTE* data,
                                int32_t length, uint64_t index, int32_t further)
 {
-    // The fields before and after the data, each put together first and written at once.
-    BYTE head[4 + 4 + CSystemTime::kStoredSize + 4];
-    StoreLittleEndian<uint32_t>(head, static_cast<uint32_t>(kind));
-    StoreLittleEndian<uint32_t>(head + 4, static_cast<uint32_t>(device));
-    time.Store(head + 8);
-    StoreLittleEndian<uint32_t>(head + 8 + CSystemTime::kStoredSize, static_cast<uint32_t>(length));
+    constexpr UINT kHead = 4 + 4 + CSystemTime::kStoredSize + 4;
+    constexpr UINT kTail = 8 + 4;
+    auto fillHead = [&](BYTE* head) {
+        StoreLittleEndian<uint32_t>(head, static_cast<uint32_t>(kind));
+        StoreLittleEndian<uint32_t>(head + 4, static_cast<uint32_t>(device));
+        time.Store(head + 8);
+        StoreLittleEndian<uint32_t>(head + 8 + CSystemTime::kStoredSize, static_cast<uint32_t>(length));
+    };
+    auto fillTail = [&](BYTE* tail) {
+        StoreLittleEndian<uint64_t>(tail, index);
+        StoreLittleEndian<uint32_t>(tail + 8, static_cast<uint32_t>(further));
+    };
+    const UINT count = length > 0 ? static_cast<UINT>(length) : 0;
+    // Most records fit in what is left of the archive's buffer and are put together there.
+    if (BYTE* p = ar.Reserve(kHead + count + kTail)) {
+        fillHead(p);
+        if (count) std::memcpy(p + kHead, data, count);
+        fillTail(p + kHead + count);
+        return;
+    }
+    BYTE head[kHead];
+    fillHead(head);
     ar.Write(head, sizeof head);
-    if (length > 0) ar.Write(data, static_cast<UINT>(length));
-    BYTE tail[8 + 4];
-    StoreLittleEndian<uint64_t>(tail, index);
-    StoreLittleEndian<uint32_t>(tail + 8, static_cast<uint32_t>(further));
+    if (count) ar.Write(data, count);
+    BYTE tail[kTail];
+    fillTail(tail);
     ar.Write(tail, sizeof tail);
 }
 

@@ -47,6 +47,17 @@ TEST_F(MessageRecord, BytesAsWrittenOutByHand)
     };
     EXPECT_EQ(Store(m), expected);
     EXPECT_EQ(Load(), m);
+    // The same bytes when the record does not fit in what is left of the archive's buffer.
+    {
+        CFile f(path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+        CArchive ar(&f, CArchive::store);
+        const std::vector<uint8_t> filler(CArchive::kDefaultBufSize - 10, 0xEE);
+        ar.Write(filler.data(), static_cast<UINT>(filler.size()));
+        m.Serialize(ar);
+        ar.Close();
+    }
+    const std::vector<uint8_t> both = ReadAll(path);
+    EXPECT_EQ(std::vector<uint8_t>(both.begin() + CArchive::kDefaultBufSize - 10, both.end()), expected);
 
     // A negative length marks an unreadable message: no data bytes follow it.
     CVESKMessage unreadable(1, 2, nullptr, -1, 0);
